@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing the plug-in need.
+# Idempotent: installs only what is missing and says nothing when everything is present.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
+  libobs-dev qtbase5-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev
+  # the real OBS, headless
+  obs-studio obs-plugins xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
+  # driving OBS's window through the accessibility tree, a browser for the sign-in, a command-line client
+  python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium curl
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the plug-in for Qt 6, for Qt 5 (the build Debian's OBS loads) and for Qt 6 under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then runs every test of each build.
+# Exits non-zero when a build or a test fails.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/install-deps.sh"
+
+jobs=$(nproc)
+failed_builds=()
+passed=0
+failed=0
+
+# Each build talks to its own sandbox port, so builds never meet on loopback.
+configure_and_build() {
+  local name=$1 port=$2
+  shift 2
+  echo "==== build $name"
+  cmake -S "$root" -B "$root/build/$name" -G Ninja \
+    -DTIPLARK_BUILD_TESTS=ON -DAPI_BASE_URL="http://127.0.0.1:$port" -DOAUTH_BASE_URL="http://127.0.0.1:$port/oauth" "$@" >/dev/null &&
+    cmake --build "$root/build/$name" -j "$jobs"
+}
+
+run_tests() {
+  local name=$1
+  shift
+  echo "==== tests $name"
+  local out
+  out=$(mktemp)
+  ctest --test-dir "$root/build/$name" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$out"
+  local line
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -1)
+  if [ -z "$line" ]; then
+    failed_builds+=("$name (no test summary)")
+  else
+    local total fails
+    fails=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+  fi
+  rm -f "$out"
+}
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
+
+builds=(
+  "qt6-asan 38203 -DCMAKE_BUILD_TYPE=Debug -DTIPLARK_SANITIZE=ON"
+  "qt5 38202 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=5"
+  "qt6 38201 -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+)
+for spec in "${builds[@]}"; do
+  read -r -a words <<<"$spec"
+  if configure_and_build "${words[@]}"; then
+    run_tests "${words[0]}"
+  else
+    failed_builds+=("${words[0]} (build)")
+  fi
+done
+
+if [ ${#failed_builds[@]} -gt 0 ]; then
+  echo "Failed: ${failed_builds[*]}"
+fi
+echo "all builds: $passed passed, $failed failed"
+[ ${#failed_builds[@]} -eq 0 ] && [ "$failed" -eq 0 ]

@@ -1,0 +1,63 @@
+#include "dock-placement.h"
+#include "plugin-support.h"
+#include "tiplark-dock.h"
+
+#include <obs-frontend-api.h>
+#include <obs-module.h>
+
+#include <QDockWidget>
+#include <QMainWindow>
+
+OBS_DECLARE_MODULE()
+OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
+
+namespace {
+TiplarkDock *dock = nullptr;
+QDockWidget *dockWidget = nullptr;
+
+void registerDock(QMainWindow *mainWindow, TiplarkDock *panel)
+{
+#if LIBOBS_API_MAJOR_VER >= 30
+	(void)mainWindow;
+	obs_frontend_add_dock_by_id("TiplarkDock", "Tiplark", panel);
+#else
+	// OBS 29 only lists a dock in its Docks menu; hosting and placing it is up to the plug-in.
+	auto *host = new QDockWidget(mainWindow);
+	host->setObjectName("TiplarkDock");
+	host->setWindowTitle("Tiplark");
+	host->setWidget(panel);
+	mainWindow->addDockWidget(Qt::RightDockWidgetArea, host);
+	obs_frontend_add_dock(host);
+#endif
+}
+
+void frontend_event_callback(enum obs_frontend_event event, void *)
+{
+	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
+		auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
+		dock = new TiplarkDock(mainWindow);
+		registerDock(mainWindow, dock);
+		dockWidget = restoreDockPlacement(mainWindow, dock);
+	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
+		if (dockWidget)
+			saveDockPlacement(static_cast<QMainWindow *>(obs_frontend_get_main_window()), dockWidget);
+		if (dock)
+			dock->shutdown();
+		dock = nullptr;
+		dockWidget = nullptr;
+	}
+}
+} // namespace
+
+bool obs_module_load(void)
+{
+	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
+	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
+	return true;
+}
+
+void obs_module_unload(void)
+{
+	obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
+	obs_log(LOG_INFO, "plugin unloaded");
+}

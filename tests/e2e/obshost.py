@@ -1,0 +1,267 @@
+"""Runs Debian's real OBS Studio headless with the plug-in loaded from a build tree.
+
+Everything lives in a temporary home: OBS's profile, the plug-in's settings and tokens, the X
+server and the session bus. Nothing of the user's own OBS configuration is read or written.
+"""
+
+import ctypes
+import glob
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+PLUGIN_NAME = "tiplark-obs-plugin"
+CONVERT = "/usr/bin/convert"  # imagemagick's, not a stand-in earlier on PATH
+
+
+class HostError(AssertionError):
+    pass
+
+
+def become_subreaper():
+    """D-Bus activated daemons (accessibility bus) get re-parented to us, so we can end them."""
+    PR_SET_CHILD_SUBREAPER = 36
+    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+
+
+class Display:
+    """An Xvfb on a display number it picks itself, plus a private session bus."""
+
+    def __init__(self, workdir):
+        self.workdir = workdir
+        self.procs = []
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1600x900x24", "-nolisten", "tcp", "-noreset"],
+            pass_fds=[write_fd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        self.procs.append(xvfb)
+        number = b""
+        deadline = time.monotonic() + 20
+        while not number.endswith(b"\n"):
+            if time.monotonic() > deadline:
+                raise HostError("Xvfb did not report its display")
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                raise HostError("Xvfb exited before reporting its display")
+            number += chunk
+        os.close(read_fd)
+        self.name = ":" + number.decode().strip()
+
+        bus_read, bus_write = os.pipe()
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=%d" % bus_write],
+                               pass_fds=[bus_write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(bus_write)
+        self.procs.append(bus)
+        address = b""
+        while not address.endswith(b"\n"):
+            chunk = os.read(bus_read, 256)
+            if not chunk:
+                raise HostError("dbus-daemon exited before reporting its address")
+            address += chunk
+        os.close(bus_read)
+        self.bus_address = address.decode().strip()
+
+    def env(self):
+        return {"DISPLAY": self.name, "DBUS_SESSION_BUS_ADDRESS": self.bus_address}
+
+    def start_accessibility_bus(self):
+        env = dict(os.environ, **self.env())
+        subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                        "org.a11y.Bus.GetAddress"], env=env, check=True, stdout=subprocess.DEVNULL, timeout=20)
+
+    def screenshot(self, path):
+        env = dict(os.environ, **self.env())
+        xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, check=True, stdout=subprocess.PIPE, timeout=30)
+        subprocess.run([CONVERT, "xwd:-", "png:" + path], input=xwd.stdout, check=True, timeout=60)
+        return path
+
+    def close(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+
+
+class DesktopDisplay(Display):
+    """The streamer's own desktop session."""
+
+    def __init__(self):
+        self.procs = []
+        self.name = os.environ["DISPLAY"]
+        self.bus_address = os.environ.get("DBUS_SESSION_BUS_ADDRESS", "")
+
+    def env(self):
+        env = {"DISPLAY": self.name}
+        if self.bus_address:
+            env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
+        return env
+
+
+class ObsHome:
+    """An isolated OBS configuration: first-run wizard off, preview off, a small canvas."""
+
+    def __init__(self, root):
+        self.root = root
+        self.config = os.path.join(root, "config")
+        self.runtime = os.path.join(root, "runtime")
+        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
+        obs = os.path.join(self.config, "obs-studio")
+        os.makedirs(os.path.join(obs, "basic", "profiles", "CI"), exist_ok=True)
+        os.makedirs(os.path.join(obs, "basic", "scenes"), exist_ok=True)
+        with open(os.path.join(obs, "global.ini"), "w") as f:
+            f.write("[General]\nFirstRun=true\n\n[Basic]\nProfile=CI\nProfileDir=CI\n"
+                    "SceneCollection=CI\nSceneCollectionFile=CI\n\n[BasicWindow]\nPreviewEnabled=false\n")
+        with open(os.path.join(obs, "basic", "profiles", "CI", "basic.ini"), "w") as f:
+            f.write("[General]\nName=CI\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n"
+                    "FPSType=1\nFPSInt=10\n")
+
+    @property
+    def log_dir(self):
+        return os.path.join(self.config, "obs-studio", "logs")
+
+    @property
+    def token_file(self):
+        return os.path.join(self.config, "obs-studio", "plugin_config", PLUGIN_NAME, "tokens.json")
+
+    @property
+    def settings_file(self):
+        return os.path.join(self.config, "Tiplark", "OBSPlugin.conf")
+
+
+class Obs:
+    """One run of OBS. The log file, not stdout (block-buffered), is the source of truth."""
+
+    def __init__(self, home, display, module_dir, data_dir, extra_env=None, path_prefix=None):
+        self.home = home
+        before = set(glob.glob(os.path.join(home.log_dir, "*.txt")))
+        env = dict(os.environ)
+        env.update(display.env())
+        env.update({
+            "HOME": home.root,
+            "XDG_CONFIG_HOME": home.config,
+            "XDG_RUNTIME_DIR": home.runtime,
+            "LIBGL_ALWAYS_SOFTWARE": "1",
+            "QT_QPA_PLATFORM": "xcb",
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            "OBS_PLUGINS_PATH": module_dir,
+            "OBS_PLUGINS_DATA_PATH": data_dir,
+        })
+        if path_prefix:
+            env["PATH"] = path_prefix + os.pathsep + env["PATH"]
+        env.update(extra_env or {})
+        self.stdout = open(os.path.join(home.root, "obs-stdout-%d.txt" % time.time_ns()), "wb")
+        self.proc = subprocess.Popen(["obs", "--multi"], env=env, stdout=self.stdout, stderr=subprocess.STDOUT,
+                                     stdin=subprocess.DEVNULL, cwd=home.root)
+        self.log_path = None
+        deadline = time.monotonic() + 30
+        while self.log_path is None:
+            new = set(glob.glob(os.path.join(home.log_dir, "*.txt"))) - before
+            if new:
+                self.log_path = sorted(new)[-1]
+            elif self.proc.poll() is not None:
+                raise HostError("OBS exited with %s before writing a log" % self.proc.returncode)
+            elif time.monotonic() > deadline:
+                raise HostError("OBS wrote no log within 30 s")
+            else:
+                time.sleep(0.1)
+
+    def log(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def wait_for(self, pattern, timeout=30, after=0):
+        """Waits for a log line matching the regular expression; returns the match."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        while True:
+            text = self.log()
+            match = regex.search(text, after)
+            if match:
+                return match
+            if self.proc.poll() is not None:
+                text = self.log()
+                match = regex.search(text, after)
+                if match:
+                    return match
+                raise HostError("OBS exited (%s) without logging /%s/" % (self.proc.returncode, pattern))
+            if time.monotonic() > deadline:
+                raise HostError("no log line /%s/ within %d s" % (pattern, timeout))
+            time.sleep(0.1)
+
+    def quit(self, timeout=30):
+        """SIGINT is OBS 29's clean shutdown (SIGTERM skips the exit event and the unload)."""
+        started = time.monotonic()
+        self.proc.send_signal(signal.SIGINT)
+        try:
+            status = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise HostError("OBS did not quit within %d s of SIGINT" % timeout)
+        finally:
+            self.stdout.close()
+        return status, time.monotonic() - started
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.stdout.close()
+
+
+class Session:
+    """The display, a home and helpers for starting OBS in it; a context manager."""
+
+    def __init__(self, module_dir, data_dir, artifacts_dir, use_own_display=True):
+        self.module_dir = os.path.abspath(module_dir)
+        self.data_dir = os.path.abspath(data_dir)
+        self.artifacts_dir = os.path.abspath(artifacts_dir)
+        os.makedirs(artifacts_dir, exist_ok=True)
+        self.tmp = tempfile.mkdtemp(prefix="tiplark-e2e-")
+        become_subreaper()
+        self.display = Display(self.tmp) if use_own_display else DesktopDisplay()
+        self.home = ObsHome(os.path.join(self.tmp, "home"))
+        self.running = []
+
+    def start_obs(self, **kwargs):
+        obs = Obs(self.home, self.display, self.module_dir, self.data_dir, **kwargs)
+        self.running.append(obs)
+        return obs
+
+    def screenshot(self, name):
+        return self.display.screenshot(os.path.join(self.artifacts_dir, name))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for obs in self.running:
+            obs.kill()
+        self.display.close()
+        # End daemons that D-Bus activation re-parented to us.
+        try:
+            while True:
+                pid, _ = os.waitpid(-1, os.WNOHANG)
+                if pid == 0:
+                    break
+        except ChildProcessError:
+            pass
+        for line in subprocess.run(["ps", "-o", "pid=", "--ppid", str(os.getpid())], stdout=subprocess.PIPE,
+                                   text=True).stdout.split():
+            try:
+                os.kill(int(line), signal.SIGTERM)
+            except (ProcessLookupError, ValueError):
+                pass
+        if os.environ.get("TIPLARK_KEEP_E2E_TMP"):
+            print("kept", self.tmp)
+        else:
+            shutil.rmtree(self.tmp, ignore_errors=True)
+        return False
