@@ -1,0 +1,11 @@
+# Usage: cmake -DBUILD_DIR=<build tree> -DPREFIX=<empty folder> -P check-install-layout.cmake
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} OUTPUT_QUIET RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+foreach(file tiplark-obs-plugin/bin/64bit/tiplark-obs-plugin.so tiplark-obs-plugin/data/locale/en-US.ini)
+  if(NOT EXISTS ${PREFIX}/${file})
+    message(FATAL_ERROR "missing after install: ${file}")
+  endif()
+endforeach()
