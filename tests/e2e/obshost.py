@@ -52,9 +52,14 @@ class Display:
         os.close(read_fd)
         self.name = ":" + number.decode().strip()
 
+        # Daemons that the bus activates (the accessibility bus) inherit this environment: keep their
+        # sockets in our own runtime folder and let them find our X server.
+        runtime = os.path.join(workdir, "bus-runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        bus_env = dict(os.environ, DISPLAY=self.name, XDG_RUNTIME_DIR=runtime, HOME=workdir)
         bus_read, bus_write = os.pipe()
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=%d" % bus_write],
-                               pass_fds=[bus_write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                               pass_fds=[bus_write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=bus_env)
         os.close(bus_write)
         self.procs.append(bus)
         address = b""

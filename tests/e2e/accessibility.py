@@ -1,0 +1,100 @@
+"""Finds and presses the Tiplark dock's widgets in a running OBS through the accessibility tree.
+
+Import only after the display's session bus is in os.environ (Session.use_accessibility() does it).
+"""
+
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+
+class NotFound(AssertionError):
+    pass
+
+
+def _children(node):
+    for index in range(node.get_child_count()):
+        child = node.get_child_at_index(index)
+        if child is not None:
+            yield child
+
+
+def _walk(node, depth=0, limit=40):
+    yield node
+    if depth < limit:
+        for child in _children(node):
+            yield from _walk(child, depth + 1, limit)
+
+
+def obs_application(timeout=30):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        desktop = Atspi.get_desktop(0)
+        for app in _children(desktop):
+            if app.get_name() == "obs":
+                return app
+        time.sleep(0.2)
+    raise NotFound("OBS is not in the accessibility tree")
+
+
+class Dock:
+    """The Tiplark dock's subtree; lookups are by role and visible text."""
+
+    def __init__(self, timeout=30):
+        deadline = time.monotonic() + timeout
+        while True:
+            for node in _walk(obs_application(timeout)):
+                if node.get_role() in (Atspi.Role.FRAME, Atspi.Role.WINDOW, Atspi.Role.PANEL, Atspi.Role.FILLER) \
+                        and node.get_name() == "Tiplark":
+                    self.root = node
+                    return
+            if time.monotonic() > deadline:
+                raise NotFound("no Tiplark dock in OBS's accessibility tree")
+            time.sleep(0.2)
+
+    def nodes(self, role=None):
+        return [n for n in _walk(self.root) if role is None or n.get_role() == role]
+
+    def labels(self):
+        return [n.get_name() for n in self.nodes(Atspi.Role.LABEL)]
+
+    def button(self, name, timeout=10, within=None):
+        deadline = time.monotonic() + timeout
+        while True:
+            for node in _walk(within or self.root):
+                if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == name:
+                    return node
+            if time.monotonic() > deadline:
+                raise NotFound("no button %r" % name)
+            time.sleep(0.1)
+
+    @staticmethod
+    def is_enabled(node):
+        return node.get_state_set().contains(Atspi.StateType.ENABLED)
+
+    @staticmethod
+    def is_showing(node):
+        return node.get_state_set().contains(Atspi.StateType.SHOWING)
+
+    @staticmethod
+    def press(node):
+        action = node.get_action_iface()
+        for index in range(action.get_n_actions()):
+            if action.get_action_name(index) == "Press":
+                action.do_action(index)
+                return
+        raise NotFound("button %r has no Press action" % node.get_name())
+
+    def wait_until(self, predicate, what, timeout=15):
+        """Presses return before the slot runs: tests wait for the effect."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = predicate()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise NotFound("timed out waiting for " + what)
+            time.sleep(0.1)
