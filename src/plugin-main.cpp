@@ -1,5 +1,6 @@
 #include "dock-placement.h"
 #include "plugin-support.h"
+#include "row-list-accessibility.h"
 #include "tiplark-dock.h"
 
 #include <obs-frontend-api.h>
@@ -59,5 +60,6 @@ bool obs_module_load(void)
 void obs_module_unload(void)
 {
 	obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
+	removeRowListAccessibility();
 	obs_log(LOG_INFO, "plugin unloaded");
 }

@@ -1,5 +1,6 @@
 #include "tiplark-dock.h"
 
+#include "row-list-accessibility.h"
 #include "tiplark-settings.h"
 
 #include <QDesktopServices>
@@ -20,6 +21,7 @@ const char *const SPLITTER_STATE_KEY = "SplitterState";
 
 TiplarkDock::TiplarkDock(QWidget *parent) : QWidget(parent)
 {
+	installRowListAccessibility();
 	setupUi();
 
 	m_pollTimer = new QTimer(this);
