@@ -1,0 +1,17 @@
+#pragma once
+
+#include "donation-model.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+
+// The service wraps its payloads in a top-level "data" member, but bare answers are accepted too.
+// An empty, malformed or differently shaped body gives an empty payload: never an error.
+namespace ApiEnvelope {
+QJsonObject objectPayload(const QByteArray &body);
+QJsonArray listPayload(const QByteArray &body);
+// Every element of the list payload, in the service's order; a non-object element gives an empty record.
+QList<DonationMessage> donationList(const QByteArray &body);
+} // namespace ApiEnvelope

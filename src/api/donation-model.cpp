@@ -1,0 +1,29 @@
+#include "donation-model.h"
+
+#include "plugin-support.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+
+DonationMessage DonationMessage::fromJson(const QJsonObject &obj)
+{
+	DonationMessage result;
+	result.id = obj.value(QLatin1String("id")).toString();
+	result.nickname = obj.value(QLatin1String("nickname")).toString();
+	// A null or missing message reads as empty, like any other non-string.
+	result.message = obj.value(QLatin1String("message_content")).toString();
+	obs_log(LOG_DEBUG, "Tiplark: Donation parsed - nick: %s, msg: '%s'", result.nickname.toUtf8().constData(),
+		result.message.toUtf8().constData());
+
+	const QJsonValue amount = obj.value(QLatin1String("amount"));
+	result.amount = amount.isDouble() ? QString::number(amount.toDouble(), 'f', 2) : amount.toString();
+	result.currency = obj.value(QLatin1String("currency")).toString();
+	result.paymentMethod = obj.value(QLatin1String("payment_method")).toString();
+
+	// The goal comes either as an object with a name or as the bare name.
+	const QJsonValue goal = obj.value(QLatin1String("goal"));
+	result.goalName = goal.isObject() ? goal.toObject().value(QLatin1String("name")).toString() : goal.toString();
+
+	result.createdAt = QDateTime::fromString(obj.value(QLatin1String("created_at")).toString(), Qt::ISODate);
+	return result;
+}
