@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the plug-in for Qt 6, for Qt 5 (the build Debian's OBS loads) and for Qt 6 under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then runs every test of each build.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then runs every test of each build; then builds the
+# fuzz targets with clang and runs each for a bounded time.
 # Exits non-zero when a build or a test fails.
 set -uo pipefail
 
@@ -71,6 +72,16 @@ for spec in "${builds[@]}"; do
     failed_builds+=("${words[0]} (build)")
   fi
 done
+
+# libFuzzer comes with clang only: a small tree of its own builds the instrumented core and the fuzz
+# targets, whose tests run each fuzzer for a bounded time.
+echo "==== build fuzz"
+if CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTIPLARK_BUILD_TESTS=OFF -DTIPLARK_FUZZ=ON >/dev/null && cmake --build "$root/build/fuzz" -j "$jobs"; then
+  run_tests fuzz
+else
+  failed_builds+=("fuzz (build)")
+fi
 
 if [ ${#failed_builds[@]} -gt 0 ]; then
   echo "Failed: ${failed_builds[*]}"

@@ -1,0 +1,57 @@
+// Feeds arbitrary answer bodies through every reader of service answers: the list and object envelopes,
+// the donation record, the update information, and the moderation path built from a received id.
+#include "api/api-envelope.h"
+#include "api/api-requests.h"
+#include "api/update-info.h"
+
+#include <util/base.h>
+
+#include <QJsonObject>
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+// Formats each line as OBS's own handler does, then drops it: the format path runs, the output stays quiet.
+void formatAndDrop(int, const char *format, va_list args, void *)
+{
+	char buffer[4096];
+	vsnprintf(buffer, sizeof(buffer), format, args);
+}
+
+// Keeps the results alive so that nothing is optimised away.
+volatile size_t g_sink;
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	base_set_log_handler(formatAndDrop, nullptr);
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	const QByteArray body(reinterpret_cast<const char *>(data), static_cast<int>(size));
+	size_t sink = 0;
+
+	for (const DonationMessage &record : ApiEnvelope::donationList(body)) {
+		sink += record.id.size() + record.nickname.size() + record.message.size() + record.amount.size() +
+			record.currency.size() + record.paymentMethod.size() + record.goalName.size();
+		sink += record.createdAt.isValid() ? record.createdAt.toString(Qt::ISODate).size() : 0;
+		sink += ApiRequests::moderationPath(record.id).size();
+	}
+
+	const QJsonObject payload = ApiEnvelope::objectPayload(body);
+	sink += payload.value(QLatin1String("name")).toString().size();
+	sink += payload.value(QLatin1String("enabled")).toBool(false) ? 1 : 0;
+	sink += DonationMessage::fromJson(payload).amount.size();
+
+	const UpdateInfo info = UpdateInfo::fromJson(body);
+	sink += isNewerVersion(info.version, QStringLiteral("1.0.0")) ? 1 : 0;
+	sink += info.downloadUrlFor(hostUpdatePlatform()).size();
+
+	g_sink = g_sink + sink;
+	return 0;
+}
