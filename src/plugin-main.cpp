@@ -1,10 +1,13 @@
 #include "dock-placement.h"
+#include "http/background-request.h"
 #include "plugin-support.h"
 #include "row-list-accessibility.h"
 #include "tiplark-dock.h"
 
 #include <obs-frontend-api.h>
 #include <obs-module.h>
+
+#include <curl/curl.h>
 
 #include <QDockWidget>
 #include <QMainWindow>
@@ -13,6 +16,7 @@ OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
 
 namespace {
+bool curlInitialized = false;
 TiplarkDock *dock = nullptr;
 QDockWidget *dockWidget = nullptr;
 
@@ -52,6 +56,8 @@ void frontend_event_callback(enum obs_frontend_event event, void *)
 
 bool obs_module_load(void)
 {
+	// Once, before any worker thread can make a request: libcurl's own set-up is not thread-safe everywhere.
+	curlInitialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
 	return true;
@@ -61,5 +67,10 @@ void obs_module_unload(void)
 {
 	obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
 	removeRowListAccessibility();
+	// OBS unloads our code after this returns: no worker may still be inside a request then.
+	const bool workersDone = shutdownBackgroundRequests();
+	if (curlInitialized && workersDone)
+		curl_global_cleanup();
+	curlInitialized = false;
 	obs_log(LOG_INFO, "plugin unloaded");
 }

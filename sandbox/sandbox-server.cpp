@@ -1,0 +1,622 @@
+#include "sandbox-server.h"
+
+#include "endpoints.h"
+
+#include <httplib.h>
+
+#include <QHash>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#ifndef TIPLARK_SANDBOX_PORT
+#define TIPLARK_SANDBOX_PORT 0
+#endif
+
+namespace Sandbox {
+
+namespace {
+
+constexpr int kReadTimeoutMs = 5000;
+constexpr int kWriteTimeoutMs = 5000;
+
+bool waitForSocket(int fd, short events, int timeoutMs)
+{
+	pollfd entry{fd, events, 0};
+	int result;
+	do {
+		result = ::poll(&entry, 1, timeoutMs);
+	} while (result < 0 && errno == EINTR);
+	return result > 0;
+}
+
+void socketAddress(int fd, bool peer, std::string &ip, int &port)
+{
+	sockaddr_in address{};
+	socklen_t length = sizeof(address);
+	const int result = peer ? ::getpeername(fd, reinterpret_cast<sockaddr *>(&address), &length)
+				: ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+	if (result != 0 || address.sin_family != AF_INET)
+		return;
+	char text[INET_ADDRSTRLEN] = {};
+	::inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
+	ip = text;
+	port = ntohs(address.sin_port);
+}
+
+// One connection's socket as httplib reads and writes it. It keeps the bytes of the header block as
+// they arrive, because httplib's parsed headers are sorted and lose the order on the wire, and it can
+// stop all writing so that a fault can end the connection without an answer.
+class ConnectionStream : public httplib::Stream {
+public:
+	explicit ConnectionStream(int fd) : m_fd(fd) {}
+
+	bool is_readable() const override
+	{
+		return m_position < m_buffer.size() || waitForSocket(m_fd, POLLIN, kReadTimeoutMs);
+	}
+
+	bool is_writable() const override { return !m_dropped && waitForSocket(m_fd, POLLOUT, kWriteTimeoutMs); }
+
+	ssize_t read(char *ptr, size_t size) override
+	{
+		if (m_position >= m_buffer.size()) {
+			if (!waitForSocket(m_fd, POLLIN, kReadTimeoutMs))
+				return -1;
+			char chunk[16384];
+			ssize_t received;
+			do {
+				received = ::recv(m_fd, chunk, sizeof(chunk), 0);
+			} while (received < 0 && errno == EINTR);
+			if (received <= 0)
+				return received < 0 ? -1 : 0;
+			m_buffer.assign(chunk, size_t(received));
+			m_position = 0;
+			if (!m_headerComplete) {
+				m_headerBytes.append(chunk, int(received));
+				m_headerComplete = m_headerBytes.contains("\r\n\r\n");
+			}
+		}
+		const size_t count = std::min(size, m_buffer.size() - m_position);
+		std::memcpy(ptr, m_buffer.data() + m_position, count);
+		m_position += count;
+		return ssize_t(count);
+	}
+
+	ssize_t write(const char *ptr, size_t size) override
+	{
+		if (!is_writable())
+			return -1;
+		ssize_t sent;
+		do {
+			sent = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
+		} while (sent < 0 && errno == EINTR);
+		return sent;
+	}
+
+	void get_remote_ip_and_port(std::string &ip, int &port) const override { socketAddress(m_fd, true, ip, port); }
+	void get_local_ip_and_port(std::string &ip, int &port) const override { socketAddress(m_fd, false, ip, port); }
+	socket_t socket() const override { return m_fd; }
+
+	// The request line and header lines, without the blank line that ends them.
+	QByteArray headerBlock() const
+	{
+		const int end = m_headerBytes.indexOf("\r\n\r\n");
+		return end < 0 ? m_headerBytes : m_headerBytes.left(end);
+	}
+
+	// Writes bytes as they are, then nothing more: httplib's own answer is never sent.
+	void writeRawAndDrop(const QByteArray &bytes)
+	{
+		const char *data = bytes.constData();
+		qint64 left = bytes.size();
+		while (left > 0) {
+			const ssize_t sent = write(data, size_t(left));
+			if (sent <= 0)
+				break;
+			data += sent;
+			left -= sent;
+		}
+		m_dropped = true;
+	}
+
+	void drop() { m_dropped = true; }
+
+private:
+	int m_fd;
+	std::string m_buffer;
+	size_t m_position = 0;
+	QByteArray m_headerBytes;
+	bool m_headerComplete = false;
+	bool m_dropped = false;
+};
+
+// The connection whose request the current thread is handling.
+thread_local ConnectionStream *t_connection = nullptr;
+
+Request parseRequest(const QByteArray &headerBlock, const httplib::Request &parsed)
+{
+	Request request;
+	const QList<QByteArray> lines = headerBlock.split('\n');
+	const QByteArray requestLine = lines.value(0).trimmed();
+	const QList<QByteArray> words = requestLine.split(' ');
+	request.method = words.value(0);
+	request.target = words.value(1);
+	if (request.method.isEmpty() || request.target.isEmpty()) {
+		request.method = QByteArray::fromStdString(parsed.method);
+		request.target = QByteArray::fromStdString(parsed.target);
+	}
+	const int question = request.target.indexOf('?');
+	request.path = question < 0 ? request.target : request.target.left(question);
+	request.query = question < 0 ? QByteArray() : request.target.mid(question + 1);
+	for (int i = 1; i < lines.size(); ++i) {
+		QByteArray line = lines[i];
+		if (line.endsWith('\r'))
+			line.chop(1);
+		if (!line.isEmpty())
+			request.headerLines.append(line);
+	}
+	request.body = QByteArray::fromStdString(parsed.body);
+	return request;
+}
+
+QByteArray largeBody(qint64 size)
+{
+	const QByteArray open = "{\"filler\":\"";
+	const QByteArray close = "\"}";
+	if (size < open.size() + close.size())
+		return QByteArray(int(size), 'x');
+	return open + QByteArray(int(size - open.size() - close.size()), 'x') + close;
+}
+
+class HttpServer : public httplib::Server {
+	// One request per connection (as every client call of the plug-in opens its own), read through a
+	// stream that keeps the raw header block for the record.
+	bool process_and_close_socket(socket_t sock) override
+	{
+		ConnectionStream connection(sock);
+		t_connection = &connection;
+		bool connectionClosed = false;
+		const bool ok = process_request(connection, true, connectionClosed, nullptr);
+		t_connection = nullptr;
+		::shutdown(sock, SHUT_RDWR);
+		::close(sock);
+		return ok;
+	}
+};
+
+} // namespace
+
+QByteArray Request::header(const QByteArray &name) const
+{
+	for (const QByteArray &line : headerLines) {
+		const int colon = line.indexOf(':');
+		if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+			return line.mid(colon + 1).trimmed();
+	}
+	return QByteArray();
+}
+
+QList<QByteArray> Request::headerNames() const
+{
+	QList<QByteArray> names;
+	for (const QByteArray &line : headerLines)
+		names.append(line.left(line.indexOf(':')));
+	return names;
+}
+
+Reply Reply::json(int status, const QByteArray &body)
+{
+	Reply reply;
+	reply.status = status;
+	reply.body = body;
+	return reply;
+}
+
+Fault Fault::respond(int status, const QByteArray &body, const QByteArray &contentType)
+{
+	Fault fault;
+	fault.status = status;
+	fault.body = body;
+	fault.contentType = contentType;
+	return fault;
+}
+
+Fault Fault::close()
+{
+	Fault fault;
+	fault.kind = Kind::Close;
+	return fault;
+}
+
+Fault Fault::hold()
+{
+	Fault fault;
+	fault.kind = Kind::Hold;
+	return fault;
+}
+
+Fault Fault::redirect(const QByteArray &location, int status)
+{
+	Fault fault;
+	fault.kind = Kind::Redirect;
+	fault.status = status;
+	fault.location = location;
+	return fault;
+}
+
+Fault Fault::malformed()
+{
+	Fault fault;
+	fault.kind = Kind::Malformed;
+	return fault;
+}
+
+Fault Fault::large(qint64 size)
+{
+	Fault fault;
+	fault.kind = Kind::Large;
+	fault.size = size;
+	return fault;
+}
+
+Fault Fault::raw(const QByteArray &bytes)
+{
+	Fault fault;
+	fault.kind = Kind::Raw;
+	fault.body = bytes;
+	return fault;
+}
+
+Fault &Fault::delayed(int ms)
+{
+	delayMs = ms;
+	return *this;
+}
+
+Fault &Fault::once(int count)
+{
+	times = count;
+	return *this;
+}
+
+Fault &Fault::forMethod(const QByteArray &name)
+{
+	method = name;
+	return *this;
+}
+
+struct Server::Private {
+	struct Endpoint {
+		QByteArray method;
+		QRegularExpression pattern;
+		Handler handler;
+	};
+
+	HttpServer http;
+	std::thread listener;
+	quint16 port = 0;
+
+	// Guards everything below but the state, which has its own lock.
+	mutable std::mutex mutex;
+	mutable std::condition_variable changed;
+	QList<Request> records;
+	QHash<QByteArray, Fault> faults;
+	QList<Endpoint> endpoints;
+	QList<ResetHook> resetHooks;
+	quint64 releases = 0;
+	bool stopping = false;
+	State state;
+
+	Private()
+	{
+		http.new_task_queue = [] {
+			return new httplib::ThreadPool(32);
+		};
+		// Without SO_REUSEPORT (httplib's default sets it): a second server on the same port must fail.
+		http.set_socket_options([](socket_t sock) {
+			int yes = 1;
+			::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+		});
+		const httplib::Server::Handler handler = [this](const httplib::Request &request,
+								httplib::Response &response) {
+			dispatch(request, response);
+		};
+		http.Get(".*", handler);
+		http.Post(".*", handler);
+		http.Put(".*", handler);
+		http.Patch(".*", handler);
+		http.Delete(".*", handler);
+		http.Options(".*", handler);
+	}
+
+	bool takeFault(const Request &request, Fault &fault)
+	{
+		auto it = faults.find(request.path);
+		if (it == faults.end() || (!it->method.isEmpty() && it->method != request.method))
+			return false;
+		fault = *it;
+		if (it->times > 0 && --it->times == 0)
+			faults.erase(it);
+		return true;
+	}
+
+	// Waits until timeoutMs passed (-1: forever), the held requests were released or the server stops.
+	// False when the server is stopping.
+	bool pause(int timeoutMs)
+	{
+		std::unique_lock<std::mutex> lock(mutex);
+		const quint64 release = releases;
+		auto over = [&] {
+			return stopping || releases != release;
+		};
+		if (timeoutMs < 0)
+			changed.wait(lock, over);
+		else
+			changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), over);
+		return !stopping;
+	}
+
+	void applyFault(const Fault &fault, httplib::Response &response)
+	{
+		if (fault.delayMs > 0 && !pause(fault.delayMs)) {
+			t_connection->drop();
+			return;
+		}
+		switch (fault.kind) {
+		case Fault::Kind::Respond:
+			response.status = fault.status;
+			response.set_content(fault.body.toStdString(), fault.contentType.toStdString());
+			break;
+		case Fault::Kind::Close:
+			t_connection->drop();
+			break;
+		case Fault::Kind::Hold:
+			if (!pause(-1)) {
+				t_connection->drop();
+				return;
+			}
+			response.status = 503;
+			response.set_content("{\"error\":\"released\"}", "application/json");
+			break;
+		case Fault::Kind::Redirect:
+			response.status = fault.status;
+			response.set_header("Location", fault.location.toStdString());
+			break;
+		case Fault::Kind::Malformed:
+			response.status = 200;
+			response.set_content("{\"data\": [{\"id\": \"1\", \"amount\": ", "application/json");
+			break;
+		case Fault::Kind::Large:
+			response.status = 200;
+			response.set_content(largeBody(fault.size).toStdString(), "application/json");
+			break;
+		case Fault::Kind::Raw:
+			t_connection->writeRawAndDrop(fault.body);
+			break;
+		}
+	}
+
+	void dispatch(const httplib::Request &parsed, httplib::Response &response)
+	{
+		Request request = parseRequest(t_connection ? t_connection->headerBlock() : QByteArray(), parsed);
+		const bool control = request.path.startsWith("/_sandbox/");
+		Fault fault;
+		bool faulty = false;
+		QList<Endpoint> candidates;
+		{
+			std::lock_guard<std::mutex> lock(mutex);
+			if (!control) {
+				records.append(request);
+				changed.notify_all();
+				faulty = takeFault(request, fault);
+			}
+			candidates = endpoints;
+		}
+		if (faulty) {
+			applyFault(fault, response);
+			return;
+		}
+
+		bool pathKnown = false;
+		for (const Endpoint &endpoint : candidates) {
+			const auto match = endpoint.pattern.match(QString::fromUtf8(request.path));
+			if (!match.hasMatch())
+				continue;
+			pathKnown = true;
+			if (endpoint.method != request.method)
+				continue;
+			request.captures = match.capturedTexts().mid(1);
+			const Reply reply = endpoint.handler(request, state);
+			response.status = reply.status;
+			for (const auto &header : reply.headers)
+				response.set_header(header.first.toStdString(), header.second.toStdString());
+			response.set_content(reply.body.toStdString(), reply.contentType.toStdString());
+			return;
+		}
+		response.status = pathKnown ? 405 : 404;
+		response.set_content(pathKnown ? "{\"error\":\"method_not_allowed\"}" : "{\"error\":\"not_found\"}",
+				     "application/json");
+	}
+
+	void runResetHooks()
+	{
+		QList<ResetHook> hooks;
+		{
+			std::lock_guard<std::mutex> lock(mutex);
+			hooks = resetHooks;
+		}
+		QMutexLocker lock(&state.mutex);
+		state.values.clear();
+		for (const ResetHook &hook : hooks)
+			hook(state);
+	}
+};
+
+Server::Server() : d(std::make_unique<Private>())
+{
+	registerEndpoints(*this);
+}
+
+Server::~Server()
+{
+	stop();
+}
+
+bool Server::start(quint16 port)
+{
+	if (d->listener.joinable())
+		return false;
+	{
+		std::lock_guard<std::mutex> lock(d->mutex);
+		d->stopping = false;
+	}
+	if (port == 0) {
+		const int bound = d->http.bind_to_any_port("127.0.0.1");
+		if (bound <= 0)
+			return false;
+		d->port = quint16(bound);
+	} else {
+		if (!d->http.bind_to_port("127.0.0.1", port))
+			return false;
+		d->port = port;
+	}
+	d->listener = std::thread([this] { d->http.listen_after_bind(); });
+	// stop() only takes effect once the accept loop runs.
+	for (int i = 0; i < 5000 && !d->http.is_running(); ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(1));
+	return d->http.is_running();
+}
+
+void Server::stop()
+{
+	if (!d->listener.joinable())
+		return;
+	{
+		std::lock_guard<std::mutex> lock(d->mutex);
+		d->stopping = true;
+		d->changed.notify_all();
+	}
+	d->http.stop();
+	d->listener.join();
+}
+
+quint16 Server::port() const
+{
+	return d->port;
+}
+
+QString Server::baseUrl() const
+{
+	return QStringLiteral("http://127.0.0.1:%1").arg(d->port);
+}
+
+quint16 Server::configuredPort()
+{
+	return TIPLARK_SANDBOX_PORT;
+}
+
+void Server::addEndpoint(const QByteArray &method, const QString &pathPattern, Handler handler)
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	d->endpoints.append(
+		{method, QRegularExpression(QRegularExpression::anchoredPattern(pathPattern)), std::move(handler)});
+}
+
+void Server::addResetHook(ResetHook hook)
+{
+	{
+		std::lock_guard<std::mutex> lock(d->mutex);
+		d->resetHooks.append(hook);
+	}
+	QMutexLocker lock(&d->state.mutex);
+	hook(d->state);
+}
+
+State &Server::state()
+{
+	return d->state;
+}
+
+QList<Request> Server::requests() const
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	return d->records;
+}
+
+QList<Request> Server::requests(const QByteArray &path) const
+{
+	QList<Request> matching;
+	for (const Request &request : requests())
+		if (request.path == path)
+			matching.append(request);
+	return matching;
+}
+
+int Server::requestCount() const
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	return int(d->records.size());
+}
+
+bool Server::waitForRequests(int count, int timeoutMs) const
+{
+	std::unique_lock<std::mutex> lock(d->mutex);
+	return d->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+				   [&] { return d->records.size() >= count; });
+}
+
+void Server::clearRequests()
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	d->records.clear();
+}
+
+void Server::setFault(const QByteArray &path, const Fault &fault)
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	d->faults.insert(path, fault);
+}
+
+void Server::clearFault(const QByteArray &path)
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	d->faults.remove(path);
+}
+
+void Server::clearFaults()
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	d->faults.clear();
+}
+
+void Server::releaseHeld()
+{
+	std::lock_guard<std::mutex> lock(d->mutex);
+	++d->releases;
+	d->changed.notify_all();
+}
+
+void Server::reset()
+{
+	{
+		std::lock_guard<std::mutex> lock(d->mutex);
+		d->records.clear();
+		d->faults.clear();
+		++d->releases;
+		d->changed.notify_all();
+	}
+	d->runResetHooks();
+}
+
+} // namespace Sandbox

@@ -1,0 +1,129 @@
+#include "curl-helper.h"
+
+#include "plugin-support.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+
+namespace {
+
+// Set once at module unload: the module's code is about to go away, so no transfer may stay inside
+// libcurl. Read by every transfer's progress callback.
+std::atomic<bool> g_abortTransfers{false};
+
+size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
+{
+	const size_t total = size * nmemb;
+	static_cast<QByteArray *>(userp)->append(static_cast<const char *>(contents), qsizetype(total));
+	return total;
+}
+
+// libcurl calls this about once a second even while nothing moves; a non-zero result ends the transfer.
+int progressCallback(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+	return g_abortTransfers.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+HttpResponse doRequest(const QString &method, const QString &url, const QByteArray &body,
+		       const QMap<QString, QString> &headers)
+{
+	HttpResponse response;
+	const QByteArray urlBytes = url.toUtf8();
+	const QByteArray methodBytes = method.toUtf8();
+	obs_log(LOG_INFO, "Tiplark HTTP: %s %s", methodBytes.constData(), urlBytes.constData());
+
+	CURL *curl = curl_easy_init();
+	if (!curl) {
+		response.error = QStringLiteral("Failed to initialize curl");
+		response.statusCode = -1;
+		obs_log(LOG_ERROR, "Tiplark HTTP: Failed to initialize curl");
+		return response;
+	}
+
+	QByteArray received;
+	const QByteArray userAgent = QStringLiteral("OBS-Tiplark/%1").arg(QString::fromUtf8(PLUGIN_VERSION)).toUtf8();
+	curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
+	curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
+	curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
+	curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+	curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+	curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
+	curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.constData());
+	// Safe use from several threads at once: no signals for timeouts.
+	curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+	curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback);
+	curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+
+	struct curl_slist *headerList = nullptr;
+	for (auto it = headers.constBegin(); it != headers.constEnd(); ++it) {
+		// Both replaced in one pass, so a percent sign in a name or value is never substituted again.
+		const QByteArray line = QStringLiteral("%1: %2").arg(it.key(), it.value()).toUtf8();
+		headerList = curl_slist_append(headerList, line.constData());
+	}
+	if (headerList)
+		curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
+
+	// Never a null pointer: an empty body goes out as an empty text of size 0.
+	const char *bodyData = body.constData();
+	if (method == QLatin1String("POST")) {
+		curl_easy_setopt(curl, CURLOPT_POST, 1L);
+		curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData);
+		curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size()));
+		obs_log(LOG_DEBUG, "Tiplark HTTP: POST body size: %d bytes", int(body.size()));
+	} else if (method == QLatin1String("PATCH")) {
+		curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PATCH");
+		curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData);
+		curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size()));
+		obs_log(LOG_DEBUG, "Tiplark HTTP: PATCH body size: %d bytes", int(body.size()));
+	} else if (method == QLatin1String("GET")) {
+		curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+	}
+
+	obs_log(LOG_DEBUG, "Tiplark HTTP: Executing request...");
+	const CURLcode result = curl_easy_perform(curl);
+
+	if (result != CURLE_OK) {
+		const char *description = curl_easy_strerror(result);
+		response.error = QString::fromUtf8(description);
+		response.statusCode = -1;
+		obs_log(LOG_ERROR, "Tiplark HTTP: Request failed: %s (code %d)", description, int(result));
+	} else {
+		long status = 0;
+		curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+		response.statusCode = int(status);
+		response.body = received;
+		obs_log(LOG_INFO, "Tiplark HTTP: Response %ld, body size: %d bytes", status, int(received.size()));
+		if (status >= 400) {
+			const QByteArray excerpt = received.left(500);
+			obs_log(LOG_WARNING, "Tiplark HTTP: Error response body: %s", excerpt.constData());
+		}
+	}
+
+	if (headerList)
+		curl_slist_free_all(headerList);
+	curl_easy_cleanup(curl);
+	return response;
+}
+
+} // namespace
+
+HttpResponse CurlHelper::get(const QString &url, const QMap<QString, QString> &headers)
+{
+	return doRequest(QStringLiteral("GET"), url, QByteArray(), headers);
+}
+
+HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)
+{
+	return doRequest(QStringLiteral("POST"), url, body, headers);
+}
+
+HttpResponse CurlHelper::patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)
+{
+	return doRequest(QStringLiteral("PATCH"), url, body, headers);
+}
+
+void CurlHelper::abortTransfers()
+{
+	g_abortTransfers.store(true, std::memory_order_relaxed);
+}

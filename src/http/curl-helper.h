@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+// The result of one HTTP exchange. error is non-empty exactly when statusCode is -1; an HTTP error
+// status is not a failure here: it comes back with its status and body, and the caller decides.
+struct HttpResponse {
+	int statusCode = 0;
+	QByteArray body;
+	QString error;
+};
+
+// Blocking HTTP calls for worker threads: each call makes its own easy handle and releases it before
+// returning, so any number may run at once on different threads. Never call them on the GUI thread.
+namespace CurlHelper {
+HttpResponse get(const QString &url, const QMap<QString, QString> &headers);
+HttpResponse post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
+HttpResponse patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
+
+// From now on every transfer in progress, and every one started later, ends within about a second
+// with libcurl's "aborted by an application callback" failure. Used when the module unloads.
+void abortTransfers();
+} // namespace CurlHelper

@@ -1,0 +1,324 @@
+#include "http/curl-helper.h"
+#include "log-capture.h"
+#include "sandbox-server.h"
+#include "test-main.h"
+
+#include <curl/curl.h>
+#include <util/base.h>
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QThread>
+
+#include <atomic>
+
+using HeaderMap = QMap<QString, QString>;
+Q_DECLARE_METATYPE(Sandbox::Fault)
+
+namespace {
+const QString P = QStringLiteral("[tiplark-obs-plugin] ");
+
+// "LEVEL text" per captured line, so that a whole log sequence compares in one go.
+QStringList levelled(const LogCapture &log)
+{
+	QStringList result;
+	for (const auto &line : log.lines())
+		result.append(QString::number(line.level) + QLatin1Char(' ') + line.text);
+	return result;
+}
+
+QString line(int level, const QString &message)
+{
+	return QString::number(level) + QLatin1Char(' ') + P + message;
+}
+
+// A loopback port on which nobody listens: bound, read and released again.
+quint16 closedPort()
+{
+	QTcpServer server;
+	server.listen(QHostAddress::LocalHost, 0);
+	const quint16 port = server.serverPort();
+	server.close();
+	return port;
+}
+
+QByteArray digits(int size)
+{
+	QByteArray bytes;
+	for (int i = 0; i < size; ++i)
+		bytes.append(char('0' + i % 10));
+	return bytes;
+}
+} // namespace
+
+class TestCurlHelper : public QObject {
+	Q_OBJECT
+
+	Sandbox::Server m_sandbox;
+
+	QString url(const QByteArray &target) const { return m_sandbox.baseUrl() + QString::fromUtf8(target); }
+
+private slots:
+	void initTestCase() { QVERIFY(m_sandbox.start()); }
+	void init() { m_sandbox.reset(); }
+	void cleanupTestCase() { m_sandbox.stop(); }
+
+	void completedExchange_data()
+	{
+		QTest::addColumn<int>("status");
+		QTest::addColumn<QByteArray>("body");
+		QTest::addColumn<QByteArray>("warned");
+		QTest::addColumn<bool>("warning");
+
+		QTest::newRow("200 JSON") << 200 << QByteArray("{\"ok\":true}") << QByteArray() << false;
+		QTest::newRow("200 bytes with zeros kept whole")
+			<< 200 << QByteArray("a\0b\0\0c", 6) << QByteArray() << false;
+		QTest::newRow("200 empty body") << 200 << QByteArray() << QByteArray() << false;
+		QTest::newRow("399 is no error") << 399 << QByteArray("x") << QByteArray() << false;
+		QTest::newRow("400 warned") << 400 << QByteArray("bad") << QByteArray("bad") << true;
+		QTest::newRow("404 with a body") << 404 << QByteArray("{\"error\":\"not_found\"}")
+						 << QByteArray("{\"error\":\"not_found\"}") << true;
+		QTest::newRow("500 body of exactly 500 bytes") << 500 << digits(500) << digits(500) << true;
+		QTest::newRow("503 body of 600 bytes logged cut at 500") << 503 << digits(600) << digits(500) << true;
+	}
+
+	void completedExchange()
+	{
+		QFETCH(int, status);
+		QFETCH(QByteArray, body);
+		QFETCH(QByteArray, warned);
+		QFETCH(bool, warning);
+		m_sandbox.setFault("/v1/thing", Sandbox::Fault::respond(status, body));
+
+		LogCapture log;
+		const HttpResponse response = CurlHelper::get(url("/v1/thing"), {});
+
+		QCOMPARE(response.statusCode, status);
+		QCOMPARE(response.body, body);
+		QVERIFY(response.error.isEmpty());
+		QStringList expected = {
+			line(LOG_INFO, "Tiplark HTTP: GET " + url("/v1/thing")),
+			line(LOG_DEBUG, "Tiplark HTTP: Executing request..."),
+			line(LOG_INFO, QStringLiteral("Tiplark HTTP: Response %1, body size: %2 bytes")
+					       .arg(status)
+					       .arg(body.size())),
+		};
+		if (warning)
+			expected.append(
+				line(LOG_WARNING, "Tiplark HTTP: Error response body: " + QString::fromUtf8(warned)));
+		QCOMPARE(levelled(log), expected);
+	}
+
+	void redirectIsFollowedToItsTarget()
+	{
+		m_sandbox.setFault("/old", Sandbox::Fault::redirect("/new?from=old"));
+		m_sandbox.setFault("/new", Sandbox::Fault::respond(201, "final"));
+
+		LogCapture log;
+		const HttpResponse response = CurlHelper::get(url("/old"), {});
+
+		QCOMPARE(response.statusCode, 201);
+		QCOMPARE(response.body, QByteArray("final"));
+		QVERIFY(response.error.isEmpty());
+		const auto requests = m_sandbox.requests();
+		QCOMPARE(requests.size(), 2);
+		QCOMPARE(requests[0].target, QByteArray("/old"));
+		QCOMPARE(requests[1].target, QByteArray("/new?from=old"));
+		QVERIFY(log.contains(LOG_INFO, P + "Tiplark HTTP: Response 201, body size: 5 bytes"));
+	}
+
+	void failedExchange_data()
+	{
+		QTest::addColumn<bool>("refused");
+		QTest::addColumn<Sandbox::Fault>("fault");
+		QTest::addColumn<int>("code");
+
+		QTest::newRow("connection refused") << true << Sandbox::Fault() << int(CURLE_COULDNT_CONNECT);
+		QTest::newRow("closed without an answer") << false << Sandbox::Fault::close() << int(CURLE_GOT_NOTHING);
+		// Some bytes of the body arrived, but the body stays empty.
+		QTest::newRow("body cut short")
+			<< false << Sandbox::Fault::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial")
+			<< int(CURLE_PARTIAL_FILE);
+		QTest::newRow("not HTTP")
+			<< false << Sandbox::Fault::raw("hello\r\n\r\n") << int(CURLE_UNSUPPORTED_PROTOCOL);
+	}
+
+	void failedExchange()
+	{
+		QFETCH(bool, refused);
+		QFETCH(Sandbox::Fault, fault);
+		QFETCH(int, code);
+		const QString target = refused ? QStringLiteral("http://127.0.0.1:%1/v1/me").arg(closedPort())
+					       : url("/v1/me");
+		if (!refused)
+			m_sandbox.setFault("/v1/me", fault);
+
+		LogCapture log;
+		const HttpResponse response = CurlHelper::get(target, {});
+
+		const QString description = QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+		QCOMPARE(response.statusCode, -1);
+		QCOMPARE(response.body, QByteArray());
+		QCOMPARE(response.error, description);
+		QCOMPARE(levelled(log),
+			 QStringList({
+				 line(LOG_INFO, "Tiplark HTTP: GET " + target),
+				 line(LOG_DEBUG, "Tiplark HTTP: Executing request..."),
+				 line(LOG_ERROR, QStringLiteral("Tiplark HTTP: Request failed: %1 (code %2)")
+							 .arg(description)
+							 .arg(code)),
+			 }));
+	}
+
+	// The one slow test: a server that accepts and never answers.
+	void silentServerTimesOutAfterThirtySeconds()
+	{
+		m_sandbox.setFault("/v1/me", Sandbox::Fault::hold());
+		LogCapture log;
+		QElapsedTimer clock;
+		clock.start();
+		const HttpResponse response = CurlHelper::get(url("/v1/me"), {});
+		const qint64 elapsed = clock.elapsed();
+		m_sandbox.releaseHeld();
+
+		QCOMPARE(response.statusCode, -1);
+		QCOMPARE(response.body, QByteArray());
+		QCOMPARE(response.error, QString::fromUtf8(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)));
+		QVERIFY(log.contains(LOG_ERROR, P + "Tiplark HTTP: Request failed: " + response.error + " (code 28)"));
+		// The limit is the transport's 30 seconds, not an earlier one of its own or of the server.
+		QVERIFY2(elapsed >= 29500 && elapsed < 40000, qPrintable(QString::number(elapsed)));
+	}
+
+	void bodies_data()
+	{
+		QTest::addColumn<QString>("method");
+		QTest::addColumn<QByteArray>("body");
+
+		QTest::newRow("POST empty") << "POST" << QByteArray();
+		QTest::newRow("PATCH empty") << "PATCH" << QByteArray();
+		QTest::newRow("POST form") << "POST" << QByteArray("grant_type=refresh_token&client_id=x");
+		QTest::newRow("PATCH with zero bytes") << "PATCH" << QByteArray("{\"a\":\0\"b\"}", 10);
+	}
+
+	void bodies()
+	{
+		QFETCH(QString, method);
+		QFETCH(QByteArray, body);
+		const QMap<QString, QString> headers = {{"Content-Type", "application/json"}};
+
+		LogCapture log;
+		const HttpResponse response = method == "POST" ? CurlHelper::post(url("/v1/x"), body, headers)
+							       : CurlHelper::patch(url("/v1/x"), body, headers);
+
+		QCOMPARE(response.statusCode, 404); // nothing is registered there
+		const auto requests = m_sandbox.requests();
+		QCOMPARE(requests.size(), 1);
+		QCOMPARE(requests[0].method, method.toUtf8());
+		QCOMPARE(requests[0].body, body);
+		QVERIFY2(requests[0].headerLines.contains("Content-Length: " + QByteArray::number(body.size())),
+			 requests[0].headerLines.join(" | ").constData());
+		QCOMPARE(requests[0].header("Content-Type"), QByteArray("application/json"));
+		QCOMPARE(requests[0].header("Transfer-Encoding"), QByteArray());
+		QCOMPARE(
+			log.texts(LOG_DEBUG),
+			QStringList(
+				{P + QStringLiteral("Tiplark HTTP: %1 body size: %2 bytes").arg(method).arg(body.size()),
+				 P + "Tiplark HTTP: Executing request..."}));
+	}
+
+	void headerLinesInAscendingNameOrder()
+	{
+		QMap<QString, QString> headers;
+		headers.insert("X-TIPLARK-PLATFORM-VERSION", "29.0.2");
+		headers.insert("x-lower", "after the capitals");
+		headers.insert("Content-Type", "application/json");
+		headers.insert("Authorization", "Bearer token");
+		headers.insert("X-TIPLARK-PLATFORM", "OBS");
+		headers.insert("Accept", "application/json");
+		headers.insert("X-Percent", "%1 %2 100%");
+		headers.insert("X-%1", "v%2");
+
+		CurlHelper::get(url("/v1/me?x=1"), headers);
+
+		const auto requests = m_sandbox.requests();
+		QCOMPARE(requests.size(), 1);
+		QCOMPARE(requests[0].target, QByteArray("/v1/me?x=1"));
+		// libcurl's own lines first (Host, User-Agent), then the map's, with no Accept of libcurl's own.
+		QCOMPARE(requests[0].headerLines, QList<QByteArray>({
+							  "Host: 127.0.0.1:" + QByteArray::number(m_sandbox.port()),
+							  "User-Agent: OBS-Tiplark/1.0.0",
+							  "Accept: application/json",
+							  "Authorization: Bearer token",
+							  "Content-Type: application/json",
+							  "X-%1: v%2",
+							  "X-Percent: %1 %2 100%",
+							  "X-TIPLARK-PLATFORM: OBS",
+							  "X-TIPLARK-PLATFORM-VERSION: 29.0.2",
+							  "x-lower: after the capitals",
+						  }));
+	}
+
+	void userAgent_data()
+	{
+		QTest::addColumn<HeaderMap>("headers");
+		QTest::addColumn<QList<QByteArray>>("lines");
+
+		QTest::newRow("default")
+			<< HeaderMap() << QList<QByteArray>({"User-Agent: OBS-Tiplark/1.0.0", "Accept: */*"});
+		QTest::newRow("replaced by a map entry")
+			<< HeaderMap({{"User-Agent", "OBS-Tiplark/1.0.0 (OBS 29.0.2)"}})
+			<< QList<QByteArray>({"Accept: */*", "User-Agent: OBS-Tiplark/1.0.0 (OBS 29.0.2)"});
+	}
+
+	void userAgent()
+	{
+		QFETCH(HeaderMap, headers);
+		QFETCH(QList<QByteArray>, lines);
+
+		CurlHelper::get(url("/"), headers);
+
+		const auto requests = m_sandbox.requests();
+		QCOMPARE(requests.size(), 1);
+		QCOMPARE(requests[0].method, QByteArray("GET"));
+		QList<QByteArray> expected = {"Host: 127.0.0.1:" + QByteArray::number(m_sandbox.port())};
+		expected += lines;
+		QCOMPARE(requests[0].headerLines, expected);
+	}
+
+	// Every call has its own handle and buffers: answers never cross between threads.
+	void concurrentCallsKeepTheirOwnAnswers()
+	{
+		constexpr int kThreads = 6;
+		constexpr int kCalls = 8;
+		for (int t = 0; t < kThreads; ++t)
+			m_sandbox.setFault("/t" + QByteArray::number(t),
+					   Sandbox::Fault::respond(200, QByteArray(100 + 1000 * t, char('a' + t))));
+		std::atomic<int> wrong{0};
+		QList<QThread *> threads;
+		for (int t = 0; t < kThreads; ++t) {
+			const QString target = url("/t" + QByteArray::number(t));
+			threads.append(QThread::create([t, target, &wrong] {
+				for (int i = 0; i < kCalls; ++i) {
+					const HttpResponse response =
+						CurlHelper::get(target, {{"X-Call", QString::number(t * 100 + i)}});
+					if (response.statusCode != 200 ||
+					    response.body != QByteArray(100 + 1000 * t, char('a' + t)))
+						++wrong;
+				}
+			}));
+			threads.last()->start();
+		}
+		for (QThread *thread : threads) {
+			QVERIFY(thread->wait(60000));
+			delete thread;
+		}
+		QCOMPARE(wrong.load(), 0);
+		QCOMPARE(m_sandbox.requestCount(), kThreads * kCalls);
+		// Header lists do not cross either: each request carries the header of its own thread.
+		for (const auto &request : m_sandbox.requests())
+			QCOMPARE(request.header("X-Call").toInt() / 100, request.path.mid(2).toInt());
+	}
+};
+
+TIPLARK_TEST_MAIN(TestCurlHelper)
+#include "test-curl-helper.moc"
