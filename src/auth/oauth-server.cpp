@@ -1,0 +1,253 @@
+#include "auth/oauth-server.h"
+
+#include "plugin-support.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+const quint16 FIRST_PORT = 38080;
+const quint16 LAST_PORT = 38084;
+const int WRITE_TIMEOUT_MS = 3000;
+
+// One layout for both pages; %1 title, %2 icon class, %3 icon colour, %4 icon, %5 heading,
+// %6 paragraph, %7 the lines after the container.
+const char *const PAGE_TEMPLATE =
+	"<!DOCTYPE html>\n"
+	"<html>\n"
+	"<head>\n"
+	"    <meta charset=\"utf-8\">\n"
+	"    <title>%1</title>\n"
+	"    <style>\n"
+	"        body {\n"
+	"            font-family: -apple-system, BlinkMacSystemFont, 'Segoe UI', Roboto, sans-serif;\n"
+	"            background: linear-gradient(135deg, #1a1a2e 0%, #16213e 100%);\n"
+	"            color: #fff;\n"
+	"            display: flex;\n"
+	"            justify-content: center;\n"
+	"            align-items: center;\n"
+	"            height: 100vh;\n"
+	"            margin: 0;\n"
+	"        }\n"
+	"        .container {\n"
+	"            text-align: center;\n"
+	"            padding: 40px;\n"
+	"            background: rgba(255,255,255,0.1);\n"
+	"            border-radius: 16px;\n"
+	"            backdrop-filter: blur(10px);\n"
+	"        }\n"
+	"        .%2 {\n"
+	"            width: 80px;\n"
+	"            height: 80px;\n"
+	"            border-radius: 50%;\n"
+	"            background: %3;\n"
+	"            display: flex;\n"
+	"            justify-content: center;\n"
+	"            align-items: center;\n"
+	"            margin: 0 auto 20px;\n"
+	"            font-size: 40px;\n"
+	"        }\n"
+	"        h1 {\n"
+	"            margin: 0 0 10px;\n"
+	"        }\n"
+	"        p {\n"
+	"            color: #bdc3c7;\n"
+	"            margin: 0;\n"
+	"        }\n"
+	"    </style>\n"
+	"</head>\n"
+	"<body>\n"
+	"    <div class=\"container\">\n"
+	"        <div class=\"%2\">%4</div>\n"
+	"        <h1>%5</h1>\n"
+	"        <p>%6</p>\n"
+	"    </div>\n"
+	"%7"
+	"</body>\n"
+	"</html>\n";
+
+QString makePage(const QString &title, const QString &iconClass, const QString &colour, const QString &icon,
+		 const QString &heading, const QString &paragraph, const QString &after)
+{
+	// The multi-argument arg() substitutes in one pass, so nothing inserted is substituted again.
+	return QString::fromUtf8(PAGE_TEMPLATE).arg(title, iconClass, colour, icon, heading, paragraph, after);
+}
+
+QString successHtml()
+{
+	return makePage(QStringLiteral("Tiplark - Zalogowano"), QStringLiteral("checkmark"), QStringLiteral("#27ae60"),
+			QString(QChar(0x2713)), QStringLiteral("Zalogowano pomyślnie!"),
+			QStringLiteral("Możesz zamknąć to okno i wrócić do OBS."),
+			QStringLiteral("    <script>setTimeout(() => window.close(), 3000);</script>\n"));
+}
+
+// The message comes from the redirect's query, that is from whoever sent the request: never markup.
+QString escapeHtml(const QString &text)
+{
+	QString escaped;
+	escaped.reserve(text.size());
+	for (const QChar c : text) {
+		switch (c.unicode()) {
+		case '&':
+			escaped += QLatin1String("&amp;");
+			break;
+		case '<':
+			escaped += QLatin1String("&lt;");
+			break;
+		case '>':
+			escaped += QLatin1String("&gt;");
+			break;
+		case '"':
+			escaped += QLatin1String("&quot;");
+			break;
+		case '\'':
+			escaped += QLatin1String("&#39;");
+			break;
+		default:
+			escaped += c;
+		}
+	}
+	return escaped;
+}
+
+void closeWithoutAnswer(QTcpSocket *socket)
+{
+	socket->close();
+	socket->deleteLater();
+}
+} // namespace
+
+OAuthServer::OAuthServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
+{
+	connect(m_server, &QTcpServer::newConnection, this, &OAuthServer::onNewConnection);
+}
+
+OAuthServer::~OAuthServer()
+{
+	stop();
+}
+
+bool OAuthServer::start()
+{
+	if (m_server->isListening())
+		return true;
+
+	for (quint16 port = FIRST_PORT; port <= LAST_PORT; ++port) {
+		if (m_server->listen(QHostAddress::LocalHost, port)) {
+			m_port = port;
+			obs_log(LOG_INFO, "Tiplark: OAuth server listening on port %d", int(m_port));
+			return true;
+		}
+	}
+
+	obs_log(LOG_WARNING, "Tiplark: Failed to start OAuth server: %s", m_server->errorString().toUtf8().constData());
+	return false;
+}
+
+void OAuthServer::stop()
+{
+	if (!m_server->isListening())
+		return;
+	m_server->close();
+	obs_log(LOG_INFO, "Tiplark: OAuth server stopped");
+}
+
+QString OAuthServer::redirectUri() const
+{
+	return QStringLiteral("http://127.0.0.1:%1/callback").arg(m_port);
+}
+
+void OAuthServer::onNewConnection()
+{
+	while (m_server->hasPendingConnections()) {
+		QTcpSocket *socket = m_server->nextPendingConnection();
+
+		// Browsers open spare connections that may never carry a request; they must not pile up.
+		auto *idle = new QTimer(socket);
+		idle->setSingleShot(true);
+		idle->setInterval(IDLE_TIMEOUT_MS);
+		connect(idle, &QTimer::timeout, socket, [socket] { closeWithoutAnswer(socket); });
+		idle->start();
+
+		connect(socket, &QTcpSocket::readyRead, this, [this, socket, idle] {
+			idle->start();
+			handleRequest(socket);
+		});
+		connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+		connect(socket, &QObject::destroyed, this, [this, socket] { m_pending.remove(socket); });
+	}
+}
+
+void OAuthServer::handleRequest(QTcpSocket *socket)
+{
+	// A request line may arrive in several pieces: gather until it is complete, within a bound.
+	QByteArray &received = m_pending[socket];
+	received += socket->readAll();
+	const int lineEnd = received.indexOf('\n');
+	if (lineEnd < 0 || lineEnd >= MAX_REQUEST_LINE_BYTES) {
+		if (received.size() >= MAX_REQUEST_LINE_BYTES) {
+			m_pending.remove(socket);
+			disconnect(socket, nullptr, this, nullptr);
+			closeWithoutAnswer(socket);
+		}
+		return;
+	}
+
+	const QString requestLine = QString::fromUtf8(received.constData(), lineEnd + 1);
+	m_pending.remove(socket);
+	// One answer per connection: nothing that arrives later is looked at.
+	disconnect(socket, nullptr, this, nullptr);
+	answer(socket, requestLine);
+}
+
+void OAuthServer::answer(QTcpSocket *socket, const QString &requestLine)
+{
+	static const QRegularExpression pattern(QStringLiteral("GET ([^ ]+) HTTP"));
+	const QRegularExpressionMatch match = pattern.match(requestLine);
+	if (!match.hasMatch()) {
+		closeWithoutAnswer(socket);
+		return;
+	}
+
+	const QUrlQuery query(QUrl(QStringLiteral("http://localhost") + match.captured(1)));
+	const QString code = query.queryItemValue(QStringLiteral("code"));
+	const QString state = query.queryItemValue(QStringLiteral("state"));
+	const QString error = query.queryItemValue(QStringLiteral("error"));
+
+	QString page;
+	if (!error.isEmpty())
+		page = createErrorHtml(error);
+	else if (!code.isEmpty())
+		page = successHtml();
+	else
+		page = createErrorHtml(QStringLiteral("No code received"));
+
+	const QByteArray pageBytes = page.toUtf8();
+	const QByteArray response = QByteArrayLiteral("HTTP/1.1 200 OK\r\n"
+						      "Content-Type: text/html; charset=utf-8\r\n"
+						      "Content-Length: ") +
+				    QByteArray::number(pageBytes.size()) +
+				    QByteArrayLiteral("\r\n"
+						      "Connection: close\r\n"
+						      "\r\n") +
+				    pageBytes;
+	socket->write(response);
+	socket->flush();
+	socket->waitForBytesWritten(WRITE_TIMEOUT_MS);
+	socket->close();
+	socket->deleteLater();
+
+	if (!code.isEmpty() && !state.isEmpty())
+		emit codeReceived(code, state);
+}
+
+QString OAuthServer::createErrorHtml(const QString &message)
+{
+	return makePage(QStringLiteral("Tiplark - Błąd"), QStringLiteral("error-icon"), QStringLiteral("#c0392b"),
+			QString(QChar(0x2717)), QStringLiteral("Błąd logowania"), escapeHtml(message), QString());
+}

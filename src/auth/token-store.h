@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+// Keeps the sign-in that survives a restart: both tokens and the access token's expiry, in memory and in
+// tokens.json in the plug-in's configuration folder. Writes only when asked to (save, clear).
+class TokenStore : public QObject {
+	Q_OBJECT
+
+public:
+	explicit TokenStore(QObject *parent = nullptr);
+
+	void load();
+	void save();
+	void clear();
+
+	QString accessToken() const;
+	QString refreshToken() const;
+	QDateTime tokenExpiresAt() const;
+
+	void setAccessToken(const QString &token);
+	void setRefreshToken(const QString &token);
+	void setTokenExpiresAt(const QDateTime &expiresAt);
+
+	// Full path of tokens.json; creates its folder when missing.
+	QString getConfigPath() const;
+
+private:
+	QString m_accessToken;
+	QString m_refreshToken;
+	QDateTime m_tokenExpiresAt;
+};

@@ -1,0 +1,325 @@
+#include "auth/token-store.h"
+#include "log-capture.h"
+#include "obs-host-stand-in.h"
+#include "plugin-support.h"
+#include "test-main.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+const QString PREFIX = QStringLiteral("[tiplark-obs-plugin] ");
+
+QString tokenPath()
+{
+	return QDir(ObsHostStandIn::configDir()).filePath("tokens.json");
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+	QFile file(path);
+	QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+	file.write(content);
+}
+
+QByteArray readFile(const QString &path)
+{
+	QFile file(path);
+	if (!file.open(QIODevice::ReadOnly))
+		return QByteArray("<missing>");
+	return file.readAll();
+}
+
+unsigned int modeBits(const QString &path)
+{
+	struct stat info {};
+	if (stat(QFile::encodeName(path).constData(), &info) != 0)
+		return 0;
+	return info.st_mode & 07777;
+}
+
+void fill(TokenStore &store, const QString &access, const QString &refresh, const QDateTime &expiry)
+{
+	store.setAccessToken(access);
+	store.setRefreshToken(refresh);
+	store.setTokenExpiresAt(expiry);
+}
+
+const QDateTime EARLIER(QDate(2020, 1, 2), QTime(3, 4, 5));
+} // namespace
+
+class TestTokenStore : public QObject {
+	Q_OBJECT
+
+private slots:
+	void initTestCase() { m_configDir = ObsHostStandIn::configDir(); }
+
+	void init()
+	{
+		ObsHostStandIn::setConfigDir(m_configDir);
+		QDir(m_configDir).removeRecursively();
+		QVERIFY(QDir().mkpath(m_configDir));
+	}
+
+	void roundTrip_data()
+	{
+		QTest::addColumn<QString>("access");
+		QTest::addColumn<QString>("refresh");
+		QTest::addColumn<QDateTime>("expiry");
+		QTest::addColumn<QByteArray>("file");
+
+		QTest::newRow("milliseconds are dropped")
+			<< "acc"
+			<< "ref" << QDateTime(QDate(2025, 3, 1), QTime(12, 34, 56, 789))
+			<< QByteArray(
+				   R"({"access_token":"acc","expires_at":"2025-03-01T12:34:56","refresh_token":"ref"})");
+		QTest::newRow("invalid expiry is an empty text")
+			<< "a.b-c"
+			<< "r/+=" << QDateTime()
+			<< QByteArray(R"({"access_token":"a.b-c","expires_at":"","refresh_token":"r/+="})");
+		QTest::newRow("quotes and non-ASCII survive")
+			<< QString::fromUtf8("z\"ó\\") << "" << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59))
+			<< QByteArray(
+				   "{\"access_token\":\"z\\\"ó\\\\\",\"expires_at\":\"1999-12-31T23:59:59\",\"refresh_token\":\"\"}");
+	}
+
+	void roundTrip()
+	{
+		QFETCH(QString, access);
+		QFETCH(QString, refresh);
+		QFETCH(QDateTime, expiry);
+		QFETCH(QByteArray, file);
+
+		LogCapture log;
+		TokenStore saved;
+		fill(saved, access, refresh, expiry);
+		saved.save();
+		QCOMPARE(readFile(tokenPath()), file);
+		QVERIFY(log.contains(LOG_INFO, PREFIX + "Tiplark: Tokens saved"));
+
+		TokenStore loaded;
+		fill(loaded, "old", "old", EARLIER);
+		loaded.load();
+		QCOMPARE(loaded.accessToken(), access);
+		QCOMPARE(loaded.refreshToken(), refresh);
+		if (expiry.isValid()) {
+			QCOMPARE(loaded.tokenExpiresAt(), expiry.addMSecs(-expiry.time().msec()));
+		} else {
+			// An empty expiry leaves the member as it was.
+			QCOMPARE(loaded.tokenExpiresAt(), EARLIER);
+		}
+		QVERIFY(log.contains(LOG_INFO, PREFIX + "Tiplark: Tokens loaded"));
+	}
+
+	void loadIgnoresUnusableFiles_data()
+	{
+		QTest::addColumn<QByteArray>("content");
+		QTest::addColumn<bool>("readsFile");
+		QTest::addColumn<QString>("access");
+		QTest::addColumn<QString>("refresh");
+		QTest::addColumn<QDateTime>("expiry");
+
+		QTest::newRow("invalid JSON") << QByteArray(R"({"access_token":"x",)") << false << "old-a"
+					      << "old-r" << EARLIER;
+		QTest::newRow("array") << QByteArray(R"([{"access_token":"x"}])") << false << "old-a"
+				       << "old-r" << EARLIER;
+		QTest::newRow("empty file") << QByteArray() << false << "old-a"
+					    << "old-r" << EARLIER;
+		QTest::newRow("wrong member types")
+			<< QByteArray(R"({"access_token":12,"refresh_token":"r2","expires_at":false})") << true << ""
+			<< "r2" << EARLIER;
+		QTest::newRow("members missing") << QByteArray("{}") << true << ""
+						 << "" << EARLIER;
+		QTest::newRow("unparsable expiry")
+			<< QByteArray(R"({"access_token":"a2","refresh_token":"r2","expires_at":"soon"})") << true
+			<< "a2"
+			<< "r2" << QDateTime();
+	}
+
+	void loadIgnoresUnusableFiles()
+	{
+		QFETCH(QByteArray, content);
+		QFETCH(bool, readsFile);
+		QFETCH(QString, access);
+		QFETCH(QString, refresh);
+		QFETCH(QDateTime, expiry);
+
+		writeFile(tokenPath(), content);
+		LogCapture log;
+		TokenStore store;
+		fill(store, "old-a", "old-r", EARLIER);
+		store.load();
+		QCOMPARE(store.accessToken(), access);
+		QCOMPARE(store.refreshToken(), refresh);
+		QCOMPARE(store.tokenExpiresAt().isValid(), expiry.isValid());
+		if (expiry.isValid())
+			QCOMPARE(store.tokenExpiresAt(), expiry);
+		QCOMPARE(log.texts(), readsFile ? QStringList{PREFIX + "Tiplark: Tokens loaded"} : QStringList());
+	}
+
+	void missingFileLoadsNothing()
+	{
+		LogCapture log;
+		TokenStore store;
+		store.load();
+		QVERIFY(store.accessToken().isEmpty());
+		QVERIFY(store.refreshToken().isEmpty());
+		QVERIFY(!store.tokenExpiresAt().isValid());
+		QVERIFY(log.texts().isEmpty());
+	}
+
+	void unreadableAndUnwritablePathKeepsMembers()
+	{
+		// A folder where the file should be can be neither read nor replaced, not even by root.
+		QVERIFY(QDir().mkpath(tokenPath()));
+		LogCapture log;
+		TokenStore store;
+		fill(store, "a", "r", EARLIER);
+		store.load();
+		store.save();
+		QCOMPARE(store.accessToken(), QStringLiteral("a"));
+		QCOMPARE(store.refreshToken(), QStringLiteral("r"));
+		QCOMPARE(store.tokenExpiresAt(), EARLIER);
+		const QList<LogCapture::Line> lines = log.lines();
+		QCOMPARE(lines.size(), 2);
+		QCOMPARE(lines[0].level, LOG_WARNING);
+		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
+		QCOMPARE(lines[1].level, LOG_WARNING);
+		QCOMPARE(lines[1].text, PREFIX + "Tiplark: Failed to save token file");
+	}
+
+	void noPathFromTheHost()
+	{
+		ObsHostStandIn::setConfigDir(QString());
+		LogCapture log;
+		TokenStore store;
+		fill(store, "a", "r", EARLIER);
+		store.load();
+		store.save();
+		store.clear();
+		QCOMPARE(log.texts(), QStringList({PREFIX + "Tiplark: Failed to save token file",
+						   PREFIX + "Tiplark: Tokens cleared"}));
+	}
+
+	void everyOperationCreatesTheFolder_data()
+	{
+		QTest::addColumn<int>("operation");
+		QTest::newRow("load") << 0;
+		QTest::newRow("save") << 1;
+		QTest::newRow("clear") << 2;
+	}
+
+	void everyOperationCreatesTheFolder()
+	{
+		QFETCH(int, operation);
+		const QString base = ObsHostStandIn::configDir();
+		QDir(base).removeRecursively();
+		ObsHostStandIn::setConfigDir(QDir(base).filePath("deeper/still"));
+		QVERIFY(!QDir(ObsHostStandIn::configDir()).exists());
+
+		TokenStore store;
+		if (operation == 0)
+			store.load();
+		else if (operation == 1)
+			store.save();
+		else
+			store.clear();
+		QVERIFY(QDir(ObsHostStandIn::configDir()).exists());
+		QCOMPARE(QFile::exists(tokenPath()), operation == 1);
+	}
+
+	void savedFileIsTheOwnersOnly()
+	{
+		// Even a file that others could read before is replaced by an owner-only one.
+		writeFile(tokenPath(), "{}");
+		QVERIFY(QFile::setPermissions(tokenPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+								   QFileDevice::ReadGroup | QFileDevice::ReadOther));
+		QCOMPARE(modeBits(tokenPath()), 0644u);
+
+		TokenStore store;
+		fill(store, "a", "r", EARLIER);
+		store.save();
+		QCOMPARE(modeBits(tokenPath()), 0600u);
+		QFile::remove(tokenPath());
+		store.save();
+		QCOMPARE(modeBits(tokenPath()), 0600u);
+	}
+
+	void failedWriteKeepsTheOldFile()
+	{
+		TokenStore store;
+		fill(store, "good-access", "good-refresh", EARLIER);
+		store.save();
+		const QByteArray before = readFile(tokenPath());
+
+		// Let the write fail part-way, as on a full disk: the process may write no more than 4 KiB into
+		// any file, while the new content is far larger.
+		store.setAccessToken(QString(200000, 'x'));
+		LogCapture log;
+		struct rlimit old {};
+		QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+		const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+		struct rlimit small = old;
+		small.rlim_cur = 4096;
+		QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+		store.save();
+		setrlimit(RLIMIT_FSIZE, &old);
+		std::signal(SIGXFSZ, oldHandler);
+
+		QCOMPARE(log.texts(), QStringList{PREFIX + "Tiplark: Failed to save token file"});
+		QCOMPARE(log.lines().value(0).level, LOG_WARNING);
+		QCOMPARE(readFile(tokenPath()), before);
+		QCOMPARE(QDir(ObsHostStandIn::configDir()).entryList(QDir::Files | QDir::Hidden),
+			 QStringList{"tokens.json"});
+		QCOMPARE(store.accessToken().size(), 200000);
+	}
+
+	void settersAloneWriteNothing()
+	{
+		TokenStore store;
+		fill(store, "a", "r", EARLIER);
+		QVERIFY(!QFile::exists(tokenPath()));
+		store.save();
+		const QByteArray saved = readFile(tokenPath());
+		fill(store, "b", "s", QDateTime());
+		QCOMPARE(readFile(tokenPath()), saved);
+	}
+
+	void clearForgetsEverything_data()
+	{
+		QTest::addColumn<bool>("fileThere");
+		QTest::newRow("with a file") << true;
+		QTest::newRow("without a file") << false;
+	}
+
+	void clearForgetsEverything()
+	{
+		QFETCH(bool, fileThere);
+		TokenStore store;
+		fill(store, "a", "r", EARLIER);
+		if (fileThere)
+			store.save();
+		LogCapture log;
+		store.clear();
+		QVERIFY(!QFile::exists(tokenPath()));
+		QVERIFY(store.accessToken().isEmpty());
+		QVERIFY(store.refreshToken().isEmpty());
+		QVERIFY(!store.tokenExpiresAt().isValid());
+		QCOMPARE(log.texts(), QStringList{PREFIX + "Tiplark: Tokens cleared"});
+		QCOMPARE(log.lines().value(0).level, LOG_INFO);
+
+		TokenStore reloaded;
+		reloaded.load();
+		QVERIFY(reloaded.refreshToken().isEmpty());
+	}
+
+private:
+	QString m_configDir;
+};
+
+TIPLARK_TEST_MAIN(TestTokenStore)
+#include "test-token-store.moc"
