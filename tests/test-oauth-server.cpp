@@ -401,7 +401,8 @@ private slots:
 		QVERIFY(clock.elapsed() < OAuthServer::IDLE_TIMEOUT_MS);
 
 		QTRY_VERIFY_WITH_TIMEOUT(silent.closedByServer, OAuthServer::IDLE_TIMEOUT_MS + 5000);
-		QVERIFY(clock.elapsed() >= OAuthServer::IDLE_TIMEOUT_MS - 100);
+		// The idle timer is a coarse one, which may fire up to 5 % early.
+		QVERIFY(clock.elapsed() >= OAuthServer::IDLE_TIMEOUT_MS * 9 / 10);
 		QCOMPARE(silent.received, QByteArray());
 		QTRY_COMPARE(openSockets(server), 0);
 	}
