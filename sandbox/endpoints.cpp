@@ -5,4 +5,5 @@
 void Sandbox::registerEndpoints(Server &server)
 {
 	registerControlEndpoints(server);
+	registerOAuthEndpoints(server);
 }

@@ -5,5 +5,6 @@ class Server;
 
 // Every file of endpoints has one registration function; registerEndpoints calls them all.
 void registerControlEndpoints(Server &server); // /_sandbox/..., for tests in other processes
+void registerOAuthEndpoints(Server &server);   // /oauth/authorize, /oauth/token (oauth-endpoints.cpp)
 void registerEndpoints(Server &server);
 } // namespace Sandbox
