@@ -1,0 +1,352 @@
+#include "auth/auth-manager.h"
+
+#include "auth/oauth-server.h"
+#include "auth/token-store.h"
+#include "build-config.h"
+#include "http/background-request.h"
+#include "http/curl-helper.h"
+#include "plugin-support.h"
+
+#include <QCryptographicHash>
+#include <QDesktopServices>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QRandomGenerator64>
+#include <QRegularExpression>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <climits>
+#include <cmath>
+
+const QString AuthManager::CLIENT_ID = QStringLiteral("0190c3a1-7d2e-7b44-9f10-2a6e5c8d1b37");
+const QString AuthManager::OAUTH_BASE_URL = QStringLiteral(TIPLARK_OAUTH_BASE_URL);
+const QString AuthManager::SCOPES = QStringLiteral(
+	"user:read user:stream_status moderation:manage donates:queue:manage moderation:moderate donates:list");
+
+namespace {
+const char STATE_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+const char VERIFIER_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
+const int STATE_LENGTH = 32;
+const int VERIFIER_LENGTH = 64;
+const int LOGGED_PREFIX = 8;
+const int LOGGED_RESPONSE_BYTES = 200;
+const int LOGGED_ERROR_BYTES = 500;
+const char MASK[] = "***";
+
+// Draws each character without bias: keep the low bits the alphabet needs and draw again when the
+// value lies past the alphabet's end.
+QString randomString(const char *alphabet, int alphabetSize, int length)
+{
+	quint64 mask = 1;
+	while (mask < quint64(alphabetSize - 1))
+		mask = (mask << 1) | 1;
+	QString result;
+	result.reserve(qMax(length, 0));
+	for (int i = 0; i < length; ++i) {
+		quint64 index;
+		do {
+			index = QRandomGenerator64::global()->generate() & mask;
+		} while (index >= quint64(alphabetSize));
+		result.append(QLatin1Char(alphabet[index]));
+	}
+	return result;
+}
+
+bool isSuccess(const HttpResponse &response)
+{
+	return response.statusCode >= 200 && response.statusCode <= 299 && response.error.isEmpty();
+}
+
+// The token endpoint said no to this refresh token; anything else (no answer, a server fault, being
+// asked to slow down) may pass, and the tokens are kept for the next try.
+bool isRejection(const HttpResponse &response)
+{
+	return response.error.isEmpty() && response.statusCode >= 400 && response.statusCode <= 499 &&
+	       response.statusCode != 429;
+}
+
+QMap<QString, QString> tokenRequestHeaders()
+{
+	QMap<QString, QString> headers;
+	headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded"));
+	headers.insert(QStringLiteral("X-TIPLARK-PLATFORM"), QStringLiteral("OBS"));
+	headers.insert(QStringLiteral("X-TIPLARK-PLATFORM-VERSION"), QString::fromUtf8(PLUGIN_VERSION));
+	return headers;
+}
+
+QByteArray formBody(const QList<QPair<QString, QString>> &pairs)
+{
+	QUrlQuery form;
+	form.setQueryItems(pairs);
+	return form.query(QUrl::FullyEncoded).toUtf8();
+}
+
+bool isSecretKey(const QByteArray &key)
+{
+	return key == "code" || key == "code_verifier" || key == "refresh_token" || key == "access_token";
+}
+
+// Request bodies go to the debug log with the secret values replaced.
+QByteArray maskForm(const QByteArray &form)
+{
+	QList<QByteArray> pairs = form.split('&');
+	for (QByteArray &pair : pairs) {
+		const int equals = pair.indexOf('=');
+		const QByteArray key = equals < 0 ? pair : pair.left(equals);
+		if (isSecretKey(key))
+			pair = key + '=' + MASK;
+	}
+	return pairs.join('&');
+}
+
+// Response bodies likewise; the text may be cut off anywhere, so a value runs to its closing quote or
+// to the end. Latin-1 maps bytes one to one, so nothing else of the body changes.
+QByteArray maskJson(const QByteArray &json)
+{
+	static const QRegularExpression member(
+		QStringLiteral(
+			"(\"(?:access_token|refresh_token|code|code_verifier)\"\\s*:\\s*\")(?:[^\"\\\\]|\\\\.)*"),
+		QRegularExpression::DotMatchesEverythingOption);
+	QString text = QString::fromLatin1(json);
+	text.replace(member, QStringLiteral("\\1") + QLatin1String(MASK));
+	return text.toLatin1();
+}
+
+// A whole number of seconds that fits 32 bits; 0 for anything else.
+int expiresInSeconds(const QJsonObject &object)
+{
+	const QJsonValue value = object.value(QStringLiteral("expires_in"));
+	if (!value.isDouble())
+		return 0;
+	const double seconds = value.toDouble();
+	if (std::floor(seconds) != seconds || seconds < double(INT_MIN) || seconds > double(INT_MAX))
+		return 0;
+	return int(seconds);
+}
+
+struct TokenAnswer {
+	QString accessToken;
+	QString refreshToken;
+	int expiresIn = 0;
+};
+
+TokenAnswer parseTokenAnswer(const QByteArray &body)
+{
+	const QJsonObject object = QJsonDocument::fromJson(body).object();
+	TokenAnswer answer;
+	answer.accessToken = object.value(QStringLiteral("access_token")).toString();
+	answer.refreshToken = object.value(QStringLiteral("refresh_token")).toString();
+	answer.expiresIn = expiresInSeconds(object);
+	return answer;
+}
+} // namespace
+
+AuthManager::AuthManager(QObject *parent)
+	: QObject(parent),
+	  m_tokenStore(new TokenStore(this)),
+	  m_oauthServer(new OAuthServer(this))
+{
+	connect(m_oauthServer, &OAuthServer::codeReceived, this, &AuthManager::handleOAuthCallback);
+
+	m_tokenStore->load();
+	m_accessToken = m_tokenStore->accessToken();
+	m_refreshToken = m_tokenStore->refreshToken();
+	m_tokenExpiresAt = m_tokenStore->tokenExpiresAt();
+}
+
+bool AuthManager::isAuthenticated() const
+{
+	return !m_accessToken.isEmpty() && !m_refreshToken.isEmpty();
+}
+
+QString AuthManager::accessToken() const
+{
+	return m_accessToken;
+}
+
+QString AuthManager::generateRandomString(int length)
+{
+	return randomString(STATE_ALPHABET, int(sizeof(STATE_ALPHABET)) - 1, length);
+}
+
+QString AuthManager::generateCodeVerifier()
+{
+	return randomString(VERIFIER_ALPHABET, int(sizeof(VERIFIER_ALPHABET)) - 1, VERIFIER_LENGTH);
+}
+
+QString AuthManager::generateCodeChallenge(const QString &verifier)
+{
+	const QByteArray digest = QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256);
+	return QString::fromLatin1(digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+void AuthManager::startLogin()
+{
+	m_pendingState = generateRandomString(STATE_LENGTH);
+	m_pendingCodeVerifier = generateCodeVerifier();
+	const QString challenge = generateCodeChallenge(m_pendingCodeVerifier);
+
+	// Without a listener the browser's redirect would go nowhere and the sign-in would hang unseen.
+	if (!m_oauthServer->start()) {
+		emit authenticationComplete(false);
+		return;
+	}
+
+	QUrlQuery query;
+	query.addQueryItem(QStringLiteral("client_id"), CLIENT_ID);
+	query.addQueryItem(QStringLiteral("redirect_uri"), m_oauthServer->redirectUri());
+	query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
+	query.addQueryItem(QStringLiteral("scope"), SCOPES);
+	query.addQueryItem(QStringLiteral("state"), m_pendingState);
+	query.addQueryItem(QStringLiteral("code_challenge"), challenge);
+	query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+	QUrl url(OAUTH_BASE_URL + QStringLiteral("/authorize"));
+	url.setQuery(query);
+
+	obs_log(LOG_INFO, "Tiplark: Opening authorization URL");
+	QDesktopServices::openUrl(url);
+}
+
+void AuthManager::handleOAuthCallback(const QString &code, const QString &state)
+{
+	obs_log(LOG_INFO, "Tiplark: OAuth callback received, code length: %d", int(code.length()));
+	m_oauthServer->stop();
+
+	if (state == m_pendingState) {
+		obs_log(LOG_INFO, "Tiplark: State verified, exchanging code for token...");
+		exchangeCodeForToken(code);
+		return;
+	}
+
+	obs_log(LOG_WARNING, "Tiplark: OAuth state mismatch (expected: %s, got: %s)",
+		m_pendingState.left(LOGGED_PREFIX).toUtf8().constData(),
+		state.left(LOGGED_PREFIX).toUtf8().constData());
+	emit authenticationComplete(false);
+}
+
+void AuthManager::exchangeCodeForToken(const QString &code)
+{
+	const QString url = OAUTH_BASE_URL + QStringLiteral("/token");
+	const QString redirectUri = m_oauthServer->redirectUri();
+	obs_log(LOG_INFO, "Tiplark: Token exchange URL: %s", url.toUtf8().constData());
+	obs_log(LOG_INFO, "Tiplark: Redirect URI: %s", redirectUri.toUtf8().constData());
+
+	const QByteArray body = formBody({{QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
+					  {QStringLiteral("client_id"), CLIENT_ID},
+					  {QStringLiteral("code"), code},
+					  {QStringLiteral("redirect_uri"), redirectUri},
+					  {QStringLiteral("code_verifier"), m_pendingCodeVerifier}});
+	const QMap<QString, QString> headers = tokenRequestHeaders();
+	obs_log(LOG_DEBUG, "Tiplark: Token request body: %s", maskForm(body).constData());
+
+	runInBackground(
+		this, [url, body, headers] { return CurlHelper::post(url, body, headers); },
+		[this](const HttpResponse &response) { onExchangeFinished(response); });
+}
+
+void AuthManager::onExchangeFinished(const HttpResponse &response)
+{
+	QString failure = response.error;
+	if (isSuccess(response)) {
+		obs_log(LOG_DEBUG, "Tiplark: Token response: %s",
+			maskJson(response.body).left(LOGGED_RESPONSE_BYTES).constData());
+		const TokenAnswer answer = parseTokenAnswer(response.body);
+		if (!answer.accessToken.isEmpty() && !answer.refreshToken.isEmpty()) {
+			obs_log(LOG_INFO,
+				"Tiplark: Got access token (length: %d), refresh token (length: %d), expires in: %d",
+				int(answer.accessToken.length()), int(answer.refreshToken.length()), answer.expiresIn);
+			m_accessToken = answer.accessToken;
+			m_refreshToken = answer.refreshToken;
+			m_tokenExpiresAt = QDateTime::currentDateTime().addSecs(answer.expiresIn);
+			m_tokenStore->setAccessToken(m_accessToken);
+			m_tokenStore->setRefreshToken(m_refreshToken);
+			m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
+			m_tokenStore->save();
+			m_pendingState.clear();
+			m_pendingCodeVerifier.clear();
+			obs_log(LOG_INFO, "Tiplark: Authentication successful, tokens saved");
+			emit authenticationComplete(true);
+			return;
+		}
+		// A sign-in without both tokens would look like success and leave the streamer signed out.
+		failure = QStringLiteral("Token response without access_token and refresh_token");
+	}
+
+	obs_log(LOG_WARNING, "Tiplark: Token exchange failed: %s (HTTP %d)", failure.toUtf8().constData(),
+		response.statusCode);
+	obs_log(LOG_WARNING, "Tiplark: Response body: %s",
+		maskJson(response.body).left(LOGGED_ERROR_BYTES).constData());
+	emit authenticationComplete(false);
+}
+
+void AuthManager::refreshAccessToken()
+{
+	if (m_refreshToken.isEmpty()) {
+		obs_log(LOG_WARNING, "Tiplark: No refresh token available");
+		return;
+	}
+	// Its answer serves every request that was rejected meanwhile; a second refresh would present a
+	// refresh token that a rotating server has already replaced, and sign the streamer out.
+	if (m_refreshInFlight)
+		return;
+	doRefreshToken();
+}
+
+void AuthManager::doRefreshToken()
+{
+	const QString url = OAUTH_BASE_URL + QStringLiteral("/token");
+	const QByteArray body = formBody({{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
+					  {QStringLiteral("client_id"), CLIENT_ID},
+					  {QStringLiteral("refresh_token"), m_refreshToken}});
+	const QMap<QString, QString> headers = tokenRequestHeaders();
+
+	m_refreshInFlight = true;
+	runInBackground(
+		this, [url, body, headers] { return CurlHelper::post(url, body, headers); },
+		[this](const HttpResponse &response) { onRefreshFinished(response); });
+}
+
+void AuthManager::onRefreshFinished(const HttpResponse &response)
+{
+	m_refreshInFlight = false;
+
+	if (isSuccess(response)) {
+		const TokenAnswer answer = parseTokenAnswer(response.body);
+		if (answer.accessToken.isEmpty()) {
+			obs_log(LOG_WARNING, "Tiplark: Token refresh failed: %s",
+				"Token response without access_token");
+			return;
+		}
+		m_accessToken = answer.accessToken;
+		// The server may keep the refresh token as it is and leave it out of the answer.
+		if (!answer.refreshToken.isEmpty())
+			m_refreshToken = answer.refreshToken;
+		m_tokenExpiresAt = QDateTime::currentDateTime().addSecs(answer.expiresIn);
+		m_tokenStore->setAccessToken(m_accessToken);
+		m_tokenStore->setRefreshToken(m_refreshToken);
+		m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
+		m_tokenStore->save();
+		obs_log(LOG_INFO, "Tiplark: Token refreshed");
+		return;
+	}
+
+	obs_log(LOG_WARNING, "Tiplark: Token refresh failed: %s", response.error.toUtf8().constData());
+	if (isRejection(response)) {
+		logout();
+		return;
+	}
+	// A network blip or a server in trouble says nothing about the sign-in; the next 401 tries again.
+	obs_log(LOG_INFO, "Tiplark: Keeping the sign-in (HTTP %d), the refresh is tried again on the next rejection",
+		response.statusCode);
+}
+
+void AuthManager::logout()
+{
+	m_accessToken.clear();
+	m_refreshToken.clear();
+	m_tokenExpiresAt = QDateTime();
+	m_tokenStore->clear();
+	obs_log(LOG_INFO, "Tiplark: Logged out");
+}
