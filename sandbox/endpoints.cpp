@@ -6,4 +6,5 @@ void Sandbox::registerEndpoints(Server &server)
 {
 	registerControlEndpoints(server);
 	registerOAuthEndpoints(server);
+	registerApiEndpoints(server);
 }

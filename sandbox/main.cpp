@@ -1,18 +1,23 @@
+#include "donation-script.h"
 #include "sandbox-server.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <pthread.h>
 
 // The sandbox as a program of its own, for the demo and the end-to-end tests:
-//   tiplark-sandbox [--port N]     (0, the default, picks a free port)
+//   tiplark-sandbox [--port N] [--donation-script [MS]]
+// --port: 0, the default, picks a free port. --donation-script: a new donation arrives every MS
+// milliseconds (4000 by default), into the pending queue while moderation is on.
 // Prints the address it listens on and serves until SIGINT or SIGTERM.
 int main(int argc, char **argv)
 {
 	long port = 0;
+	long donationIntervalMs = 0;
 	for (int i = 1; i < argc; ++i) {
 		if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
 			char *end = nullptr;
@@ -21,8 +26,19 @@ int main(int argc, char **argv)
 				std::fprintf(stderr, "tiplark-sandbox: invalid port: %s\n", argv[i]);
 				return 2;
 			}
+		} else if (std::strcmp(argv[i], "--donation-script") == 0) {
+			donationIntervalMs = 4000;
+			if (i + 1 < argc && argv[i + 1][0] != '-') {
+				char *end = nullptr;
+				donationIntervalMs = std::strtol(argv[++i], &end, 10);
+				if (!end || *end || donationIntervalMs < 100 || donationIntervalMs > 3600000) {
+					std::fprintf(stderr, "tiplark-sandbox: invalid donation interval: %s\n",
+						     argv[i]);
+					return 2;
+				}
+			}
 		} else {
-			std::fprintf(stderr, "usage: tiplark-sandbox [--port N]\n");
+			std::fprintf(stderr, "usage: tiplark-sandbox [--port N] [--donation-script [MS]]\n");
 			return 2;
 		}
 	}
@@ -41,9 +57,13 @@ int main(int argc, char **argv)
 	}
 	std::printf("Tiplark sandbox listening on %s\n", server.baseUrl().toUtf8().constData());
 	std::fflush(stdout);
+	std::unique_ptr<Sandbox::DonationScript> script;
+	if (donationIntervalMs > 0)
+		script = std::make_unique<Sandbox::DonationScript>(server, int(donationIntervalMs));
 
 	int received = 0;
 	sigwait(&stopSignals, &received);
+	script.reset();
 	server.stop();
 	return 0;
 }

@@ -1,0 +1,212 @@
+#include "api/api-client.h"
+
+#include "api/api-envelope.h"
+#include "api/api-requests.h"
+#include "api/update-info.h"
+#include "auth/auth-manager.h"
+#include "build-config.h"
+#include "http/background-request.h"
+#include "http/curl-helper.h"
+#include "plugin-support.h"
+
+#include <obs.h>
+
+#include <QJsonObject>
+
+const QString ApiClient::API_BASE_URL = QStringLiteral(TIPLARK_API_BASE_URL);
+const QString ApiClient::PLATFORM_NAME = QStringLiteral("OBS");
+const QString ApiClient::PLUGIN_VERSION_STR = QString::fromUtf8(PLUGIN_VERSION);
+
+namespace {
+const int LOGGED_BODY_BYTES = 500;
+
+bool succeeded(const HttpResponse &response)
+{
+	return response.statusCode >= 200 && response.statusCode <= 299 && response.error.isEmpty();
+}
+
+QString obsVersion()
+{
+	const char *version = obs_get_version_string();
+	return version ? QString::fromUtf8(version) : QString();
+}
+} // namespace
+
+ApiClient::ApiClient(AuthManager *authManager, QObject *parent) : QObject(parent), m_authManager(authManager) {}
+
+QMap<QString, QString> ApiClient::createHeaders()
+{
+	const QString version = obsVersion();
+	QMap<QString, QString> headers;
+	headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
+	headers.insert(QStringLiteral("Accept"), QStringLiteral("application/json"));
+	headers.insert(QStringLiteral("X-TIPLARK-PLATFORM"), PLATFORM_NAME);
+	headers.insert(QStringLiteral("X-TIPLARK-PLATFORM-VERSION"), version);
+	headers.insert(QStringLiteral("X-TIPLARK-PLATFORM-PLUGIN-VERSION"), PLUGIN_VERSION_STR);
+	// Replaces the transport's own user agent: a caller's header line wins over libcurl's option.
+	headers.insert(QStringLiteral("User-Agent"), QStringLiteral("OBS/%1").arg(version));
+	const QString token = m_authManager->accessToken();
+	if (!token.isEmpty())
+		headers.insert(QStringLiteral("Authorization"), QStringLiteral("Bearer %1").arg(token));
+	return headers;
+}
+
+void ApiClient::handleNetworkError(const HttpResponse &response)
+{
+	// The failed request is not repeated; the next one goes out with the refreshed token.
+	if (response.statusCode == 401)
+		m_authManager->refreshAccessToken();
+	emit apiError(QStringLiteral("HTTP %1: %2").arg(QString::number(response.statusCode), response.error));
+}
+
+void ApiClient::fetchUserInfo()
+{
+	const QString url = API_BASE_URL + QStringLiteral("/v1/me");
+	const QMap<QString, QString> headers = createHeaders();
+	obs_log(LOG_INFO, "Tiplark: Fetching user info from %s", url.toUtf8().constData());
+	runInBackground(
+		this, [url, headers] { return CurlHelper::get(url, headers); },
+		[this](const HttpResponse &response) {
+			if (!succeeded(response)) {
+				obs_log(LOG_WARNING, "Tiplark: fetchUserInfo failed: %s",
+					response.error.toUtf8().constData());
+				handleNetworkError(response);
+				return;
+			}
+			obs_log(LOG_DEBUG, "Tiplark: User info response: %s",
+				response.body.left(LOGGED_BODY_BYTES).constData());
+			const QString name =
+				ApiEnvelope::objectPayload(response.body).value(QLatin1String("name")).toString();
+			obs_log(LOG_INFO, "Tiplark: Parsed username: '%s'", name.toUtf8().constData());
+			if (name.isEmpty()) {
+				obs_log(LOG_WARNING, "Tiplark: Username is empty in response");
+				return;
+			}
+			emit userInfoReceived(name);
+		});
+}
+
+void ApiClient::fetchModerationStatus()
+{
+	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
+	const QMap<QString, QString> headers = createHeaders();
+	runInBackground(
+		this, [url, headers] { return CurlHelper::get(url, headers); },
+		[this](const HttpResponse &response) {
+			if (!succeeded(response)) {
+				handleNetworkError(response);
+				return;
+			}
+			const QJsonObject payload = ApiEnvelope::objectPayload(response.body);
+			emit moderationStatusReceived(payload.value(QLatin1String("enabled")).toBool(false));
+		});
+}
+
+void ApiClient::setModerationStatus(bool enabled)
+{
+	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
+	const QMap<QString, QString> headers = createHeaders();
+	const QByteArray body = ApiRequests::moderationStatusBody(enabled);
+	runInBackground(
+		this, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+		[this, enabled](const HttpResponse &response) {
+			if (!succeeded(response)) {
+				handleNetworkError(response);
+				return;
+			}
+			// The answer is not read: the value sent is the value now in force.
+			emit moderationStatusReceived(enabled);
+			obs_log(LOG_INFO, "Tiplark: Moderation status set to %s", enabled ? "enabled" : "disabled");
+		});
+}
+
+void ApiClient::fetchPendingMessages()
+{
+	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation/moderate/pending-messages");
+	const QMap<QString, QString> headers = createHeaders();
+	runInBackground(
+		this, [url, headers] { return CurlHelper::get(url, headers); },
+		[this](const HttpResponse &response) {
+			if (!succeeded(response)) {
+				handleNetworkError(response);
+				return;
+			}
+			emit pendingMessagesReceived(ApiEnvelope::donationList(response.body));
+		});
+}
+
+void ApiClient::fetchDonations()
+{
+	const QString url = API_BASE_URL + QStringLiteral("/v1/donations");
+	const QMap<QString, QString> headers = createHeaders();
+	runInBackground(
+		this, [url, headers] { return CurlHelper::get(url, headers); },
+		[this](const HttpResponse &response) {
+			if (!succeeded(response)) {
+				handleNetworkError(response);
+				return;
+			}
+			emit donationsReceived(ApiEnvelope::donationList(response.body));
+		});
+}
+
+void ApiClient::skipCurrentDonation()
+{
+	const QString url = API_BASE_URL + QStringLiteral("/v1/donations/queue/skip");
+	const QMap<QString, QString> headers = createHeaders();
+	runInBackground(
+		this, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
+		[this](const HttpResponse &response) {
+			if (!succeeded(response)) {
+				handleNetworkError(response);
+				return;
+			}
+			obs_log(LOG_INFO, "Tiplark: Donation skipped");
+		});
+}
+
+void ApiClient::moderateMessage(const QString &messageId, bool accept)
+{
+	const QString url = API_BASE_URL + ApiRequests::moderationPath(messageId);
+	const QMap<QString, QString> headers = createHeaders();
+	const QByteArray body = ApiRequests::moderationDecisionBody(accept);
+	runInBackground(
+		this, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+		[this, messageId, accept](const HttpResponse &response) {
+			if (!succeeded(response)) {
+				handleNetworkError(response);
+				return;
+			}
+			obs_log(LOG_INFO, "Tiplark: Message %s %s", messageId.toUtf8().constData(),
+				accept ? "accepted" : "rejected");
+			// The decided message leaves the dock's list with the next answer.
+			fetchPendingMessages();
+		});
+}
+
+void ApiClient::checkForUpdates()
+{
+	const QString url = API_BASE_URL + QStringLiteral("/extensions/details/obs");
+	const QMap<QString, QString> headers = createHeaders();
+	obs_log(LOG_INFO, "Tiplark: Checking for updates...");
+	runInBackground(
+		this, [url, headers] { return CurlHelper::get(url, headers); },
+		[this](const HttpResponse &response) {
+			// A failed check is only logged: no apiError, no token refresh.
+			if (!succeeded(response)) {
+				obs_log(LOG_WARNING, "Tiplark: Update check failed: %s",
+					response.error.toUtf8().constData());
+				return;
+			}
+			const UpdateInfo info = UpdateInfo::fromJson(response.body);
+			if (info.version.isEmpty()) {
+				obs_log(LOG_WARNING, "Tiplark: No version in update response");
+				return;
+			}
+			obs_log(LOG_INFO, "Tiplark: Current version: %s, Latest: %s",
+				PLUGIN_VERSION_STR.toUtf8().constData(), info.version.toUtf8().constData());
+			if (!isNewerVersion(info.version, PLUGIN_VERSION_STR))
+				return;
+			emit updateAvailable(info.version, info.downloadUrlFor(hostUpdatePlatform()));
+		});
+}
