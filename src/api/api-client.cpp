@@ -30,6 +30,31 @@ QString obsVersion()
 	const char *version = obs_get_version_string();
 	return version ? QString::fromUtf8(version) : QString();
 }
+
+// The request runs in the background; on the GUI thread, while the client exists, a failed answer takes
+// the client's common failure path and a successful one goes to onSuccess.
+void runOperation(ApiClient *client, BackgroundWork work, std::function<void(const HttpResponse &)> onSuccess)
+{
+	runInBackground(client, std::move(work), [client, onSuccess](const HttpResponse &response) {
+		if (succeeded(response))
+			onSuccess(response);
+		else
+			client->handleNetworkError(response);
+	});
+}
+
+// The two lists (pending messages, donations) are read alike and differ only in path and signal.
+void fetchDonationList(ApiClient *client, const QString &path,
+		       void (ApiClient::*received)(const QList<DonationMessage> &))
+{
+	const QString url = ApiClient::API_BASE_URL + path;
+	const QMap<QString, QString> headers = client->createHeaders();
+	runOperation(
+		client, [url, headers] { return CurlHelper::get(url, headers); },
+		[client, received](const HttpResponse &response) {
+			emit(client->*received)(ApiEnvelope::donationList(response.body));
+		});
+}
 } // namespace
 
 ApiClient::ApiClient(AuthManager *authManager, QObject *parent) : QObject(parent), m_authManager(authManager) {}
@@ -90,13 +115,9 @@ void ApiClient::fetchModerationStatus()
 {
 	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
-	runInBackground(
+	runOperation(
 		this, [url, headers] { return CurlHelper::get(url, headers); },
 		[this](const HttpResponse &response) {
-			if (!succeeded(response)) {
-				handleNetworkError(response);
-				return;
-			}
 			const QJsonObject payload = ApiEnvelope::objectPayload(response.body);
 			emit moderationStatusReceived(payload.value(QLatin1String("enabled")).toBool(false));
 		});
@@ -107,13 +128,9 @@ void ApiClient::setModerationStatus(bool enabled)
 	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationStatusBody(enabled);
-	runInBackground(
+	runOperation(
 		this, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
-		[this, enabled](const HttpResponse &response) {
-			if (!succeeded(response)) {
-				handleNetworkError(response);
-				return;
-			}
+		[this, enabled](const HttpResponse &) {
 			// The answer is not read: the value sent is the value now in force.
 			emit moderationStatusReceived(enabled);
 			obs_log(LOG_INFO, "Tiplark: Moderation status set to %s", enabled ? "enabled" : "disabled");
@@ -122,47 +139,22 @@ void ApiClient::setModerationStatus(bool enabled)
 
 void ApiClient::fetchPendingMessages()
 {
-	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation/moderate/pending-messages");
-	const QMap<QString, QString> headers = createHeaders();
-	runInBackground(
-		this, [url, headers] { return CurlHelper::get(url, headers); },
-		[this](const HttpResponse &response) {
-			if (!succeeded(response)) {
-				handleNetworkError(response);
-				return;
-			}
-			emit pendingMessagesReceived(ApiEnvelope::donationList(response.body));
-		});
+	fetchDonationList(this, QStringLiteral("/v1/moderation/moderate/pending-messages"),
+			  &ApiClient::pendingMessagesReceived);
 }
 
 void ApiClient::fetchDonations()
 {
-	const QString url = API_BASE_URL + QStringLiteral("/v1/donations");
-	const QMap<QString, QString> headers = createHeaders();
-	runInBackground(
-		this, [url, headers] { return CurlHelper::get(url, headers); },
-		[this](const HttpResponse &response) {
-			if (!succeeded(response)) {
-				handleNetworkError(response);
-				return;
-			}
-			emit donationsReceived(ApiEnvelope::donationList(response.body));
-		});
+	fetchDonationList(this, QStringLiteral("/v1/donations"), &ApiClient::donationsReceived);
 }
 
 void ApiClient::skipCurrentDonation()
 {
 	const QString url = API_BASE_URL + QStringLiteral("/v1/donations/queue/skip");
 	const QMap<QString, QString> headers = createHeaders();
-	runInBackground(
+	runOperation(
 		this, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
-		[this](const HttpResponse &response) {
-			if (!succeeded(response)) {
-				handleNetworkError(response);
-				return;
-			}
-			obs_log(LOG_INFO, "Tiplark: Donation skipped");
-		});
+		[](const HttpResponse &) { obs_log(LOG_INFO, "Tiplark: Donation skipped"); });
 }
 
 void ApiClient::moderateMessage(const QString &messageId, bool accept)
@@ -170,13 +162,9 @@ void ApiClient::moderateMessage(const QString &messageId, bool accept)
 	const QString url = API_BASE_URL + ApiRequests::moderationPath(messageId);
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationDecisionBody(accept);
-	runInBackground(
+	runOperation(
 		this, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
-		[this, messageId, accept](const HttpResponse &response) {
-			if (!succeeded(response)) {
-				handleNetworkError(response);
-				return;
-			}
+		[this, messageId, accept](const HttpResponse &) {
 			obs_log(LOG_INFO, "Tiplark: Message %s %s", messageId.toUtf8().constData(),
 				accept ? "accepted" : "rejected");
 			// The decided message leaves the dock's list with the next answer.
