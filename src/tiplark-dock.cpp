@@ -1,5 +1,8 @@
 #include "tiplark-dock.h"
 
+#include "api/api-client.h"
+#include "auth/auth-manager.h"
+#include "plugin-support.h"
 #include "row-list-accessibility.h"
 #include "tiplark-settings.h"
 
@@ -9,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTimer>
@@ -17,15 +21,43 @@
 
 namespace {
 const char *const SPLITTER_STATE_KEY = "SplitterState";
+const int POLL_INTERVAL_MS = 5000;
+
+// Only web addresses go to the desktop: anything else could start a local program or open a file.
+bool isWebAddress(const QUrl &url)
+{
+	const QString scheme = url.scheme().toLower();
+	return url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http"));
+}
 } // namespace
 
 TiplarkDock::TiplarkDock(QWidget *parent) : QWidget(parent)
 {
+	m_authManager = new AuthManager(this);
+	m_apiClient = new ApiClient(m_authManager, this);
+
+	connect(m_authManager, &AuthManager::authenticationComplete, this, &TiplarkDock::onAuthenticationComplete);
+	connect(m_apiClient, &ApiClient::userInfoReceived, this, &TiplarkDock::onUserInfoReceived);
+	connect(m_apiClient, &ApiClient::moderationStatusReceived, this, &TiplarkDock::onModerationStatusReceived);
+	connect(m_apiClient, &ApiClient::pendingMessagesReceived, this, &TiplarkDock::onPendingMessagesReceived);
+	connect(m_apiClient, &ApiClient::donationsReceived, this, &TiplarkDock::onDonationsReceived);
+	connect(m_apiClient, &ApiClient::apiError, this, &TiplarkDock::onApiError);
+	connect(m_apiClient, &ApiClient::updateAvailable, this, &TiplarkDock::onUpdateAvailable);
+
 	installRowListAccessibility();
 	setupUi();
 
 	m_pollTimer = new QTimer(this);
 	connect(m_pollTimer, &QTimer::timeout, this, &TiplarkDock::pollData);
+
+	if (m_authManager->isAuthenticated()) {
+		updateLoginState();
+		m_apiClient->fetchUserInfo();
+		m_apiClient->fetchModerationStatus();
+		m_pollTimer->start(POLL_INTERVAL_MS);
+	}
+
+	m_apiClient->checkForUpdates();
 }
 
 TiplarkDock::~TiplarkDock()
@@ -122,17 +154,225 @@ void TiplarkDock::shutdown()
 	}
 }
 
-// The service-facing slots are wired by the constructor once the service objects exist.
-void TiplarkDock::onLoginClicked() {}
-void TiplarkDock::onLogoutClicked() {}
-void TiplarkDock::onEnableModerationClicked() {}
-void TiplarkDock::onDisableModerationClicked() {}
-void TiplarkDock::onSkipNotificationClicked() {}
-void TiplarkDock::onToggleModerationClicked() {}
-void TiplarkDock::pollData() {}
+void TiplarkDock::onLoginClicked()
+{
+	m_authManager->startLogin();
+}
+
+void TiplarkDock::onLogoutClicked()
+{
+	m_authManager->logout();
+	updateLoginState();
+}
+
+void TiplarkDock::onEnableModerationClicked()
+{
+	m_apiClient->setModerationStatus(true);
+}
+
+void TiplarkDock::onDisableModerationClicked()
+{
+	m_apiClient->setModerationStatus(false);
+}
+
+void TiplarkDock::onSkipNotificationClicked()
+{
+	m_apiClient->skipCurrentDonation();
+}
+
+void TiplarkDock::onToggleModerationClicked()
+{
+	m_apiClient->setModerationStatus(!m_moderationEnabled);
+}
+
+void TiplarkDock::onAuthenticationComplete(bool success)
+{
+	if (success) {
+		obs_log(LOG_INFO, "Tiplark: Authentication successful, fetching user info...");
+		updateLoginState();
+		m_apiClient->fetchUserInfo();
+		m_apiClient->fetchModerationStatus();
+		m_pollTimer->start(POLL_INTERVAL_MS);
+	} else {
+		obs_log(LOG_WARNING, "Tiplark: Authentication failed");
+		QMessageBox::warning(this, tr("Błąd logowania"), tr("Nie udało się zalogować do Tiplark"),
+				     QMessageBox::Ok, QMessageBox::NoButton);
+	}
+}
+
+void TiplarkDock::updateLoginState()
+{
+	const bool authenticated = m_authManager->isAuthenticated();
+	m_loginButton->setVisible(!authenticated);
+	m_logoutButton->setVisible(authenticated);
+	m_enableModerationButton->setEnabled(authenticated);
+	m_skipButton->setEnabled(authenticated);
+	m_disableModerationButton->setEnabled(authenticated);
+
+	if (!authenticated) {
+		m_statusLabel->setText(tr("Nie zalogowano"));
+		m_pendingList->clear();
+		m_donationsList->clear();
+		m_pendingMessages.clear();
+		m_donations.clear();
+		m_pollTimer->stop();
+	}
+}
+
+void TiplarkDock::pollData()
+{
+	if (!m_authManager->isAuthenticated()) {
+		// The sign-in was lost (a refused token refresh): show it at once rather than keep the
+		// signed-in controls with nothing behind them.
+		updateLoginState();
+		return;
+	}
+
+	m_apiClient->fetchModerationStatus();
+	if (m_moderationEnabled)
+		m_apiClient->fetchPendingMessages();
+	m_apiClient->fetchDonations();
+}
+
+void TiplarkDock::updateModerationButtons(bool enabled)
+{
+	m_moderationEnabled = enabled;
+	m_enableModerationButton->setEnabled(!enabled);
+	m_disableModerationButton->setEnabled(enabled);
+	if (enabled) {
+		m_enableModerationButton->setStyleSheet(QString());
+		m_disableModerationButton->setStyleSheet("background-color: #c0392b;");
+	} else {
+		m_enableModerationButton->setStyleSheet("background-color: #27ae60;");
+		m_disableModerationButton->setStyleSheet(QString());
+	}
+}
+
+void TiplarkDock::onUserInfoReceived(const QString &username)
+{
+	obs_log(LOG_INFO, "Tiplark: User info received: %s", username.toUtf8().constData());
+	m_statusLabel->setText(QStringLiteral("%1").arg(username));
+}
+
+void TiplarkDock::onModerationStatusReceived(bool enabled)
+{
+	updateModerationButtons(enabled);
+}
+
+void TiplarkDock::onPendingMessagesReceived(const QList<DonationMessage> &messages)
+{
+	m_pendingMessages = messages;
+	populatePendingList();
+}
+
+void TiplarkDock::onDonationsReceived(const QList<DonationMessage> &donations)
+{
+	m_donations = donations;
+	populateDonationsList();
+}
+
+void TiplarkDock::onApiError(const QString &error)
+{
+	obs_log(LOG_WARNING, "Tiplark API error: %s", error.toUtf8().constData());
+}
+
+void TiplarkDock::onUpdateAvailable(const QString &version, const QString &downloadUrl)
+{
+	obs_log(LOG_INFO, "Tiplark: Update available: %s", version.toUtf8().constData());
+	m_updateUrl = downloadUrl;
+	if (downloadUrl.isEmpty())
+		return;
+	if (!isWebAddress(QUrl(downloadUrl, QUrl::TolerantMode))) {
+		obs_log(LOG_WARNING, "Tiplark: Update download address is not a web address, not offered: %s",
+			downloadUrl.toUtf8().constData());
+		return;
+	}
+	if (m_updateBanner)
+		m_updateBanner->setVisible(true);
+}
 
 void TiplarkDock::onUpdateClicked()
 {
-	if (!m_updateUrl.isEmpty())
-		QDesktopServices::openUrl(QUrl(m_updateUrl, QUrl::TolerantMode));
+	if (m_updateUrl.isEmpty())
+		return;
+	const QUrl url(m_updateUrl, QUrl::TolerantMode);
+	if (!isWebAddress(url)) {
+		obs_log(LOG_WARNING, "Tiplark: Update download address is not a web address, not opened: %s",
+			m_updateUrl.toUtf8().constData());
+		return;
+	}
+	QDesktopServices::openUrl(url);
+}
+
+void TiplarkDock::populatePendingList()
+{
+	m_pendingList->clear();
+	for (const DonationMessage &msg : m_pendingMessages)
+		createMessageWidget(m_pendingList, msg, true);
+}
+
+void TiplarkDock::populateDonationsList()
+{
+	m_donationsList->clear();
+	for (const DonationMessage &msg : m_donations)
+		createMessageWidget(m_donationsList, msg, false);
+}
+
+void TiplarkDock::createMessageWidget(QListWidget *list, const DonationMessage &msg, bool withActions)
+{
+	auto *row = new QWidget;
+	auto *rowLayout = new QVBoxLayout(row);
+	rowLayout->setContentsMargins(8, 6, 8, 6);
+	rowLayout->setSpacing(4);
+
+	auto *nickname = new QLabel(msg.nickname);
+	nickname->setTextFormat(Qt::PlainText);
+	nickname->setStyleSheet("font-weight: bold; font-size: 13px;");
+	rowLayout->addWidget(nickname);
+
+	if (!msg.message.isEmpty()) {
+		auto *message = new QLabel(msg.message);
+		message->setTextFormat(Qt::PlainText);
+		message->setWordWrap(true);
+		message->setStyleSheet("color: #bdc3c7;");
+		rowLayout->addWidget(message);
+	}
+
+	auto *info = new QHBoxLayout();
+	info->setSpacing(8);
+	auto *amount = new QLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency));
+	amount->setStyleSheet("color: #27ae60; font-weight: bold;");
+	info->addWidget(amount);
+	// Shown in the zone the timestamp carries, as the service sent it.
+	auto *time = new QLabel(msg.createdAt.toString(QStringLiteral("dd.MM HH:mm")));
+	time->setStyleSheet("color: gray; font-size: 11px;");
+	info->addWidget(time);
+	if (!msg.goalName.isEmpty()) {
+		auto *goal = new QLabel(QStringLiteral("| %1").arg(msg.goalName));
+		goal->setStyleSheet("color: #3498db; font-size: 11px;");
+		info->addWidget(goal);
+	}
+	info->addStretch(0);
+
+	if (withActions) {
+		auto addAction = [&](const QString &text, const char *style, bool accept) {
+			auto *button = new QPushButton(text);
+			button->setFixedSize(28, 28);
+			button->setStyleSheet(QString::fromLatin1(style));
+			button->setProperty("messageId", msg.id);
+			connect(button, &QPushButton::clicked, this,
+				[this, msg, accept]() { m_apiClient->moderateMessage(msg.id, accept); });
+			info->addWidget(button);
+		};
+		addAction(QStringLiteral("✓"), "background-color: #27ae60; color: white; font-weight: bold;", true);
+		addAction(QStringLiteral("✗"), "background-color: #c0392b; color: white; font-weight: bold;", false);
+	}
+	rowLayout->addLayout(info);
+
+	row->adjustSize();
+	auto *item = new QListWidgetItem(list);
+	QSize hint = row->sizeHint();
+	hint.setHeight(hint.height() + 8);
+	item->setSizeHint(hint);
+	list->setItemWidget(item, row);
 }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "api/donation-model.h"
+
+#include <QList>
 #include <QString>
 #include <QWidget>
 
+class ApiClient;
+class AuthManager;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -28,12 +33,26 @@ private slots:
 	void onDisableModerationClicked();
 	void onSkipNotificationClicked();
 	void onToggleModerationClicked();
+	void onAuthenticationComplete(bool success);
+	void onUserInfoReceived(const QString &username);
+	void onModerationStatusReceived(bool enabled);
+	void onPendingMessagesReceived(const QList<DonationMessage> &messages);
+	void onDonationsReceived(const QList<DonationMessage> &donations);
+	void onApiError(const QString &error);
+	void onUpdateAvailable(const QString &version, const QString &downloadUrl);
 	void onUpdateClicked();
 	void pollData();
 
 private:
 	void setupUi();
+	void updateLoginState();
+	void updateModerationButtons(bool enabled);
+	void populatePendingList();
+	void populateDonationsList();
+	void createMessageWidget(QListWidget *list, const DonationMessage &msg, bool withActions);
 
+	AuthManager *m_authManager = nullptr;
+	ApiClient *m_apiClient = nullptr;
 	QLabel *m_statusLabel = nullptr;
 	QPushButton *m_loginButton = nullptr;
 	QPushButton *m_logoutButton = nullptr;
@@ -49,4 +68,7 @@ private:
 	QWidget *m_updateBanner = nullptr;
 	QPushButton *m_updateButton = nullptr;
 	QString m_updateUrl;
+	QList<DonationMessage> m_pendingMessages;
+	QList<DonationMessage> m_donations;
+	bool m_moderationEnabled = false;
 };

@@ -1,0 +1,68 @@
+"""Starts the standalone sandbox service and drives it through its control endpoints."""
+
+import json
+import re
+import subprocess
+import time
+import urllib.request
+
+
+class Sandbox:
+    def __init__(self, executable, port, args=()):
+        self.proc = subprocess.Popen([executable, "--port", str(port), *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True)
+        line = self.proc.stdout.readline()
+        match = re.search(r"listening on (http://127\.0\.0\.1:(\d+))", line)
+        if not match:
+            self.proc.kill()
+            raise AssertionError("sandbox did not start: %r" % line)
+        self.base_url = match.group(1)
+
+    def call(self, method, path, body=None, timeout=10):
+        data = None if body is None else json.dumps(body).encode()
+        request = urllib.request.Request(self.base_url + path, data=data, method=method,
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=timeout) as answer:
+            text = answer.read().decode()
+        return json.loads(text) if text else None
+
+    def requests(self):
+        return self.call("GET", "/_sandbox/requests")
+
+    def requests_to(self, path, method=None):
+        return [r for r in self.requests()
+                if r["path"] == path and (method is None or r["method"] == method)]
+
+    def wait_for_request(self, path, count=1, method=None, timeout=20):
+        deadline = time.monotonic() + timeout
+        while True:
+            found = self.requests_to(path, method)
+            if len(found) >= count:
+                return found
+            if time.monotonic() > deadline:
+                raise AssertionError("sandbox saw %d of %d requests to %s" % (len(found), count, path))
+            time.sleep(0.2)
+
+    def state(self):
+        return self.call("GET", "/_sandbox/state")
+
+    def set_state(self, values):
+        return self.call("POST", "/_sandbox/state", values)
+
+    def set_fault(self, fault):
+        return self.call("POST", "/_sandbox/faults", fault)
+
+    def clear_faults(self):
+        return self.call("DELETE", "/_sandbox/faults")
+
+    def release(self):
+        return self.call("POST", "/_sandbox/release")
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()

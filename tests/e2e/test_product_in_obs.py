@@ -1,0 +1,191 @@
+"""The whole product in Debian's real OBS, against the sandbox service: a streamer signs in through the
+browser, watches donations and the moderation queue fill, accepts a message, switches moderation off
+and on, sees the update banner, quits with a request hanging, comes back signed in, and survives an
+expired access token with exactly one refresh."""
+
+import argparse
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import obshost  # noqa: E402
+from sandbox_client import Sandbox  # noqa: E402
+
+PREFIX = r"\[tiplark-obs-plugin\] "
+USER_NAME = "Streamer Testowy"
+PENDING = "/v1/moderation/moderate/pending-messages"
+
+
+def check(condition, message):
+    if not condition:
+        raise obshost.HostError(message)
+
+
+def url_catcher(folder):
+    """A stand-in for xdg-open, first on PATH: OBS hands it the authorization URL."""
+    os.makedirs(folder, exist_ok=True)
+    urls = os.path.join(folder, "opened-urls.txt")
+    script = os.path.join(folder, "xdg-open")
+    with open(script, "w") as f:
+        f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s"\n' % urls)
+    os.chmod(script, stat.S_IRWXU)
+    return urls
+
+
+def wait_for_url(path, count, timeout=15):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            lines = open(path).read().split()
+            if len(lines) >= count:
+                return lines[count - 1]
+        time.sleep(0.1)
+    raise obshost.HostError("OBS opened no URL in the browser")
+
+
+def browse(url, screenshot, workdir):
+    """Headless Chromium as the streamer's browser: it follows the sandbox's redirect to the plug-in."""
+    profile = tempfile.mkdtemp(dir=workdir, prefix="chromium-")
+    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--user-data-dir=" + profile, "--window-size=900,600", "--screenshot=" + screenshot, url],
+                   check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def rows(dock, accessibility, title):
+    """Row nodes of the list inside the pane titled `title`."""
+    for pane in dock.nodes(accessibility.Atspi.Role.PANEL):
+        if pane.get_name() == title:
+            for node in accessibility._walk(pane):
+                if node.get_role() == accessibility.Atspi.Role.LIST:
+                    return list(accessibility._children(node))
+    raise obshost.HostError("no pane " + title)
+
+
+def row_texts(row, accessibility):
+    return [n.get_name() for n in accessibility._walk(row) if n.get_role() == accessibility.Atspi.Role.LABEL]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--module-dir", required=True)
+    parser.add_argument("--data-dir", required=True)
+    parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--sandbox", required=True)
+    parser.add_argument("--port", required=True, type=int)
+    args = parser.parse_args()
+
+    sandbox = Sandbox(args.sandbox, args.port)
+    try:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts) as session:
+            run(session, sandbox, args)
+    finally:
+        sandbox.stop()
+    print("e2e product: ok")
+
+
+def run(session, sandbox, args):
+    session.display.start_accessibility_bus()
+    os.environ.update(session.display.env())
+    import accessibility  # needs the session bus in the environment
+
+    sandbox.set_state({
+        "api.userName": USER_NAME,
+        "api.moderationEnabled": True,
+        "api.update": {"version": "1.1.0", "download_url": "https://tiplark.pl/obs",
+                       "download_url_linux": "https://tiplark.pl/obs/linux"},
+    })
+    for _ in range(3):
+        sandbox.call("POST", "/_sandbox/donations", {})
+    sandbox.call("POST", "/_sandbox/donations", {})
+    sandbox.set_state({"api.moderationEnabled": False})
+    for _ in range(2):
+        sandbox.call("POST", "/_sandbox/donations", {})
+    sandbox.set_state({"api.moderationEnabled": True})
+
+    urls = url_catcher(os.path.join(session.tmp, "bin"))
+    obs = session.start_obs(path_prefix=os.path.dirname(urls))
+    obs.wait_for(PREFIX + "Tiplark dock created, visible: true")
+    dock = accessibility.Dock()
+
+    # The update banner: a newer version with a web address is published.
+    dock.wait_until(lambda: dock.is_showing(dock.button("Pobierz")), "the update banner")
+
+    # Sign in through the browser.
+    dock.press(dock.button("Zaloguj"))
+    browse(wait_for_url(urls, 1), os.path.join(args.artifacts, "e2e-sign-in-page.png"), session.tmp)
+    obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
+    dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name")
+    check(os.stat(session.home.token_file).st_mode & 0o777 == 0o600, "tokens.json is not 0600")
+
+    # Donations and pending messages within two ticks.
+    dock.wait_until(lambda: len(rows(dock, accessibility, "Ostatnie wpłaty")) >= 2, "donation rows", timeout=12)
+    pending = dock.wait_until(lambda: rows(dock, accessibility, "Oczekujące na moderację"), "pending rows",
+                              timeout=12)
+    session.screenshot("e2e-signed-in.png")
+
+    # Accept the first pending message with its ✓ button: it leaves the list.
+    first = row_texts(pending[0], accessibility)
+    before = len(pending)
+    dock.press(dock.button("✓", within=pending[0]))
+    sandbox.wait_for_request(PENDING, count=1)
+    dock.wait_until(lambda: len(rows(dock, accessibility, "Oczekujące na moderację")) == before - 1,
+                    "the accepted message to leave the list")
+    patches = [r for r in sandbox.requests() if r["method"] == "PATCH" and
+               r["path"].startswith("/v1/moderation/moderate/")]
+    check(len(patches) == 1 and '"accept"' in patches[0]["body"], "no accept request: %r" % patches)
+    print("accepted:", first)
+
+    # Moderation off, then on again.
+    enable, disable = dock.button("Włącz moderację"), dock.button("Wyłącz moderację")
+    dock.wait_until(lambda: dock.is_enabled(disable) and not dock.is_enabled(enable), "moderation on")
+    dock.press(disable)
+    dock.wait_until(lambda: dock.is_enabled(enable) and not dock.is_enabled(disable), "moderation off")
+    check(sandbox.state()["api.moderationEnabled"] is False, "the service still moderates")
+    dock.press(enable)
+    dock.wait_until(lambda: dock.is_enabled(disable) and not dock.is_enabled(enable), "moderation on again")
+    session.screenshot("e2e-moderation.png")
+
+    # Quit while the service holds a request open for 20 seconds.
+    sandbox.set_fault({"path": "/v1/donations", "kind": "hold", "delayMs": 20000})
+    held = len(sandbox.requests_to("/v1/donations"))
+    sandbox.wait_for_request("/v1/donations", count=held + 1, timeout=12)
+    status, seconds = obs.quit()
+    check(status == 0, "OBS exited with %d while a request was held" % status)
+    check(seconds < 5, "OBS took %.1f s to quit while a request was held" % seconds)
+    print("quit with a held request in %.2f s" % seconds)
+    sandbox.clear_faults()
+    sandbox.release()
+
+    # Back signed in from tokens.json; an expired access token costs exactly one refresh.
+    obs = session.start_obs(path_prefix=os.path.dirname(urls))
+    obs.wait_for(PREFIX + "Tiplark: Tokens loaded")
+    dock = accessibility.Dock()
+    dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name after restart")
+    refreshes_before = refresh_count(sandbox)
+    tokens = sandbox.state().get("oauth.accessTokens", {})
+    sandbox.set_state({"oauth.accessTokens": {token: False for token in tokens}})
+    deadline = time.monotonic() + 20
+    while refresh_count(sandbox) == refreshes_before and time.monotonic() < deadline:
+        time.sleep(0.2)
+    obs.wait_for(PREFIX + "Tiplark: Token refreshed", timeout=10)
+    time.sleep(6)  # one more tick with the new token
+    check(refresh_count(sandbox) == refreshes_before + 1,
+          "%d refreshes for one expired token" % (refresh_count(sandbox) - refreshes_before))
+    check("Tiplark: Logged out" not in obs.log(), "the streamer was signed out")
+    check(USER_NAME in dock.labels(), "the dock no longer shows the user")
+    session.screenshot("e2e-after-refresh.png")
+    status, _ = obs.quit()
+    check(status == 0, "OBS exited with %d" % status)
+
+
+def refresh_count(sandbox):
+    return len([r for r in sandbox.requests_to("/oauth/token", "POST") if "grant_type=refresh_token" in r["body"]])
+
+
+if __name__ == "__main__":
+    main()
