@@ -364,8 +364,11 @@ void TiplarkDock::createMessageWidget(QListWidget *list, const DonationMessage &
 				[this, msg, accept]() { m_apiClient->moderateMessage(msg.id, accept); });
 			info->addWidget(button);
 		};
-		addAction(QStringLiteral("✓"), "background-color: #27ae60; color: white; font-weight: bold;", true);
-		addAction(QStringLiteral("✗"), "background-color: #c0392b; color: white; font-weight: bold;", false);
+		// OBS's theme pads push buttons enough to clip a glyph in 28 pixels: no padding here.
+		addAction(QStringLiteral("✓"),
+			  "background-color: #27ae60; color: white; font-weight: bold; padding: 0px;", true);
+		addAction(QStringLiteral("✗"),
+			  "background-color: #c0392b; color: white; font-weight: bold; padding: 0px;", false);
 	}
 	rowLayout->addLayout(info);
 

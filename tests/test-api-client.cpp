@@ -677,6 +677,23 @@ private slots:
 		QCOMPARE(m_sandbox.requestCount(), 2);
 	}
 
+	// A poll's requests go out together with the same token; an answer that arrives after the refresh
+	// has replaced that token must not start a second refresh.
+	void lateRejectionOfAReplacedTokenRefreshesNothing()
+	{
+		signIn(true);
+		m_sandbox.setFault("/v1/donations", Fault::respond(401, QByteArray()).delayed(1500));
+		QSignalSpy errors(m_client.get(), &ApiClient::apiError);
+		m_client->fetchModerationStatus();
+		m_client->fetchDonations();
+		QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 2, 10000);
+		QVERIFY(settle());
+		QCOMPARE(m_sandbox.requests("/oauth/token").size(), 1);
+		QCOMPARE(errors.last().first().toString(), QStringLiteral("HTTP 401: "));
+		QVERIFY(m_auth->isAuthenticated());
+		QVERIFY(m_auth->accessToken() != m_accessToken);
+	}
+
 	void rejectedWithoutRefreshToken()
 	{
 		signOut();

@@ -31,15 +31,24 @@ QString obsVersion()
 	return version ? QString::fromUtf8(version) : QString();
 }
 
+// The access token a request went out with, empty when it had none.
+QString bearerToken(const QMap<QString, QString> &headers)
+{
+	const QString authorization = headers.value(QStringLiteral("Authorization"));
+	return authorization.mid(authorization.indexOf(QLatin1Char(' ')) + 1);
+}
+
 // The request runs in the background; on the GUI thread, while the client exists, a failed answer takes
 // the client's common failure path and a successful one goes to onSuccess.
-void runOperation(ApiClient *client, BackgroundWork work, std::function<void(const HttpResponse &)> onSuccess)
+void runOperation(ApiClient *client, const QMap<QString, QString> &headers, BackgroundWork work,
+		  std::function<void(const HttpResponse &)> onSuccess)
 {
-	runInBackground(client, std::move(work), [client, onSuccess](const HttpResponse &response) {
+	const QString token = bearerToken(headers);
+	runInBackground(client, std::move(work), [client, token, onSuccess](const HttpResponse &response) {
 		if (succeeded(response))
 			onSuccess(response);
 		else
-			client->handleNetworkError(response);
+			client->handleNetworkError(response, token);
 	});
 }
 
@@ -50,7 +59,7 @@ void fetchDonationList(ApiClient *client, const QString &path,
 	const QString url = ApiClient::API_BASE_URL + path;
 	const QMap<QString, QString> headers = client->createHeaders();
 	runOperation(
-		client, [url, headers] { return CurlHelper::get(url, headers); },
+		client, headers, [url, headers] { return CurlHelper::get(url, headers); },
 		[client, received](const HttpResponse &response) {
 			emit(client->*received)(ApiEnvelope::donationList(response.body));
 		});
@@ -76,10 +85,13 @@ QMap<QString, QString> ApiClient::createHeaders()
 	return headers;
 }
 
-void ApiClient::handleNetworkError(const HttpResponse &response)
+void ApiClient::handleNetworkError(const HttpResponse &response, const QString &rejectedToken)
 {
-	// The failed request is not repeated; the next one goes out with the refreshed token.
-	if (response.statusCode == 401)
+	// The failed request is not repeated; the next one goes out with the refreshed token. A 401 for a
+	// token that a refresh has replaced meanwhile needs no refresh of its own: with rotating refresh
+	// tokens it would even spend the new one.
+	const bool tokenAlreadyReplaced = !rejectedToken.isEmpty() && rejectedToken != m_authManager->accessToken();
+	if (response.statusCode == 401 && !tokenAlreadyReplaced)
 		m_authManager->refreshAccessToken();
 	emit apiError(QStringLiteral("HTTP %1: %2").arg(QString::number(response.statusCode), response.error));
 }
@@ -88,14 +100,15 @@ void ApiClient::fetchUserInfo()
 {
 	const QString url = API_BASE_URL + QStringLiteral("/v1/me");
 	const QMap<QString, QString> headers = createHeaders();
+	const QString token = bearerToken(headers);
 	obs_log(LOG_INFO, "Tiplark: Fetching user info from %s", url.toUtf8().constData());
 	runInBackground(
 		this, [url, headers] { return CurlHelper::get(url, headers); },
-		[this](const HttpResponse &response) {
+		[this, token](const HttpResponse &response) {
 			if (!succeeded(response)) {
 				obs_log(LOG_WARNING, "Tiplark: fetchUserInfo failed: %s",
 					response.error.toUtf8().constData());
-				handleNetworkError(response);
+				handleNetworkError(response, token);
 				return;
 			}
 			obs_log(LOG_DEBUG, "Tiplark: User info response: %s",
@@ -116,7 +129,7 @@ void ApiClient::fetchModerationStatus()
 	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
 	runOperation(
-		this, [url, headers] { return CurlHelper::get(url, headers); },
+		this, headers, [url, headers] { return CurlHelper::get(url, headers); },
 		[this](const HttpResponse &response) {
 			const QJsonObject payload = ApiEnvelope::objectPayload(response.body);
 			emit moderationStatusReceived(payload.value(QLatin1String("enabled")).toBool(false));
@@ -129,7 +142,7 @@ void ApiClient::setModerationStatus(bool enabled)
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationStatusBody(enabled);
 	runOperation(
-		this, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+		this, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
 		[this, enabled](const HttpResponse &) {
 			// The answer is not read: the value sent is the value now in force.
 			emit moderationStatusReceived(enabled);
@@ -153,7 +166,7 @@ void ApiClient::skipCurrentDonation()
 	const QString url = API_BASE_URL + QStringLiteral("/v1/donations/queue/skip");
 	const QMap<QString, QString> headers = createHeaders();
 	runOperation(
-		this, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
+		this, headers, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
 		[](const HttpResponse &) { obs_log(LOG_INFO, "Tiplark: Donation skipped"); });
 }
 
@@ -163,7 +176,7 @@ void ApiClient::moderateMessage(const QString &messageId, bool accept)
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationDecisionBody(accept);
 	runOperation(
-		this, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+		this, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
 		[this, messageId, accept](const HttpResponse &) {
 			obs_log(LOG_INFO, "Tiplark: Message %s %s", messageId.toUtf8().constData(),
 				accept ? "accepted" : "rejected");

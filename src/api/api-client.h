@@ -22,8 +22,9 @@ public:
 
 	// The header set of every request, with the access token as it is at this moment.
 	QMap<QString, QString> createHeaders();
-	// A 401 asks for a token refresh; every failure ends as apiError("HTTP <status>: <error>").
-	void handleNetworkError(const HttpResponse &response);
+	// A 401 asks for a token refresh (unless rejectedToken, the token the request carried, has been
+	// replaced since); every failure ends as apiError("HTTP <status>: <error>").
+	void handleNetworkError(const HttpResponse &response, const QString &rejectedToken = QString());
 
 	void fetchUserInfo();
 	void fetchModerationStatus();

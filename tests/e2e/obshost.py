@@ -146,6 +146,7 @@ class Obs:
 
     def __init__(self, home, display, module_dir, data_dir, extra_env=None, path_prefix=None):
         self.home = home
+        self.display = display
         before = set(glob.glob(os.path.join(home.log_dir, "*.txt")))
         env = dict(os.environ)
         env.update(display.env())
@@ -177,6 +178,15 @@ class Obs:
                 raise HostError("OBS wrote no log within 30 s")
             else:
                 time.sleep(0.1)
+
+    def fill_screen(self):
+        """Xvfb has no window manager: OBS's first window is small unless we size it."""
+        env = dict(os.environ, DISPLAY=self.display.name)
+        windows = subprocess.run(["xdotool", "search", "--name", "^OBS "], env=env, stdout=subprocess.PIPE,
+                                 text=True, timeout=10).stdout.split()
+        for window in windows:
+            subprocess.run(["xdotool", "windowmove", window, "0", "0"], env=env, check=True, timeout=10)
+            subprocess.run(["xdotool", "windowsize", window, "1600", "900"], env=env, check=True, timeout=10)
 
     def log(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:

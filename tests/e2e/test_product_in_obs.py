@@ -110,6 +110,7 @@ def run(session, sandbox, args):
     urls = url_catcher(os.path.join(session.tmp, "bin"))
     obs = session.start_obs(path_prefix=os.path.dirname(urls))
     obs.wait_for(PREFIX + "Tiplark dock created, visible: true")
+    obs.fill_screen()
     dock = accessibility.Dock()
 
     # The update banner: a newer version with a web address is published.

@@ -1,0 +1,424 @@
+#include "auth/token-store.h"
+#include "http/background-request.h"
+#include "log-capture.h"
+#include "oauth-endpoints.h"
+#include "plugin-support.h"
+#include "sandbox-server.h"
+#include "test-main.h"
+#include "tiplark-dock.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+#include <ctime>
+
+namespace {
+const QString P = QStringLiteral("[tiplark-obs-plugin] ");
+
+bool settle()
+{
+	for (int round = 0; round < 3; ++round) {
+		for (int i = 0; i < 5000 && backgroundRequestsInFlight() > 0; ++i)
+			QThread::msleep(2);
+		QCoreApplication::processEvents();
+	}
+	return backgroundRequestsInFlight() == 0;
+}
+
+QPushButton *button(QWidget *root, const QString &text)
+{
+	for (auto *candidate : root->findChildren<QPushButton *>())
+		if (candidate->text() == text)
+			return candidate;
+	return nullptr;
+}
+
+QListWidget *list(QWidget *root, const QString &title)
+{
+	for (auto *group : root->findChildren<QGroupBox *>())
+		if (group->title() == title)
+			return group->findChild<QListWidget *>();
+	return nullptr;
+}
+
+QListWidget *pendingList(QWidget *dock)
+{
+	return list(dock, QStringLiteral("Oczekujące na moderację"));
+}
+
+QListWidget *donationsList(QWidget *dock)
+{
+	return list(dock, QStringLiteral("Ostatnie wpłaty"));
+}
+
+// The login row's label is the only one placed directly on the dock.
+QString statusText(QWidget *dock)
+{
+	for (auto *candidate : dock->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
+		return candidate->text();
+	return QString();
+}
+
+QStringList rowTexts(QListWidget *list, int row)
+{
+	QStringList texts;
+	for (auto *label : list->itemWidget(list->item(row))->findChildren<QLabel *>())
+		texts << label->text();
+	return texts;
+}
+
+QJsonObject donation(const QString &id, const QString &nickname, const QString &message)
+{
+	return QJsonObject{{"id", id},
+			   {"nickname", nickname},
+			   {"message_content", message},
+			   {"amount", 25},
+			   {"currency", "PLN"},
+			   {"payment_method", "blik"},
+			   {"goal", QJsonObject{{"name", "Nowa kamera"}}},
+			   {"created_at", "2024-05-01T12:30:00Z"}};
+}
+
+// Captures what the dock hands to the desktop.
+class UrlSink : public QObject {
+	Q_OBJECT
+public:
+	QList<QUrl> opened;
+public slots:
+	void open(const QUrl &url) { opened.append(url); }
+};
+} // namespace
+
+class TestDock : public QObject {
+	Q_OBJECT
+
+	Sandbox::Server m_sandbox;
+
+	void setState(const QString &key, const QVariant &value)
+	{
+		QMutexLocker lock(&m_sandbox.state().mutex);
+		m_sandbox.state().values.insert(key, value);
+	}
+
+	void signIn()
+	{
+		const auto tokens = Sandbox::OAuth::issueTokens(m_sandbox.state());
+		TokenStore store;
+		store.setAccessToken(QString::fromUtf8(tokens.accessToken));
+		store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
+		store.save();
+	}
+
+	QStringList paths()
+	{
+		QStringList result;
+		for (const auto &request : m_sandbox.requests())
+			result << QString::fromUtf8(request.method + " " + request.path);
+		return result;
+	}
+
+	static void tick(TiplarkDock &dock) { QVERIFY(QMetaObject::invokeMethod(&dock, "pollData")); }
+
+private slots:
+	void initTestCase()
+	{
+		// Far from UTC: times must be shown as the service sent them, not converted.
+		qputenv("TZ", "Pacific/Kiritimati");
+		tzset();
+		qRegisterMetaType<QList<DonationMessage>>();
+		QVERIFY(m_sandbox.start(Sandbox::Server::configuredPort()));
+	}
+
+	void init()
+	{
+		m_sandbox.reset();
+		setState("api.update", QVariantMap{{"version", "1.0.0"}});
+		setState("api.userName", "Streamer");
+		TokenStore().clear();
+	}
+
+	void cleanup() { QVERIFY(settle()); }
+
+	void cleanupTestCase() { m_sandbox.stop(); }
+
+	void withoutTokensOnlyTheUpdateCheckIsSent()
+	{
+		TiplarkDock dock;
+		QVERIFY(settle());
+		QCOMPARE(paths(), QStringList{"GET /extensions/details/obs"});
+		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
+		QVERIFY(button(&dock, "Wyloguj")->isHidden());
+		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
+		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
+		QVERIFY(!dock.findChild<QTimer *>()->isActive());
+	}
+
+	void withStoredTokensTheDockSignsInAtOnce()
+	{
+		signIn();
+		setState("api.moderationEnabled", true);
+		TiplarkDock dock;
+		// Before any answer: the signed-in controls, all three moderation buttons enabled.
+		QVERIFY(button(&dock, "Zaloguj")->isHidden());
+		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
+		for (const char *text : {"Włącz moderację", "Pomiń", "Wyłącz moderację"})
+			QVERIFY2(button(&dock, text)->isEnabled(), text);
+		QTimer *timer = dock.findChild<QTimer *>();
+		QVERIFY(timer->isActive());
+		QCOMPARE(timer->interval(), 5000);
+
+		QVERIFY(settle());
+		QStringList sent = paths();
+		sent.sort();
+		QCOMPARE(sent, (QStringList{"GET /extensions/details/obs", "GET /v1/me", "GET /v1/moderation"}));
+		QCOMPARE(statusText(&dock), QStringLiteral("Streamer"));
+		QVERIFY(!button(&dock, "Włącz moderację")->isEnabled());
+		QVERIFY(button(&dock, "Wyłącz moderację")->isEnabled());
+		QCOMPARE(button(&dock, "Wyłącz moderację")->styleSheet(), QStringLiteral("background-color: #c0392b;"));
+		QCOMPARE(button(&dock, "Włącz moderację")->styleSheet(), QString());
+		QVERIFY(button(&dock, "Pomiń")->isEnabled());
+	}
+
+	void eachTickAsksForWhatTheLastStatusAllows()
+	{
+		signIn();
+		setState("api.moderationEnabled", false);
+		TiplarkDock dock;
+		QVERIFY(settle());
+		QCOMPARE(button(&dock, "Włącz moderację")->styleSheet(), QStringLiteral("background-color: #27ae60;"));
+		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled());
+
+		m_sandbox.clearRequests();
+		tick(dock);
+		QVERIFY(settle());
+		QCOMPARE(paths(), (QStringList{"GET /v1/moderation", "GET /v1/donations"}));
+
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onModerationStatusReceived", Q_ARG(bool, true)));
+		m_sandbox.clearRequests();
+		tick(dock);
+		QVERIFY(settle());
+		QStringList sent = paths();
+		sent.sort();
+		QCOMPARE(sent, (QStringList{"GET /v1/donations", "GET /v1/moderation",
+					    "GET /v1/moderation/moderate/pending-messages"}));
+	}
+
+	void buttonsSendTheirRequests()
+	{
+		signIn();
+		TiplarkDock dock;
+		QVERIFY(settle());
+		m_sandbox.clearRequests();
+		button(&dock, "Wyłącz moderację")->setEnabled(true);
+		button(&dock, "Pomiń")->click();
+		button(&dock, "Wyłącz moderację")->click();
+		QVERIFY(settle());
+		QStringList sent = paths();
+		sent.sort();
+		QCOMPARE(sent, (QStringList{"PATCH /v1/moderation", "POST /v1/donations/queue/skip"}));
+		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled()); // the service confirmed "off"
+	}
+
+	void logoutEmptiesTheDock()
+	{
+		signIn();
+		setState("api.moderationEnabled", true);
+		TiplarkDock dock;
+		QVERIFY(settle());
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
+						  Q_ARG(QList<DonationMessage>,
+							{DonationMessage::fromJson(donation("d1", "Ala", "hej"))})));
+		QCOMPARE(donationsList(&dock)->count(), 1);
+
+		button(&dock, "Wyloguj")->click();
+		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
+		QCOMPARE(donationsList(&dock)->count(), 0);
+		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
+		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled());
+		// The colours stay until the next status report.
+		QCOMPARE(button(&dock, "Wyłącz moderację")->styleSheet(), QStringLiteral("background-color: #c0392b;"));
+		QVERIFY(!dock.findChild<QTimer *>()->isActive());
+		QVERIFY(!QFile::exists(ObsHostStandIn::configDir() + "/tokens.json"));
+	}
+
+	void lostSignInShowsTheSignedOutLookAtOnce()
+	{
+		signIn();
+		TiplarkDock dock;
+		QVERIFY(settle());
+		// The service rejects both tokens: the refresh fails and signs the streamer out.
+		Sandbox::OAuth::expireAccessTokens(m_sandbox.state());
+		setState(Sandbox::OAuth::REFRESH_TOKENS, QVariantMap());
+		LogCapture log;
+		tick(dock);
+		QVERIFY(settle());
+		QVERIFY(log.contains(LOG_INFO, P + "Tiplark: Logged out"));
+
+		tick(dock);
+		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
+		QVERIFY(button(&dock, "Wyloguj")->isHidden());
+		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
+		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
+		QVERIFY(!dock.findChild<QTimer *>()->isActive());
+	}
+
+	void failedLoginShowsOneWarning()
+	{
+		TiplarkDock dock;
+		QVERIFY(settle());
+		QStringList seen;
+		QTimer closer;
+		connect(&closer, &QTimer::timeout, [&seen] {
+			if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+				seen << box->windowTitle() << box->text();
+				box->done(QMessageBox::Ok);
+			}
+		});
+		closer.start(20);
+		LogCapture log;
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onAuthenticationComplete", Q_ARG(bool, false)));
+		QCOMPARE(seen, (QStringList{"Błąd logowania", "Nie udało się zalogować do Tiplark"}));
+		QCOMPARE(log.texts(), QStringList(P + "Tiplark: Authentication failed"));
+		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
+	}
+
+	void userInfoWithoutANameKeepsTheLabel()
+	{
+		signIn();
+		setState("api.userName", QVariant());
+		TiplarkDock dock;
+		QVERIFY(settle());
+		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
+		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
+	}
+
+	void updateBanner_data()
+	{
+		QTest::addColumn<QString>("url");
+		QTest::addColumn<bool>("offered");
+		QTest::newRow("https") << "https://tiplark.pl/obs" << true;
+		QTest::newRow("http") << "http://tiplark.pl/obs" << true;
+		QTest::newRow("no address") << "" << false;
+		QTest::newRow("file") << "file:///home/streamer/.bashrc" << false;
+		QTest::newRow("custom handler") << "tiplark-installer://run" << false;
+		QTest::newRow("javascript") << "javascript:alert(1)" << false;
+	}
+
+	void updateBanner()
+	{
+		QFETCH(QString, url);
+		QFETCH(bool, offered);
+		UrlSink sink;
+		for (const char *scheme : {"http", "https", "file", "tiplark-installer", "javascript"})
+			QDesktopServices::setUrlHandler(scheme, &sink, "open");
+
+		TiplarkDock dock;
+		QVERIFY(settle());
+		QPushButton *download = button(&dock, "Pobierz");
+		QVERIFY(download->parentWidget()->isHidden());
+		LogCapture log;
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.2.0"),
+						  Q_ARG(QString, url)));
+		QCOMPARE(!download->parentWidget()->isHidden(), offered);
+		QVERIFY(log.contains(LOG_INFO, P + "Tiplark: Update available: 1.2.0"));
+		QCOMPARE(log.texts(LOG_WARNING).size(), !offered && !url.isEmpty() ? 1 : 0);
+
+		download->click();
+		QCOMPARE(sink.opened, offered ? QList<QUrl>{QUrl(url)} : QList<QUrl>());
+		for (const char *scheme : {"http", "https", "file", "tiplark-installer", "javascript"})
+			QDesktopServices::unsetUrlHandler(scheme);
+	}
+
+	void bannerStaysOnceShown()
+	{
+		TiplarkDock dock;
+		QVERIFY(settle());
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.2.0"),
+						  Q_ARG(QString, "https://a.example/1")));
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.3.0"),
+						  Q_ARG(QString, "")));
+		QVERIFY(!button(&dock, "Pobierz")->parentWidget()->isHidden());
+	}
+
+	void rowsShowTheRecords()
+	{
+		TiplarkDock dock;
+		QJsonObject markup = donation("m-1", "<b>Ala</b>", "<i>hej</i> & <script>");
+		QJsonObject plain = donation("m-2", "Olek", "");
+		plain.remove("goal");
+		const QList<DonationMessage> records{DonationMessage::fromJson(markup),
+						     DonationMessage::fromJson(plain)};
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onPendingMessagesReceived",
+						  Q_ARG(QList<DonationMessage>, records)));
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
+						  Q_ARG(QList<DonationMessage>, records)));
+
+		for (QListWidget *view : {pendingList(&dock), donationsList(&dock)}) {
+			QCOMPARE(view->count(), 2);
+			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>", "25.00 PLN",
+								 "01.05 12:30", "| Nowa kamera"}));
+			// An empty message and goal leave their labels out.
+			QCOMPARE(rowTexts(view, 1), (QStringList{"Olek", "25.00 PLN", "01.05 12:30"}));
+			for (int row = 0; row < 2; ++row) {
+				QWidget *widget = view->itemWidget(view->item(row));
+				QCOMPARE(view->item(row)->sizeHint().height(), widget->sizeHint().height() + 8);
+				const auto labels = widget->findChildren<QLabel *>();
+				QCOMPARE(labels[0]->textFormat(), Qt::PlainText);
+			}
+		}
+
+		// Buttons only on pending rows, each carrying its message's id.
+		QCOMPARE(donationsList(&dock)
+				 ->itemWidget(donationsList(&dock)->item(0))
+				 ->findChildren<QPushButton *>()
+				 .size(),
+			 0);
+		QWidget *firstPending = pendingList(&dock)->itemWidget(pendingList(&dock)->item(0));
+		QPushButton *accept = button(firstPending, "✓");
+		QPushButton *reject = button(firstPending, "✗");
+		QVERIFY(accept && reject);
+		QCOMPARE(accept->size(), QSize(28, 28));
+		QCOMPARE(accept->styleSheet(),
+			 QStringLiteral("background-color: #27ae60; color: white; font-weight: bold; padding: 0px;"));
+		QCOMPARE(accept->property("messageId").toString(), QStringLiteral("m-1"));
+		QCOMPARE(reject->property("messageId").toString(), QStringLiteral("m-1"));
+	}
+
+	void rowButtonsModerate()
+	{
+		signIn();
+		TiplarkDock dock;
+		QVERIFY(settle());
+		const QList<DonationMessage> records{DonationMessage::fromJson(donation("m-1", "Ala", "hej")),
+						     DonationMessage::fromJson(donation("m-2", "Olek", "cześć"))};
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onPendingMessagesReceived",
+						  Q_ARG(QList<DonationMessage>, records)));
+		m_sandbox.clearRequests();
+		button(pendingList(&dock)->itemWidget(pendingList(&dock)->item(0)), "✓")->click();
+		button(pendingList(&dock)->itemWidget(pendingList(&dock)->item(1)), "✗")->click();
+		// Nothing changes on screen until the service answers.
+		QCOMPARE(pendingList(&dock)->count(), 2);
+		QVERIFY(m_sandbox.waitForRequests(2));
+		QVERIFY(settle());
+		QMap<QByteArray, QByteArray> bodies;
+		for (const auto &request : m_sandbox.requests())
+			if (request.method == "PATCH")
+				bodies.insert(request.path, request.body);
+		QCOMPARE(bodies.value("/v1/moderation/moderate/m-1"), QByteArray("{\n    \"action\": \"accept\"\n}\n"));
+		QCOMPARE(bodies.value("/v1/moderation/moderate/m-2"), QByteArray("{\n    \"action\": \"reject\"\n}\n"));
+	}
+};
+
+TIPLARK_TEST_MAIN(TestDock)
+#include "test-dock.moc"
