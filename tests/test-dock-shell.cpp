@@ -1,6 +1,7 @@
 #include "dock-placement.h"
 #include "log-capture.h"
 #include "plugin-support.h"
+#include "settle.h"
 #include "test-main.h"
 #include "tiplark-dock.h"
 #include "tiplark-settings.h"
@@ -152,6 +153,7 @@ private slots:
 		window.addDockWidget(Qt::LeftDockWidgetArea, host);
 		window.show();
 
+		QVERIFY(settleBackgroundRequests()); // the dock's update check logs too
 		LogCapture log;
 		QCOMPARE(restoreDockPlacement(&window, panel), host);
 		QCOMPARE(host->isVisible(), visible);
@@ -172,6 +174,7 @@ private slots:
 		window.show();
 		host->setFloating(true);
 
+		QVERIFY(settleBackgroundRequests());
 		LogCapture log;
 		saveDockPlacement(&window, host);
 		QCOMPARE(log.texts(LOG_INFO),
@@ -188,6 +191,7 @@ private slots:
 		openTiplarkSettings()->setValue("DockVisible", false);
 		QMainWindow window;
 		auto *panel = new TiplarkDock(&window);
+		QVERIFY(settleBackgroundRequests());
 		LogCapture log;
 		QCOMPARE(restoreDockPlacement(&window, panel), nullptr);
 		QCOMPARE(log.texts(), QStringList("[tiplark-obs-plugin] Tiplark dock created, visible: false"));

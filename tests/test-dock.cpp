@@ -1,9 +1,9 @@
 #include "auth/token-store.h"
-#include "http/background-request.h"
 #include "log-capture.h"
 #include "oauth-endpoints.h"
 #include "plugin-support.h"
 #include "sandbox-server.h"
+#include "settle.h"
 #include "test-main.h"
 #include "tiplark-dock.h"
 
@@ -18,23 +18,12 @@
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 
 #include <ctime>
 
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
-
-bool settle()
-{
-	for (int round = 0; round < 3; ++round) {
-		for (int i = 0; i < 5000 && backgroundRequestsInFlight() > 0; ++i)
-			QThread::msleep(2);
-		QCoreApplication::processEvents();
-	}
-	return backgroundRequestsInFlight() == 0;
-}
 
 QPushButton *button(QWidget *root, const QString &text)
 {
@@ -150,14 +139,14 @@ private slots:
 		TokenStore().clear();
 	}
 
-	void cleanup() { QVERIFY(settle()); }
+	void cleanup() { QVERIFY(settleBackgroundRequests()); }
 
 	void cleanupTestCase() { m_sandbox.stop(); }
 
 	void withoutTokensOnlyTheUpdateCheckIsSent()
 	{
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), QStringList{"GET /extensions/details/obs"});
 		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
 		QVERIFY(button(&dock, "Wyloguj")->isHidden());
@@ -180,7 +169,7 @@ private slots:
 		QVERIFY(timer->isActive());
 		QCOMPARE(timer->interval(), 5000);
 
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"GET /extensions/details/obs", "GET /v1/me", "GET /v1/moderation"}));
 		QCOMPARE(statusText(&dock), QStringLiteral("Streamer"));
 		QVERIFY(!button(&dock, "Włącz moderację")->isEnabled());
@@ -195,19 +184,19 @@ private slots:
 		signIn();
 		setState("api.moderationEnabled", false);
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(button(&dock, "Włącz moderację")->styleSheet(), QStringLiteral("background-color: #27ae60;"));
 		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled());
 
 		m_sandbox.clearRequests();
 		tick(dock);
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"GET /v1/donations", "GET /v1/moderation"}));
 
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onModerationStatusReceived", Q_ARG(bool, true)));
 		m_sandbox.clearRequests();
 		tick(dock);
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"GET /v1/donations", "GET /v1/moderation",
 					       "GET /v1/moderation/moderate/pending-messages"}));
 	}
@@ -216,12 +205,12 @@ private slots:
 	{
 		signIn();
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		m_sandbox.clearRequests();
 		button(&dock, "Wyłącz moderację")->setEnabled(true);
 		button(&dock, "Pomiń")->click();
 		button(&dock, "Wyłącz moderację")->click();
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"PATCH /v1/moderation", "POST /v1/donations/queue/skip"}));
 		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled()); // the service confirmed "off"
 	}
@@ -231,7 +220,7 @@ private slots:
 		signIn();
 		setState("api.moderationEnabled", true);
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
 						  Q_ARG(QList<DonationMessage>,
 							{DonationMessage::fromJson(donation("d1", "Ala", "hej"))})));
@@ -252,13 +241,13 @@ private slots:
 	{
 		signIn();
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		// The service rejects both tokens: the refresh fails and signs the streamer out.
 		Sandbox::OAuth::expireAccessTokens(m_sandbox.state());
 		setState(Sandbox::OAuth::REFRESH_TOKENS, QVariantMap());
 		LogCapture log;
 		tick(dock);
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QVERIFY(log.contains(LOG_INFO, P + "Tiplark: Logged out"));
 
 		tick(dock);
@@ -272,7 +261,7 @@ private slots:
 	void failedLoginShowsOneWarning()
 	{
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QStringList seen;
 		QTimer closer;
 		connect(&closer, &QTimer::timeout, [&seen] {
@@ -294,7 +283,7 @@ private slots:
 		signIn();
 		setState("api.userName", QVariant());
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
 		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
 	}
@@ -320,7 +309,7 @@ private slots:
 			QDesktopServices::setUrlHandler(scheme, &sink, "open");
 
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QPushButton *download = button(&dock, "Pobierz");
 		QVERIFY(download->parentWidget()->isHidden());
 		LogCapture log;
@@ -339,7 +328,7 @@ private slots:
 	void bannerStaysOnceShown()
 	{
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.2.0"),
 						  Q_ARG(QString, "https://a.example/1")));
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.3.0"),
@@ -395,7 +384,7 @@ private slots:
 	{
 		signIn();
 		TiplarkDock dock;
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		const QList<DonationMessage> records{DonationMessage::fromJson(donation("m-1", "Ala", "hej")),
 						     DonationMessage::fromJson(donation("m-2", "Olek", "cześć"))};
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onPendingMessagesReceived",
@@ -406,7 +395,7 @@ private slots:
 		// Nothing changes on screen until the service answers.
 		QCOMPARE(pendingList(&dock)->count(), 2);
 		QVERIFY(m_sandbox.waitForRequests(2));
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QMap<QByteArray, QByteArray> bodies;
 		for (const auto &request : m_sandbox.requests())
 			if (request.method == "PATCH")
