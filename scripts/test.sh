@@ -86,5 +86,6 @@ fi
 if [ ${#failed_builds[@]} -gt 0 ]; then
   echo "Failed: ${failed_builds[*]}"
 fi
-echo "all builds: $passed passed, $failed failed"
+# One word and a colon before the counts: the closing line that CI reads.
+echo "total: $passed passed, $failed failed"
 [ ${#failed_builds[@]} -eq 0 ] && [ "$failed" -eq 0 ]
