@@ -1,6 +1,7 @@
 """Finds and presses the Tiplark dock's widgets in a running OBS through the accessibility tree.
 
-Import only after the display's session bus is in os.environ (Session.use_accessibility() does it).
+Import only after the display's session bus is in os.environ: obshost.Session.use_accessibility() does it
+and returns this module.
 """
 
 import time
@@ -60,6 +61,23 @@ class Dock:
 
     def labels(self):
         return [n.get_name() for n in self.nodes(Atspi.Role.LABEL)]
+
+    def rows(self, title):
+        """Row nodes of the list inside the pane titled `title` ("Ostatnie wpłaty", ...)."""
+        for pane in self.nodes(Atspi.Role.PANEL):
+            if pane.get_name() == title:
+                for node in _walk(pane):
+                    if node.get_role() == Atspi.Role.LIST:
+                        return list(_children(node))
+        raise NotFound("no pane " + title)
+
+    def row_texts(self, title):
+        """The label texts of each row of a pane's list."""
+        return [self.texts(row) for row in self.rows(title)]
+
+    @staticmethod
+    def texts(row):
+        return [n.get_name() for n in _walk(row) if n.get_role() == Atspi.Role.LABEL]
 
     def button(self, name, timeout=10, within=None):
         deadline = time.monotonic() + timeout

@@ -6,6 +6,8 @@ server and the session bus. Nothing of the user's own OBS configuration is read 
 
 import ctypes
 import glob
+import importlib
+import json
 import os
 import re
 import shutil
@@ -140,6 +142,19 @@ class ObsHome:
     def settings_file(self):
         return os.path.join(self.config, "Tiplark", "OBSPlugin.conf")
 
+    @property
+    def crash_reports(self):
+        """Reports OBS's crash handler wrote into this home."""
+        return glob.glob(os.path.join(self.config, "obs-studio", "crashes", "*"))
+
+    def write_tokens(self, access_token, refresh_token, expires_at=""):
+        """A saved sign-in, as the plug-in writes it, without going through a browser."""
+        os.makedirs(os.path.dirname(self.token_file), exist_ok=True)
+        with open(self.token_file, "w") as f:
+            json.dump({"access_token": access_token, "expires_at": expires_at, "refresh_token": refresh_token},
+                      f, separators=(",", ":"))
+        os.chmod(self.token_file, 0o600)
+
 
 class Obs:
     """One run of OBS. The log file, not stdout (block-buffered), is the source of truth."""
@@ -253,6 +268,13 @@ class Session:
 
     def screenshot(self, name):
         return self.display.screenshot(os.path.join(self.artifacts_dir, name))
+
+    def use_accessibility(self):
+        """Starts the accessibility bus (before OBS: OBS registers with it at start) and returns the
+        accessibility module, which needs the display's session bus in this process's environment."""
+        self.display.start_accessibility_bus()
+        os.environ.update(self.display.env())
+        return importlib.import_module("accessibility")
 
     def __enter__(self):
         return self

@@ -49,6 +49,17 @@ class Sandbox:
     def set_state(self, values):
         return self.call("POST", "/_sandbox/state", values)
 
+    def accept_tokens(self, access_token, refresh_token):
+        """Makes the service honour a sign-in that no browser went through (see ObsHome.write_tokens)."""
+        tokens = self.state()
+        access = dict(tokens.get("oauth.accessTokens") or {}, **{access_token: True})
+        refresh = dict(tokens.get("oauth.refreshTokens") or {}, **{refresh_token: True})
+        self.set_state({"oauth.accessTokens": access, "oauth.refreshTokens": refresh})
+
+    def post_donation(self, donation=None):
+        """A new donation arrives (a made-up one without an argument); returns it as the service keeps it."""
+        return self.call("POST", "/_sandbox/donations", donation or {})
+
     def set_fault(self, fault):
         return self.call("POST", "/_sandbox/faults", fault)
 

@@ -5,14 +5,12 @@ expired access token with exactly one refresh."""
 
 import argparse
 import os
-import stat
-import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obshost  # noqa: E402
+from browser import browse, url_catcher, wait_for_url  # noqa: E402
 from sandbox_client import Sandbox  # noqa: E402
 
 PREFIX = r"\[tiplark-obs-plugin\] "
@@ -23,51 +21,6 @@ PENDING = "/v1/moderation/moderate/pending-messages"
 def check(condition, message):
     if not condition:
         raise obshost.HostError(message)
-
-
-def url_catcher(folder):
-    """A stand-in for xdg-open, first on PATH: OBS hands it the authorization URL."""
-    os.makedirs(folder, exist_ok=True)
-    urls = os.path.join(folder, "opened-urls.txt")
-    script = os.path.join(folder, "xdg-open")
-    with open(script, "w") as f:
-        f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s"\n' % urls)
-    os.chmod(script, stat.S_IRWXU)
-    return urls
-
-
-def wait_for_url(path, count, timeout=15):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.exists(path):
-            lines = open(path).read().split()
-            if len(lines) >= count:
-                return lines[count - 1]
-        time.sleep(0.1)
-    raise obshost.HostError("OBS opened no URL in the browser")
-
-
-def browse(url, screenshot, workdir):
-    """Headless Chromium as the streamer's browser: it follows the sandbox's redirect to the plug-in."""
-    profile = tempfile.mkdtemp(dir=workdir, prefix="chromium-")
-    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                    "--user-data-dir=" + profile, "--window-size=900,600", "--screenshot=" + screenshot, url],
-                   check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def rows(dock, accessibility, title):
-    """Row nodes of the list inside the pane titled `title`."""
-    for pane in dock.nodes(accessibility.Atspi.Role.PANEL):
-        if pane.get_name() == title:
-            for node in accessibility._walk(pane):
-                if node.get_role() == accessibility.Atspi.Role.LIST:
-                    return list(accessibility._children(node))
-    raise obshost.HostError("no pane " + title)
-
-
-def row_texts(row, accessibility):
-    return [n.get_name() for n in accessibility._walk(row) if n.get_role() == accessibility.Atspi.Role.LABEL]
 
 
 def main():
@@ -89,9 +42,7 @@ def main():
 
 
 def run(session, sandbox, args):
-    session.display.start_accessibility_bus()
-    os.environ.update(session.display.env())
-    import accessibility  # needs the session bus in the environment
+    accessibility = session.use_accessibility()
 
     sandbox.set_state({
         "api.userName": USER_NAME,
@@ -124,17 +75,17 @@ def run(session, sandbox, args):
     check(os.stat(session.home.token_file).st_mode & 0o777 == 0o600, "tokens.json is not 0600")
 
     # Donations and pending messages within two ticks.
-    dock.wait_until(lambda: len(rows(dock, accessibility, "Ostatnie wpłaty")) >= 2, "donation rows", timeout=12)
-    pending = dock.wait_until(lambda: rows(dock, accessibility, "Oczekujące na moderację"), "pending rows",
+    dock.wait_until(lambda: len(dock.rows("Ostatnie wpłaty")) >= 2, "donation rows", timeout=12)
+    pending = dock.wait_until(lambda: dock.rows("Oczekujące na moderację"), "pending rows",
                               timeout=12)
     session.screenshot("e2e-signed-in.png")
 
     # Accept the first pending message with its ✓ button: it leaves the list.
-    first = row_texts(pending[0], accessibility)
+    first = dock.texts(pending[0])
     before = len(pending)
     dock.press(dock.button("✓", within=pending[0]))
     sandbox.wait_for_request(PENDING, count=1)
-    dock.wait_until(lambda: len(rows(dock, accessibility, "Oczekujące na moderację")) == before - 1,
+    dock.wait_until(lambda: len(dock.rows("Oczekujące na moderację")) == before - 1,
                     "the accepted message to leave the list")
     patches = [r for r in sandbox.requests() if r["method"] == "PATCH" and
                r["path"].startswith("/v1/moderation/moderate/")]
