@@ -7,9 +7,14 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 const QString PREFIX = QStringLiteral("[tiplark-obs-plugin] ");
@@ -190,6 +195,53 @@ private slots:
 		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
 		QCOMPARE(lines[1].level, LOG_WARNING);
 		QCOMPARE(lines[1].text, PREFIX + "Tiplark: Failed to save token file");
+	}
+
+	void pipeIsNoTokenFile_data()
+	{
+		QTest::addColumn<bool>("throughLink");
+		QTest::newRow("named pipe") << false;
+		QTest::newRow("link to a named pipe") << true;
+	}
+
+	void pipeIsNoTokenFile()
+	{
+		// Opening a pipe for reading waits for a writer: at OBS's start that would hang the GUI thread.
+		QFETCH(bool, throughLink);
+		const QString pipe = throughLink ? QDir(m_configDir).filePath("elsewhere") : tokenPath();
+		QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+		if (throughLink)
+			QVERIFY(QFile::link(pipe, tokenPath()));
+
+		// Stands in for the writer that would never come, so that a load stuck in open() still ends.
+		std::atomic<bool> loadDone{false};
+		std::atomic<bool> readerWasWaiting{false};
+		std::thread writer([&] {
+			const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+			while (!loadDone && std::chrono::steady_clock::now() < deadline) {
+				const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+				if (fd >= 0) {
+					readerWasWaiting = true;
+					::close(fd);
+					return;
+				}
+				std::this_thread::sleep_for(std::chrono::milliseconds(20));
+			}
+		});
+
+		LogCapture log;
+		TokenStore store;
+		fill(store, "a", "r", EARLIER);
+		store.load();
+		loadDone = true;
+		writer.join();
+		QVERIFY(!readerWasWaiting);
+		QCOMPARE(store.accessToken(), QStringLiteral("a"));
+		QCOMPARE(store.tokenExpiresAt(), EARLIER);
+		const QList<LogCapture::Line> lines = log.lines();
+		QCOMPARE(lines.size(), 1);
+		QCOMPARE(lines[0].level, LOG_WARNING);
+		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
 	}
 
 	void noPathFromTheHost()

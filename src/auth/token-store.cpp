@@ -37,8 +37,10 @@ void TokenStore::load()
 	if (!QFile::exists(path))
 		return;
 
+	// Only a regular file can hold a sign-in. Opening a named pipe would wait for a writer, with OBS's
+	// start stuck on the GUI thread, and a device could be read without end.
 	QFile file(path);
-	if (!file.open(QIODevice::ReadOnly)) {
+	if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
 		obs_log(LOG_WARNING, "Tiplark: Failed to open token file");
 		return;
 	}
