@@ -13,8 +13,9 @@
 //   POST   /_sandbox/release   let held requests go
 //   POST   /_sandbox/reset     forget records and faults, start the state afresh
 //   GET    /_sandbox/state     the endpoints' state;  POST /_sandbox/state {"key": value, ...} merges into it
-// Fault fields: path (required), kind (respond, close, hold, redirect, malformed, large, raw), status,
-// body, contentType, location, size, delayMs, times, method.
+// Fault fields: path (required), kind (respond, close, hold, redirect, malformed, large, raw, drip),
+// status, body, contentType, location, size (drip: bytes per piece), delayMs, intervalMs (drip), times,
+// method.
 
 namespace {
 
@@ -45,6 +46,7 @@ bool faultFromJson(const QJsonObject &object, QByteArray &path, Fault &fault, QS
 		{"malformed", Fault::Kind::Malformed},
 		{"large", Fault::Kind::Large},
 		{"raw", Fault::Kind::Raw},
+		{"drip", Fault::Kind::Drip},
 	};
 	const QString kind = object.value("kind").toString(QStringLiteral("respond"));
 	if (!kinds.contains(kind)) {
@@ -58,6 +60,7 @@ bool faultFromJson(const QJsonObject &object, QByteArray &path, Fault &fault, QS
 	fault.location = object.value("location").toString().toUtf8();
 	fault.size = qint64(object.value("size").toDouble(0));
 	fault.delayMs = object.value("delayMs").toInt(0);
+	fault.intervalMs = object.value("intervalMs").toInt(0);
 	fault.times = object.value("times").toInt(-1);
 	fault.method = object.value("method").toString().toUtf8();
 	return true;

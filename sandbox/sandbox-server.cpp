@@ -115,18 +115,25 @@ public:
 		return end < 0 ? m_headerBytes : m_headerBytes.left(end);
 	}
 
-	// Writes bytes as they are, then nothing more: httplib's own answer is never sent.
-	void writeRawAndDrop(const QByteArray &bytes)
+	// Writes bytes as they are; false when the peer is gone.
+	bool writeRaw(const QByteArray &bytes)
 	{
 		const char *data = bytes.constData();
 		qint64 left = bytes.size();
 		while (left > 0) {
 			const ssize_t sent = write(data, size_t(left));
 			if (sent <= 0)
-				break;
+				return false;
 			data += sent;
 			left -= sent;
 		}
+		return true;
+	}
+
+	// Writes bytes as they are, then nothing more: httplib's own answer is never sent.
+	void writeRawAndDrop(const QByteArray &bytes)
+	{
+		writeRaw(bytes);
 		m_dropped = true;
 	}
 
@@ -278,6 +285,16 @@ Fault Fault::raw(const QByteArray &bytes)
 	return fault;
 }
 
+Fault Fault::drip(const QByteArray &body, qint64 pieceBytes, int intervalMs)
+{
+	Fault fault;
+	fault.kind = Kind::Drip;
+	fault.body = body;
+	fault.size = qMax<qint64>(pieceBytes, 1);
+	fault.intervalMs = intervalMs;
+	return fault;
+}
+
 Fault &Fault::delayed(int ms)
 {
 	delayMs = ms;
@@ -404,7 +421,25 @@ struct Server::Private {
 		case Fault::Kind::Raw:
 			t_connection->writeRawAndDrop(fault.body);
 			break;
+		case Fault::Kind::Drip:
+			drip(fault);
+			break;
 		}
+	}
+
+	void drip(const Fault &fault)
+	{
+		const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: " + fault.contentType +
+					"\r\nContent-Length: " + QByteArray::number(fault.body.size()) +
+					"\r\nConnection: close\r\n\r\n";
+		const qint64 piece = qMax<qint64>(fault.size, 1);
+		bool ok = t_connection->writeRaw(head);
+		for (qint64 at = 0; ok && at < fault.body.size(); at += piece) {
+			if (at > 0 && !pause(fault.intervalMs))
+				break;
+			ok = t_connection->writeRaw(fault.body.mid(int(at), int(piece)));
+		}
+		t_connection->drop();
 	}
 
 	void dispatch(const httplib::Request &parsed, httplib::Response &response)

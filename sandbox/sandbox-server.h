@@ -53,6 +53,7 @@ struct Fault {
 		Malformed, // 200 with a JSON body cut off in the middle
 		Large,     // 200 with a JSON body of size bytes
 		Raw,       // write body to the socket as it is (status line included), then close
+		Drip,      // status and body (a 200), the body size bytes at a time every intervalMs
 	};
 	Kind kind = Kind::Respond;
 	int status = 200;
@@ -60,9 +61,10 @@ struct Fault {
 	QByteArray contentType = "application/json";
 	QByteArray location;
 	qint64 size = 0;
-	int delayMs = 0;   // wait this long before acting (ends early when the server stops)
-	int times = -1;    // how many matching requests it applies to; -1 for all
-	QByteArray method; // applies to this method only; empty for any
+	int delayMs = 0;    // wait this long before acting (ends early when the server stops)
+	int intervalMs = 0; // Drip: pause between pieces of the body
+	int times = -1;     // how many matching requests it applies to; -1 for all
+	QByteArray method;  // applies to this method only; empty for any
 
 	static Fault respond(int status, const QByteArray &body, const QByteArray &contentType = "application/json");
 	static Fault close();
@@ -71,6 +73,7 @@ struct Fault {
 	static Fault malformed();
 	static Fault large(qint64 size);
 	static Fault raw(const QByteArray &bytes);
+	static Fault drip(const QByteArray &body, qint64 pieceBytes, int intervalMs);
 	Fault &delayed(int ms);
 	Fault &once(int count = 1);
 	Fault &forMethod(const QByteArray &method);

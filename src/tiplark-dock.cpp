@@ -219,6 +219,17 @@ void TiplarkDock::updateLoginState()
 	}
 }
 
+namespace {
+// True when no request of this kind is still waiting for its answer.
+bool isAnswered(const ApiClient *client, ApiClient::Read read, const char *what)
+{
+	if (client->inFlight(read) == 0)
+		return true;
+	obs_log(LOG_DEBUG, "Tiplark: Previous %s request still unanswered, not asking again this tick", what);
+	return false;
+}
+} // namespace
+
 void TiplarkDock::pollData()
 {
 	if (!m_authManager->isAuthenticated()) {
@@ -228,10 +239,14 @@ void TiplarkDock::pollData()
 		return;
 	}
 
-	m_apiClient->fetchModerationStatus();
-	if (m_moderationEnabled)
+	// A service that accepts connections but does not answer would otherwise collect a request per
+	// kind and tick on the shared thread pool, and get all of them at once when it comes back.
+	if (isAnswered(m_apiClient, ApiClient::Read::ModerationStatus, "moderation status"))
+		m_apiClient->fetchModerationStatus();
+	if (m_moderationEnabled && isAnswered(m_apiClient, ApiClient::Read::PendingMessages, "pending messages"))
 		m_apiClient->fetchPendingMessages();
-	m_apiClient->fetchDonations();
+	if (isAnswered(m_apiClient, ApiClient::Read::Donations, "donations"))
+		m_apiClient->fetchDonations();
 }
 
 void TiplarkDock::updateModerationButtons(bool enabled)

@@ -535,6 +535,39 @@ private slots:
 		QCOMPARE(readFile(tokenPath()), fileBefore);
 	}
 
+	void logoutWinsOverARefreshOnItsWay_data()
+	{
+		QTest::addColumn<Sandbox::Fault>("answer");
+		QTest::newRow("fresh tokens") << Sandbox::Fault::respond(
+			200, R"({"access_token":"tla_late","refresh_token":"tlr_late","expires_in":60})");
+		QTest::newRow("rejection") << Sandbox::Fault::respond(400, R"({"error":"invalid_grant"})");
+		QTest::newRow("server fault") << Sandbox::Fault::respond(503, "{}");
+	}
+
+	// The streamer pressed "Wyloguj" while a refresh was under way: its answer must not sign them back in.
+	void logoutWinsOverARefreshOnItsWay()
+	{
+		QFETCH(Sandbox::Fault, answer);
+		signInEarlier();
+		m_sandbox.setFault("/oauth/token", answer.delayed(300).once());
+
+		AuthManager auth;
+		auth.refreshAccessToken();
+		QVERIFY(m_sandbox.waitForRequests(1));
+		auth.logout();
+		LogCapture log;
+		QTRY_COMPARE(authLines(log),
+			     QStringList{info("Tiplark: Token refresh answer ignored, logged out meanwhile")});
+
+		QVERIFY(!auth.isAuthenticated());
+		QVERIFY(auth.accessToken().isEmpty());
+		QVERIFY(!QFile::exists(tokenPath()));
+		// Nothing is left waiting: the next refresh request is judged on the (empty) tokens of now.
+		auth.refreshAccessToken();
+		QCOMPARE(authLines(log).last(), warning("Tiplark: No refresh token available"));
+		QCOMPARE(tokenRequests().size(), 1);
+	}
+
 	void refresh_data()
 	{
 		QTest::addColumn<bool>("rotate");

@@ -127,6 +127,105 @@ private slots:
 		QVERIFY(log.contains(LOG_INFO, P + "Tiplark HTTP: Response 201, body size: 5 bytes"));
 	}
 
+	void redirectsStayOnTheWebSchemes_data()
+	{
+		QTest::addColumn<QString>("url");
+		QTest::addColumn<QString>("allowed");
+
+		QTest::newRow("https") << "https://api.tiplark.example/v1/me"
+				       << "https";
+		QTest::newRow("https, capitals") << "HTTPS://api.tiplark.example/v1/me"
+						 << "https";
+		QTest::newRow("http") << "http://127.0.0.1:38201/v1/me"
+				      << "http,https";
+		QTest::newRow("prefix only") << "httpsx://example/v1/me"
+					     << "http,https";
+	}
+
+	// An https request may be redirected only to https, so the token never travels in clear text.
+	// The sandbox speaks plain http: the https choice itself is checked here, and what the option does
+	// on the wire is shown by a plain request that must not follow a redirect to another scheme.
+	void redirectsStayOnTheWebSchemes()
+	{
+		QFETCH(QString, url);
+		QFETCH(QString, allowed);
+		QCOMPARE(CurlHelper::allowedRedirectProtocols(url), allowed);
+	}
+
+	void redirectToAnotherSchemeIsNotFollowed_data()
+	{
+		QTest::addColumn<QByteArray>("location");
+
+		// libcurl's own default would follow ftp (here into the sandbox's own port, where it would hang
+		// waiting for a greeting).
+		QTest::newRow("ftp") << QByteArray("ftp://127.0.0.1:%1/secret");
+		QTest::newRow("file") << QByteArray("file:///etc/passwd");
+		QTest::newRow("gopher") << QByteArray("gopher://127.0.0.1:%1/");
+	}
+
+	void redirectToAnotherSchemeIsNotFollowed()
+	{
+		QFETCH(QByteArray, location);
+		location.replace("%1", QByteArray::number(m_sandbox.port()));
+		m_sandbox.setFault("/v1/me", Sandbox::Fault::redirect(location));
+
+		LogCapture log;
+		const HttpResponse response = CurlHelper::get(url("/v1/me"), {{"Authorization", "Bearer token"}});
+
+		QCOMPARE(response.statusCode, -1);
+		QCOMPARE(response.error, QString::fromUtf8(curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL)));
+		QCOMPARE(m_sandbox.requestCount(), 1);
+		QVERIFY(log.contains(LOG_ERROR, P + "Tiplark HTTP: Request failed: " + response.error + " (code 1)"));
+	}
+
+	void bodySize_data()
+	{
+		QTest::addColumn<qint64>("size");
+		QTest::addColumn<bool>("kept");
+
+		QTest::newRow("1 MiB") << qint64(1) * 1024 * 1024 << true;
+		QTest::newRow("exactly 16 MiB") << CurlHelper::MAX_BODY_BYTES << true;
+		QTest::newRow("16 MiB and a byte") << CurlHelper::MAX_BODY_BYTES + 1 << false;
+		QTest::newRow("20 MiB") << qint64(20) * 1024 * 1024 << false;
+	}
+
+	// A server that sends without end must not fill OBS's memory: past 16 MiB the answer is a failure.
+	void bodySize()
+	{
+		QFETCH(qint64, size);
+		QFETCH(bool, kept);
+		m_sandbox.setFault("/v1/donations", Sandbox::Fault::large(size));
+
+		LogCapture log;
+		const HttpResponse response = CurlHelper::get(url("/v1/donations"), {});
+
+		if (kept) {
+			QCOMPARE(response.statusCode, 200);
+			QCOMPARE(response.body.size(), size);
+			QVERIFY(response.error.isEmpty());
+			return;
+		}
+		QCOMPARE(response.statusCode, -1);
+		QCOMPARE(response.body, QByteArray());
+		QCOMPARE(response.error, QStringLiteral("Response body too large (over 16 MiB)"));
+		QCOMPARE(log.texts(LOG_ERROR),
+			 QStringList{P + QStringLiteral("Tiplark HTTP: Request failed: Response body too large (over "
+							"16 MiB) (code %1)")
+						 .arg(int(CURLE_WRITE_ERROR))});
+	}
+
+	// libcurl leaves out a "Name: " line with nothing after it; an empty value must still be sent.
+	void emptyHeaderValueIsSent()
+	{
+		CurlHelper::get(url("/v1/me"), {{"X-Empty", ""}, {"X-Full", "1"}});
+
+		const auto requests = m_sandbox.requests();
+		QCOMPARE(requests.size(), 1);
+		QVERIFY2(requests[0].headerLines.contains("X-Empty:"), requests[0].headerLines.join(" | ").constData());
+		QCOMPARE(requests[0].header("X-Empty"), QByteArray());
+		QVERIFY(requests[0].headerLines.contains("X-Full: 1"));
+	}
+
 	void failedExchange_data()
 	{
 		QTest::addColumn<bool>("refused");

@@ -38,35 +38,53 @@ QString bearerToken(const QMap<QString, QString> &headers)
 	return authorization.mid(authorization.indexOf(QLatin1Char(' ')) + 1);
 }
 
-// The request runs in the background; on the GUI thread, while the client exists, a failed answer takes
-// the client's common failure path and a successful one goes to onSuccess.
-void runOperation(ApiClient *client, const QMap<QString, QString> &headers, BackgroundWork work,
-		  std::function<void(const HttpResponse &)> onSuccess)
+} // namespace
+
+ApiClient::ApiClient(AuthManager *authManager, QObject *parent) : QObject(parent), m_authManager(authManager) {}
+
+int ApiClient::inFlight(Read read) const
+{
+	return m_inFlight[size_t(read)];
+}
+
+void ApiClient::start(const Read *read, Work work, Done done)
+{
+	if (!read) {
+		runInBackground(this, std::move(work), std::move(done));
+		return;
+	}
+	const Read kind = *read;
+	const bool started = runInBackground(this, std::move(work), [this, kind, done](const HttpResponse &response) {
+		--m_inFlight[size_t(kind)];
+		done(response);
+	});
+	if (started)
+		++m_inFlight[size_t(kind)];
+}
+
+void ApiClient::runOperation(const Read *read, const QMap<QString, QString> &headers, Work work, Done onSuccess)
 {
 	const QString token = bearerToken(headers);
-	runInBackground(client, std::move(work), [client, token, onSuccess](const HttpResponse &response) {
+	start(read, std::move(work), [this, token, onSuccess](const HttpResponse &response) {
 		if (succeeded(response))
 			onSuccess(response);
 		else
-			client->handleNetworkError(response, token);
+			handleNetworkError(response, token);
 	});
 }
 
 // The two lists (pending messages, donations) are read alike and differ only in path and signal.
-void fetchDonationList(ApiClient *client, const QString &path,
-		       void (ApiClient::*received)(const QList<DonationMessage> &))
+void ApiClient::fetchDonationList(Read read, const QString &path,
+				  void (ApiClient::*received)(const QList<DonationMessage> &))
 {
-	const QString url = ApiClient::API_BASE_URL + path;
-	const QMap<QString, QString> headers = client->createHeaders();
+	const QString url = API_BASE_URL + path;
+	const QMap<QString, QString> headers = createHeaders();
 	runOperation(
-		client, headers, [url, headers] { return CurlHelper::get(url, headers); },
-		[client, received](const HttpResponse &response) {
-			emit(client->*received)(ApiEnvelope::donationList(response.body));
+		&read, headers, [url, headers] { return CurlHelper::get(url, headers); },
+		[this, received](const HttpResponse &response) {
+			emit(this->*received)(ApiEnvelope::donationList(response.body));
 		});
 }
-} // namespace
-
-ApiClient::ApiClient(AuthManager *authManager, QObject *parent) : QObject(parent), m_authManager(authManager) {}
 
 QMap<QString, QString> ApiClient::createHeaders()
 {
@@ -102,8 +120,9 @@ void ApiClient::fetchUserInfo()
 	const QMap<QString, QString> headers = createHeaders();
 	const QString token = bearerToken(headers);
 	obs_log(LOG_INFO, "Tiplark: Fetching user info from %s", url.toUtf8().constData());
-	runInBackground(
-		this, [url, headers] { return CurlHelper::get(url, headers); },
+	const Read read = Read::UserInfo;
+	start(
+		&read, [url, headers] { return CurlHelper::get(url, headers); },
 		[this, token](const HttpResponse &response) {
 			if (!succeeded(response)) {
 				obs_log(LOG_WARNING, "Tiplark: fetchUserInfo failed: %s",
@@ -128,8 +147,9 @@ void ApiClient::fetchModerationStatus()
 {
 	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
+	const Read read = Read::ModerationStatus;
 	runOperation(
-		this, headers, [url, headers] { return CurlHelper::get(url, headers); },
+		&read, headers, [url, headers] { return CurlHelper::get(url, headers); },
 		[this](const HttpResponse &response) {
 			const QJsonObject payload = ApiEnvelope::objectPayload(response.body);
 			emit moderationStatusReceived(payload.value(QLatin1String("enabled")).toBool(false));
@@ -142,7 +162,7 @@ void ApiClient::setModerationStatus(bool enabled)
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationStatusBody(enabled);
 	runOperation(
-		this, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+		nullptr, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
 		[this, enabled](const HttpResponse &) {
 			// The answer is not read: the value sent is the value now in force.
 			emit moderationStatusReceived(enabled);
@@ -152,13 +172,13 @@ void ApiClient::setModerationStatus(bool enabled)
 
 void ApiClient::fetchPendingMessages()
 {
-	fetchDonationList(this, QStringLiteral("/v1/moderation/moderate/pending-messages"),
+	fetchDonationList(Read::PendingMessages, QStringLiteral("/v1/moderation/moderate/pending-messages"),
 			  &ApiClient::pendingMessagesReceived);
 }
 
 void ApiClient::fetchDonations()
 {
-	fetchDonationList(this, QStringLiteral("/v1/donations"), &ApiClient::donationsReceived);
+	fetchDonationList(Read::Donations, QStringLiteral("/v1/donations"), &ApiClient::donationsReceived);
 }
 
 void ApiClient::skipCurrentDonation()
@@ -166,7 +186,7 @@ void ApiClient::skipCurrentDonation()
 	const QString url = API_BASE_URL + QStringLiteral("/v1/donations/queue/skip");
 	const QMap<QString, QString> headers = createHeaders();
 	runOperation(
-		this, headers, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
+		nullptr, headers, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
 		[](const HttpResponse &) { obs_log(LOG_INFO, "Tiplark: Donation skipped"); });
 }
 
@@ -176,7 +196,7 @@ void ApiClient::moderateMessage(const QString &messageId, bool accept)
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationDecisionBody(accept);
 	runOperation(
-		this, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+		nullptr, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
 		[this, messageId, accept](const HttpResponse &) {
 			obs_log(LOG_INFO, "Tiplark: Message %s %s", messageId.toUtf8().constData(),
 				accept ? "accepted" : "rejected");

@@ -7,18 +7,27 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
+#include <functional>
+
 class AuthManager;
 struct HttpResponse;
 
 // The one way the dock talks to the Tiplark REST API. Every operation returns at once; its request runs
-// on the thread pool and its outcome arrives as one of the signals, on the GUI thread. The client keeps
-// no state between requests.
+// on the thread pool and its outcome arrives as one of the signals, on the GUI thread. Besides how many
+// reads of each kind are unanswered, the client keeps no state between requests.
 class ApiClient : public QObject {
 	Q_OBJECT
 
 public:
 	// authManager is not owned; it supplies the access token and refreshes it after a 401.
 	explicit ApiClient(AuthManager *authManager, QObject *parent = nullptr);
+
+	// The reads that are repeated while the dock polls.
+	enum class Read { UserInfo, ModerationStatus, PendingMessages, Donations };
+	// Requests of this kind started and not yet answered (an answer counts once its continuation ran,
+	// success or failure; a request gives up after the transport's 30 seconds at the latest).
+	int inFlight(Read read) const;
 
 	// The header set of every request, with the access token as it is at this moment.
 	QMap<QString, QString> createHeaders();
@@ -48,5 +57,15 @@ signals:
 	void updateAvailable(const QString &version, const QString &downloadUrl);
 
 private:
+	using Work = std::function<HttpResponse()>;
+	using Done = std::function<void(const HttpResponse &)>;
+	// Runs work in the background; done runs on the GUI thread. A read is counted while unanswered.
+	void start(const Read *read, Work work, Done done);
+	// done for a successful answer; a failed one takes the common failure path.
+	void runOperation(const Read *read, const QMap<QString, QString> &headers, Work work, Done onSuccess);
+	void fetchDonationList(Read read, const QString &path,
+			       void (ApiClient::*received)(const QList<DonationMessage> &));
+
 	AuthManager *m_authManager;
+	std::array<int, 4> m_inFlight{};
 };

@@ -303,13 +303,20 @@ void AuthManager::doRefreshToken()
 	const QMap<QString, QString> headers = tokenRequestHeaders();
 
 	m_refreshInFlight = true;
+	const quint64 session = m_session;
 	runInBackground(
 		this, [url, body, headers] { return CurlHelper::post(url, body, headers); },
-		[this](const HttpResponse &response) { onRefreshFinished(response); });
+		[this, session](const HttpResponse &response) { onRefreshFinished(response, session); });
 }
 
-void AuthManager::onRefreshFinished(const HttpResponse &response)
+void AuthManager::onRefreshFinished(const HttpResponse &response, quint64 session)
 {
+	// The streamer logged out while this refresh was on its way: storing its tokens would sign them
+	// back in unasked, and a rejection would delete the tokens of a sign-in made since.
+	if (session != m_session) {
+		obs_log(LOG_INFO, "Tiplark: Token refresh answer ignored, logged out meanwhile");
+		return;
+	}
 	m_refreshInFlight = false;
 
 	if (isSuccess(response)) {
@@ -344,6 +351,8 @@ void AuthManager::onRefreshFinished(const HttpResponse &response)
 
 void AuthManager::logout()
 {
+	++m_session;
+	m_refreshInFlight = false;
 	m_accessToken.clear();
 	m_refreshToken.clear();
 	m_tokenExpiresAt = QDateTime();

@@ -40,7 +40,7 @@ private:
 	void exchangeCodeForToken(const QString &code);
 	void doRefreshToken();
 	void onExchangeFinished(const HttpResponse &response);
-	void onRefreshFinished(const HttpResponse &response);
+	void onRefreshFinished(const HttpResponse &response, quint64 session);
 
 	TokenStore *m_tokenStore = nullptr;
 	OAuthServer *m_oauthServer = nullptr;
@@ -51,4 +51,6 @@ private:
 	QDateTime m_tokenExpiresAt;
 	// Several requests rejected at once must not spend the refresh token more than once.
 	bool m_refreshInFlight = false;
+	// Counts logouts: a refresh answer that belongs to an earlier sign-in is dropped.
+	quint64 m_session = 0;
 };

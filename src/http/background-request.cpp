@@ -26,13 +26,13 @@ bool g_shutDown = false;
 
 } // namespace
 
-void runInBackground(QObject *owner, BackgroundWork work, BackgroundDone done)
+bool runInBackground(QObject *owner, BackgroundWork work, BackgroundDone done)
 {
 	Q_ASSERT(owner && owner->thread() == QThread::currentThread());
 	{
 		std::lock_guard<std::mutex> lock(g_mutex);
 		if (g_shutDown)
-			return;
+			return false;
 		if (!g_context) {
 			g_context = new QObject;
 			g_context->setObjectName(QStringLiteral("TiplarkBackgroundRequests"));
@@ -70,6 +70,7 @@ void runInBackground(QObject *owner, BackgroundWork work, BackgroundDone done)
 	};
 	auto future = QtConcurrent::run(QThreadPool::globalInstance(), std::move(worker));
 	Q_UNUSED(future) // nobody waits for the worker
+	return true;
 }
 
 bool shutdownBackgroundRequests(int timeoutMs)

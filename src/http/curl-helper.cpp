@@ -12,10 +12,23 @@ namespace {
 // libcurl. Read by every transfer's progress callback.
 std::atomic<bool> g_abortTransfers{false};
 
+// What the write callback fills; tooLarge is set when an answer would pass MAX_BODY_BYTES.
+struct ReceiveBuffer {
+	QByteArray bytes;
+	bool tooLarge = false;
+};
+
 size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
 {
+	auto *buffer = static_cast<ReceiveBuffer *>(userp);
 	const size_t total = size * nmemb;
-	static_cast<QByteArray *>(userp)->append(static_cast<const char *>(contents), qsizetype(total));
+	// A broken or hostile server must not fill OBS's memory: past the limit the transfer ends here
+	// (libcurl fails it with a write error).
+	if (total > size_t(CurlHelper::MAX_BODY_BYTES - buffer->bytes.size())) {
+		buffer->tooLarge = true;
+		return 0;
+	}
+	buffer->bytes.append(static_cast<const char *>(contents), qsizetype(total));
 	return total;
 }
 
@@ -41,13 +54,15 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 		return response;
 	}
 
-	QByteArray received;
+	ReceiveBuffer received;
+	const QByteArray redirectProtocols = CurlHelper::allowedRedirectProtocols(url).toUtf8();
 	const QByteArray userAgent = QStringLiteral("OBS-Tiplark/%1").arg(QString::fromUtf8(PLUGIN_VERSION)).toUtf8();
 	curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
 	curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
 	curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
 	curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
 	curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+	curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.constData());
 	curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
 	curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.constData());
 	// Safe use from several threads at once: no signals for timeouts.
@@ -58,7 +73,10 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	struct curl_slist *headerList = nullptr;
 	for (auto it = headers.constBegin(); it != headers.constEnd(); ++it) {
 		// Both replaced in one pass, so a percent sign in a name or value is never substituted again.
-		const QByteArray line = QStringLiteral("%1: %2").arg(it.key(), it.value()).toUtf8();
+		// libcurl drops a "Name:" line with nothing after it; "Name;" is its way to send an empty value.
+		const QByteArray line = it.value().isEmpty()
+						? QStringLiteral("%1;").arg(it.key()).toUtf8()
+						: QStringLiteral("%1: %2").arg(it.key(), it.value()).toUtf8();
 		headerList = curl_slist_append(headerList, line.constData());
 	}
 	if (headerList)
@@ -84,18 +102,21 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	const CURLcode result = curl_easy_perform(curl);
 
 	if (result != CURLE_OK) {
-		const char *description = curl_easy_strerror(result);
+		const QByteArray description = received.tooLarge
+						       ? QByteArrayLiteral("Response body too large (over 16 MiB)")
+						       : QByteArray(curl_easy_strerror(result));
 		response.error = QString::fromUtf8(description);
 		response.statusCode = -1;
-		obs_log(LOG_ERROR, "Tiplark HTTP: Request failed: %s (code %d)", description, int(result));
+		obs_log(LOG_ERROR, "Tiplark HTTP: Request failed: %s (code %d)", description.constData(), int(result));
 	} else {
 		long status = 0;
 		curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
 		response.statusCode = int(status);
-		response.body = received;
-		obs_log(LOG_INFO, "Tiplark HTTP: Response %ld, body size: %d bytes", status, int(received.size()));
+		response.body = received.bytes;
+		obs_log(LOG_INFO, "Tiplark HTTP: Response %ld, body size: %d bytes", status,
+			int(received.bytes.size()));
 		if (status >= 400) {
-			const QByteArray excerpt = received.left(500);
+			const QByteArray excerpt = received.bytes.left(500);
 			obs_log(LOG_WARNING, "Tiplark HTTP: Error response body: %s", excerpt.constData());
 		}
 	}
@@ -121,6 +142,15 @@ HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const 
 HttpResponse CurlHelper::patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)
 {
 	return doRequest(QStringLiteral("PATCH"), url, body, headers);
+}
+
+QString CurlHelper::allowedRedirectProtocols(const QString &url)
+{
+	// A request that went out over TLS never follows a redirect into clear text, where the bearer
+	// token would travel readable. Plain http (only the local sandbox uses it) may go to either.
+	if (url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+		return QStringLiteral("https");
+	return QStringLiteral("http,https");
 }
 
 void CurlHelper::abortTransfers()

@@ -19,6 +19,13 @@ HttpResponse get(const QString &url, const QMap<QString, QString> &headers);
 HttpResponse post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
 HttpResponse patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
 
+// Answers larger than this end as a failure ("Response body too large (over 16 MiB)").
+constexpr qsizetype MAX_BODY_BYTES = 16 * 1024 * 1024;
+
+// The schemes a followed redirect may lead to, in libcurl's CURLOPT_REDIR_PROTOCOLS_STR form: only
+// "https" for an https URL, so a redirect never carries the token in clear text.
+QString allowedRedirectProtocols(const QString &url);
+
 // From now on every transfer in progress, and every one started later, ends within about a second
 // with libcurl's "aborted by an application callback" failure. Used when the module unloads.
 void abortTransfers();
