@@ -201,7 +201,7 @@ private slots:
 
 		if (kept) {
 			QCOMPARE(response.statusCode, 200);
-			QCOMPARE(response.body.size(), size);
+			QCOMPARE(qint64(response.body.size()), size);
 			QVERIFY(response.error.isEmpty());
 			return;
 		}
