@@ -109,8 +109,8 @@ class Stages:
              "contentType": "text/plain", "method": "GET"},
         ])
         self.obs.wait_for(PREFIX + "Tiplark API error: HTTP 503", timeout=12, after=log_at)
-        self.obs.wait_for(PREFIX + "Tiplark API error: HTTP 500", timeout=5, after=log_at)
-        self.obs.wait_for(PREFIX + "Tiplark API error: HTTP -1", timeout=5, after=log_at)
+        self.obs.wait_for(PREFIX + "Tiplark API error: HTTP 500", timeout=12, after=log_at)
+        self.obs.wait_for(PREFIX + "Tiplark API error: HTTP -1", timeout=12, after=log_at)
         check(self.lists() == self.filled, "the lists changed after failed polls: %r" % (self.lists(),))
         check(self.dock.is_enabled(self.dock.button("Wyłącz moderację")), "moderation no longer shown as on")
         self.sandbox.clear_faults()
