@@ -5,6 +5,7 @@
 #include "plugin-support.h"
 #include "sandbox-server.h"
 #include "test-main.h"
+#include "token-file.h"
 
 #include <QCryptographicHash>
 #include <QDesktopServices>
@@ -32,27 +33,6 @@ const QByteArray CLIENT_ID = "0190c3a1-7d2e-7b44-9f10-2a6e5c8d1b37";
 const QByteArray SCOPES =
 	"user:read user:stream_status moderation:manage donates:queue:manage moderation:moderate donates:list";
 const QString REDIRECT_URI = QStringLiteral("http://127.0.0.1:38080/callback");
-
-QString tokenPath()
-{
-	return QDir(ObsHostStandIn::configDir()).filePath("tokens.json");
-}
-
-QByteArray readFile(const QString &path)
-{
-	QFile file(path);
-	if (!file.open(QIODevice::ReadOnly))
-		return QByteArray("<missing>");
-	return file.readAll();
-}
-
-unsigned int modeBits(const QString &path)
-{
-	struct stat info {};
-	if (stat(QFile::encodeName(path).constData(), &info) != 0)
-		return 0;
-	return info.st_mode & 07777;
-}
 
 QByteArray s256(const QByteArray &verifier)
 {

@@ -5,6 +5,7 @@
 #include "sandbox-server.h"
 #include "settle.h"
 #include "test-main.h"
+#include "token-file.h"
 #include "tiplark-dock.h"
 
 #include <QDesktopServices>
@@ -234,7 +235,7 @@ private slots:
 		// The colours stay until the next status report.
 		QCOMPARE(button(&dock, "Wyłącz moderację")->styleSheet(), QStringLiteral("background-color: #c0392b;"));
 		QVERIFY(!dock.findChild<QTimer *>()->isActive());
-		QVERIFY(!QFile::exists(ObsHostStandIn::configDir() + "/tokens.json"));
+		QVERIFY(!QFile::exists(tokenPath()));
 	}
 
 	void lostSignInShowsTheSignedOutLookAtOnce()

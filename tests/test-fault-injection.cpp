@@ -11,6 +11,7 @@
 #include "sandbox-server.h"
 #include "settle.h"
 #include "test-main.h"
+#include "token-file.h"
 #include "tiplark-dock.h"
 
 #include <curl/curl.h>
@@ -184,17 +185,6 @@ QString ids(const QList<DonationMessage> &records)
 	for (const DonationMessage &record : records)
 		result.append(record.id);
 	return result.join(QLatin1Char(','));
-}
-
-QByteArray readFile(const QString &path)
-{
-	QFile file(path);
-	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QString tokenPath()
-{
-	return QDir(ObsHostStandIn::configDir()).filePath("tokens.json");
 }
 
 QJsonObject donation(const QString &id, const QString &nickname)

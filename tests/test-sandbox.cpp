@@ -50,9 +50,12 @@ private slots:
 		QTest::addColumn<QString>("method");
 		QTest::addColumn<QString>("path");
 		QTest::addColumn<int>("status");
-		QTest::newRow("unknown path") << "GET" << "/test/nothing" << 404;
-		QTest::newRow("known path, other method") << "GET" << "/test/skip" << 405;
-		QTest::newRow("known path and method") << "POST" << "/test/skip" << 204;
+		QTest::newRow("unknown path") << "GET"
+					      << "/test/nothing" << 404;
+		QTest::newRow("known path, other method") << "GET"
+							  << "/test/skip" << 405;
+		QTest::newRow("known path and method") << "POST"
+						       << "/test/skip" << 204;
 	}
 
 	void unknownPathOrMethod()

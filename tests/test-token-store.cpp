@@ -3,6 +3,7 @@
 #include "obs-host-stand-in.h"
 #include "plugin-support.h"
 #include "test-main.h"
+#include "token-file.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,32 +20,11 @@
 namespace {
 const QString PREFIX = QStringLiteral("[tiplark-obs-plugin] ");
 
-QString tokenPath()
-{
-	return QDir(ObsHostStandIn::configDir()).filePath("tokens.json");
-}
-
 void writeFile(const QString &path, const QByteArray &content)
 {
 	QFile file(path);
 	QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
 	file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-	QFile file(path);
-	if (!file.open(QIODevice::ReadOnly))
-		return QByteArray("<missing>");
-	return file.readAll();
-}
-
-unsigned int modeBits(const QString &path)
-{
-	struct stat info {};
-	if (stat(QFile::encodeName(path).constData(), &info) != 0)
-		return 0;
-	return info.st_mode & 07777;
 }
 
 void fill(TokenStore &store, const QString &access, const QString &refresh, const QDateTime &expiry)

@@ -260,10 +260,7 @@ void AuthManager::onExchangeFinished(const HttpResponse &response)
 			m_accessToken = answer.accessToken;
 			m_refreshToken = answer.refreshToken;
 			m_tokenExpiresAt = QDateTime::currentDateTime().addSecs(answer.expiresIn);
-			m_tokenStore->setAccessToken(m_accessToken);
-			m_tokenStore->setRefreshToken(m_refreshToken);
-			m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
-			m_tokenStore->save();
+			saveTokens();
 			m_pendingState.clear();
 			m_pendingCodeVerifier.clear();
 			obs_log(LOG_INFO, "Tiplark: Authentication successful, tokens saved");
@@ -331,10 +328,7 @@ void AuthManager::onRefreshFinished(const HttpResponse &response, quint64 sessio
 		if (!answer.refreshToken.isEmpty())
 			m_refreshToken = answer.refreshToken;
 		m_tokenExpiresAt = QDateTime::currentDateTime().addSecs(answer.expiresIn);
-		m_tokenStore->setAccessToken(m_accessToken);
-		m_tokenStore->setRefreshToken(m_refreshToken);
-		m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
-		m_tokenStore->save();
+		saveTokens();
 		obs_log(LOG_INFO, "Tiplark: Token refreshed");
 		return;
 	}
@@ -358,4 +352,12 @@ void AuthManager::logout()
 	m_tokenExpiresAt = QDateTime();
 	m_tokenStore->clear();
 	obs_log(LOG_INFO, "Tiplark: Logged out");
+}
+
+void AuthManager::saveTokens()
+{
+	m_tokenStore->setAccessToken(m_accessToken);
+	m_tokenStore->setRefreshToken(m_refreshToken);
+	m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
+	m_tokenStore->save();
 }

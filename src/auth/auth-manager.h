@@ -41,6 +41,8 @@ private:
 	void doRefreshToken();
 	void onExchangeFinished(const HttpResponse &response);
 	void onRefreshFinished(const HttpResponse &response, quint64 session);
+	// Writes the working copies through to the token store and saves it.
+	void saveTokens();
 
 	TokenStore *m_tokenStore = nullptr;
 	OAuthServer *m_oauthServer = nullptr;

@@ -4,6 +4,7 @@ Everything lives in a temporary home: OBS's profile, the plug-in's settings and 
 server and the session bus. Nothing of the user's own OBS configuration is read or written.
 """
 
+import argparse
 import ctypes
 import glob
 import importlib
@@ -22,6 +23,23 @@ CONVERT = "/usr/bin/convert"  # imagemagick's, not a stand-in earlier on PATH
 
 class HostError(AssertionError):
     pass
+
+
+def check(condition, message):
+    if not condition:
+        raise HostError(message)
+
+
+def parse_arguments(with_sandbox=False):
+    """The command line every end-to-end script takes (the sandbox's, where it needs one)."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--module-dir", required=True)
+    parser.add_argument("--data-dir", required=True)
+    parser.add_argument("--artifacts", required=True)
+    if with_sandbox:
+        parser.add_argument("--sandbox", required=True)
+        parser.add_argument("--port", required=True, type=int)
+    return parser.parse_args()
 
 
 def become_subreaper():

@@ -3,13 +3,13 @@ answering mid-session, comes back, is still hanging when the streamer quits, and
 unreadable and then corrupt at the next starts. OBS must stay usable, keep what the dock shows, quit
 cleanly, and start signed out rather than fall over."""
 
-import argparse
 import os
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obshost  # noqa: E402
+from obshost import check  # noqa: E402
 from browser import opened_urls, url_catcher, wait_for_url  # noqa: E402
 from sandbox_client import Sandbox  # noqa: E402
 
@@ -24,19 +24,8 @@ RETURNING = {"id": "0190c3b2-aaaa-7000-8000-000000000001", "nickname": "Powrót_
              "created_at": "2026-12-07T20:00:00Z"}
 
 
-def check(condition, message):
-    if not condition:
-        raise obshost.HostError(message)
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--module-dir", required=True)
-    parser.add_argument("--data-dir", required=True)
-    parser.add_argument("--artifacts", required=True)
-    parser.add_argument("--sandbox", required=True)
-    parser.add_argument("--port", required=True, type=int)
-    args = parser.parse_args()
+    args = obshost.parse_arguments(with_sandbox=True)
 
     started = time.monotonic()
     sandbox = Sandbox(args.sandbox, args.port)

@@ -1,27 +1,18 @@
 """The plug-in in Debian's real OBS: loaded, dock shown, placement saved on exit and restored."""
 
-import argparse
 import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obshost  # noqa: E402
+from obshost import check  # noqa: E402
 
 CREATED = r"\[tiplark-obs-plugin\] Tiplark dock created, visible: (true|false)"
 SAVED = r"\[tiplark-obs-plugin\] Tiplark dock saved: visible=(true|false), area=(\d+), floating=(true|false)"
 
 
-def check(condition, message):
-    if not condition:
-        raise obshost.HostError(message)
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--module-dir", required=True)
-    parser.add_argument("--data-dir", required=True)
-    parser.add_argument("--artifacts", required=True)
-    args = parser.parse_args()
+    args = obshost.parse_arguments(with_sandbox=False)
 
     with obshost.Session(args.module_dir, args.data_dir, args.artifacts) as session:
         obs = session.start_obs()

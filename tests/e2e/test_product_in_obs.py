@@ -3,13 +3,13 @@ browser, watches donations and the moderation queue fill, accepts a message, swi
 and on, sees the update banner, quits with a request hanging, comes back signed in, and survives an
 expired access token with exactly one refresh."""
 
-import argparse
 import os
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obshost  # noqa: E402
+from obshost import check  # noqa: E402
 from browser import browse, url_catcher, wait_for_url  # noqa: E402
 from sandbox_client import Sandbox  # noqa: E402
 
@@ -18,19 +18,8 @@ USER_NAME = "Streamer Testowy"
 PENDING = "/v1/moderation/moderate/pending-messages"
 
 
-def check(condition, message):
-    if not condition:
-        raise obshost.HostError(message)
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--module-dir", required=True)
-    parser.add_argument("--data-dir", required=True)
-    parser.add_argument("--artifacts", required=True)
-    parser.add_argument("--sandbox", required=True)
-    parser.add_argument("--port", required=True, type=int)
-    args = parser.parse_args()
+    args = obshost.parse_arguments(with_sandbox=True)
 
     sandbox = Sandbox(args.sandbox, args.port)
     try:
