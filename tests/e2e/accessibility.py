@@ -9,7 +9,7 @@ import time
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 
 class NotFound(AssertionError):
@@ -107,10 +107,14 @@ class Dock:
         raise NotFound("button %r has no Press action" % node.get_name())
 
     def wait_until(self, predicate, what, timeout=15):
-        """Presses return before the slot runs: tests wait for the effect."""
+        """Presses return before the slot runs: tests wait for the effect. Every answer rebuilds its list,
+        so a row can vanish while it is being read: that look counts as not yet."""
         deadline = time.monotonic() + timeout
         while True:
-            value = predicate()
+            try:
+                value = predicate()
+            except GLib.GError:
+                value = None
             if value:
                 return value
             if time.monotonic() > deadline:
