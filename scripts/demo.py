@@ -132,9 +132,7 @@ def scripted_streamer(session, sandbox, args):
                     "donations and a new pending message", timeout=30)
     shot(session, "demo-3-donations.png")
 
-    pending = dock.rows(PENDING)
-    accepted = dock.texts(pending[0])
-    dock.press(dock.button("✓", within=pending[0]))
+    accepted, _ = dock.press_in_first_row(PENDING, "✓")
     dock.wait_until(lambda: accepted in dock.row_texts(DONATIONS), "the accepted message on air", timeout=15)
     print("accepted:", " | ".join(accepted), flush=True)
     shot(session, "demo-4-accepted.png")

@@ -106,6 +106,17 @@ class Dock:
                 return
         raise NotFound("button %r has no Press action" % node.get_name())
 
+    def press_in_first_row(self, title, name):
+        """Reads the first row of a list and presses its button in one look, again if a tick rebuilt the
+        list meanwhile; returns the row's texts and how many rows there were."""
+        def attempt():
+            rows = self.rows(title)
+            texts = self.texts(rows[0])
+            self.press(self.button(name, within=rows[0]))
+            return texts, len(rows)
+
+        return self.wait_until(attempt, "the %s of the first row of %s" % (name, title))
+
     def wait_until(self, predicate, what, timeout=15):
         """Presses return before the slot runs: tests wait for the effect. Every answer rebuilds its list,
         so a row can vanish while it is being read: that look counts as not yet."""

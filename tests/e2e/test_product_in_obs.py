@@ -65,14 +65,11 @@ def run(session, sandbox, args):
 
     # Donations and pending messages within two ticks.
     dock.wait_until(lambda: len(dock.rows("Ostatnie wpłaty")) >= 2, "donation rows", timeout=12)
-    pending = dock.wait_until(lambda: dock.rows("Oczekujące na moderację"), "pending rows",
-                              timeout=12)
+    dock.wait_until(lambda: dock.rows("Oczekujące na moderację"), "pending rows", timeout=12)
     session.screenshot("e2e-signed-in.png")
 
     # Accept the first pending message with its ✓ button: it leaves the list.
-    first = dock.texts(pending[0])
-    before = len(pending)
-    dock.press(dock.button("✓", within=pending[0]))
+    first, before = dock.press_in_first_row("Oczekujące na moderację", "✓")
     sandbox.wait_for_request(PENDING, count=1)
     dock.wait_until(lambda: len(dock.rows("Oczekujące na moderację")) == before - 1,
                     "the accepted message to leave the list")
