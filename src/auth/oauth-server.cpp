@@ -3,12 +3,9 @@
 #include "plugin-support.h"
 
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QUrl>
-#include <QUrlQuery>
 
 namespace {
 const quint16 FIRST_PORT = 38080;
@@ -186,64 +183,59 @@ void OAuthServer::onNewConnection()
 void OAuthServer::handleRequest(QTcpSocket *socket)
 {
 	// A request line may arrive in several pieces: gather until it is complete, within a bound.
-	QByteArray &received = m_pending[socket];
-	received += socket->readAll();
-	const int lineEnd = received.indexOf('\n');
-	if (lineEnd < 0 || lineEnd >= MAX_REQUEST_LINE_BYTES) {
-		if (received.size() >= MAX_REQUEST_LINE_BYTES) {
-			m_pending.remove(socket);
-			disconnect(socket, nullptr, this, nullptr);
-			closeWithoutAnswer(socket);
-		}
+	RequestLineReader &reader = m_pending[socket];
+	const RequestLineReader::Status status = reader.append(socket->readAll());
+	if (status == RequestLineReader::Status::Incomplete)
 		return;
-	}
 
-	const QString requestLine = QString::fromUtf8(received.constData(), lineEnd + 1);
+	const QString requestLine = reader.requestLine();
 	m_pending.remove(socket);
 	// One answer per connection: nothing that arrives later is looked at.
 	disconnect(socket, nullptr, this, nullptr);
+	if (status == RequestLineReader::Status::TooLong) {
+		closeWithoutAnswer(socket);
+		return;
+	}
 	answer(socket, requestLine);
 }
 
 void OAuthServer::answer(QTcpSocket *socket, const QString &requestLine)
 {
-	static const QRegularExpression pattern(QStringLiteral("GET ([^ ]+) HTTP"));
-	const QRegularExpressionMatch match = pattern.match(requestLine);
-	if (!match.hasMatch()) {
+	const RedirectQuery query = RedirectQuery::fromRequestLine(requestLine);
+	if (!query.isGet) {
 		closeWithoutAnswer(socket);
 		return;
 	}
 
-	const QUrlQuery query(QUrl(QStringLiteral("http://localhost") + match.captured(1)));
-	const QString code = query.queryItemValue(QStringLiteral("code"));
-	const QString state = query.queryItemValue(QStringLiteral("state"));
-	const QString error = query.queryItemValue(QStringLiteral("error"));
-
-	QString page;
-	if (!error.isEmpty())
-		page = createErrorHtml(error);
-	else if (!code.isEmpty())
-		page = successHtml();
-	else
-		page = createErrorHtml(QStringLiteral("No code received"));
-
-	const QByteArray pageBytes = page.toUtf8();
-	const QByteArray response = QByteArrayLiteral("HTTP/1.1 200 OK\r\n"
-						      "Content-Type: text/html; charset=utf-8\r\n"
-						      "Content-Length: ") +
-				    QByteArray::number(pageBytes.size()) +
-				    QByteArrayLiteral("\r\n"
-						      "Connection: close\r\n"
-						      "\r\n") +
-				    pageBytes;
-	socket->write(response);
+	socket->write(answerFor(query));
 	socket->flush();
 	socket->waitForBytesWritten(WRITE_TIMEOUT_MS);
 	socket->close();
 	socket->deleteLater();
 
-	if (!code.isEmpty() && !state.isEmpty())
-		emit codeReceived(code, state);
+	if (!query.code.isEmpty() && !query.state.isEmpty())
+		emit codeReceived(query.code, query.state);
+}
+
+QByteArray OAuthServer::answerFor(const RedirectQuery &query)
+{
+	QString page;
+	if (!query.error.isEmpty())
+		page = createErrorHtml(query.error);
+	else if (!query.code.isEmpty())
+		page = successHtml();
+	else
+		page = createErrorHtml(QStringLiteral("No code received"));
+
+	const QByteArray pageBytes = page.toUtf8();
+	return QByteArrayLiteral("HTTP/1.1 200 OK\r\n"
+				 "Content-Type: text/html; charset=utf-8\r\n"
+				 "Content-Length: ") +
+	       QByteArray::number(pageBytes.size()) +
+	       QByteArrayLiteral("\r\n"
+				 "Connection: close\r\n"
+				 "\r\n") +
+	       pageBytes;
 }
 
 QString OAuthServer::createErrorHtml(const QString &message)

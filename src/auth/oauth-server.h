@@ -1,5 +1,7 @@
 #pragma once
 
+#include "auth/redirect-request.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -24,8 +26,12 @@ public:
 
 	// How much of a request is gathered while waiting for its request line, and how long a connection
 	// may stay silent before it is dropped.
-	static constexpr int MAX_REQUEST_LINE_BYTES = 8192;
+	static constexpr int MAX_REQUEST_LINE_BYTES = RequestLineReader::MAX_REQUEST_LINE_BYTES;
 	static constexpr int IDLE_TIMEOUT_MS = 10000;
+
+	// The whole HTTP answer to a redirect that carried query: the success page when it has a code and
+	// no error, else the error page.
+	static QByteArray answerFor(const RedirectQuery &query);
 
 signals:
 	void codeReceived(const QString &code, const QString &state);
@@ -36,10 +42,10 @@ private slots:
 private:
 	void handleRequest(QTcpSocket *socket);
 	void answer(QTcpSocket *socket, const QString &requestLine);
-	QString createErrorHtml(const QString &message);
+	static QString createErrorHtml(const QString &message);
 
 	QTcpServer *m_server = nullptr;
 	quint16 m_port = 0;
-	// Bytes received so far on connections whose request line is not complete yet.
-	QHash<QTcpSocket *, QByteArray> m_pending;
+	// Connections whose request line is not complete yet.
+	QHash<QTcpSocket *, RequestLineReader> m_pending;
 };

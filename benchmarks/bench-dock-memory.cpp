@@ -1,0 +1,79 @@
+// Memory of the signed-in dock polling a 100-row donation list (and a 20-row pending list, with
+// moderation switched and rows moderated along the way), against the in-process sandbox: resident size,
+// glibc's count of heap in use and live QObjects after 10 ticks and after N ticks. Each tick is one poll,
+// settled.
+//
+//   bench-dock-memory [--ticks N]     (N = 2000 by default)
+#include "dock-soak.h"
+#include "obs-host-stand-in.h"
+#include "sandbox-server.h"
+
+#include <util/base.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+void formatAndDrop(int, const char *format, va_list args, void *)
+{
+	char buffer[4096];
+	vsnprintf(buffer, sizeof(buffer), format, args);
+}
+
+void report(const char *when, const DockSoak &soak)
+{
+	printf("%-16s %8d %12ld %12ld %12ld %14d %6d\n", when, soak.ticks(), residentKiB(), heapInUseKiB(),
+	       QObjectCounter::live(), soak.dockDescendants(), soak.donationRows());
+	fflush(stdout);
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+	int ticks = 2000;
+	for (int i = 1; i + 1 < argc; ++i)
+		if (std::strcmp(argv[i], "--ticks") == 0)
+			ticks = std::max(11, atoi(argv[i + 1]));
+
+	QObjectCounter::install();
+	qputenv("QT_QPA_PLATFORM", "offscreen");
+	QTemporaryDir home;
+	qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+	ObsHostStandIn::setConfigDir(home.filePath("config/obs-studio/plugin_config/tiplark-obs-plugin"));
+	base_set_log_handler(formatAndDrop, nullptr);
+	QApplication app(argc, argv);
+
+	Sandbox::Server sandbox;
+	if (!sandbox.start(Sandbox::Server::configuredPort())) {
+		fprintf(stderr, "the sandbox cannot listen on port %d\n", int(Sandbox::Server::configuredPort()));
+		return 1;
+	}
+	int unsettled = 0;
+	QElapsedTimer clock;
+	clock.start();
+	{
+		DockSoak soak(sandbox);
+		printf("%-16s %8s %12s %12s %12s %14s %6s\n", "", "ticks", "RSS KiB", "heap KiB", "QObjects",
+		       "under the dock", "rows");
+		report("start", soak);
+		while (soak.ticks() < 10)
+			unsettled += soak.tick() ? 0 : 1;
+		report("after 10 ticks", soak);
+		while (soak.ticks() < ticks) {
+			unsettled += soak.tick() ? 0 : 1;
+			if (soak.ticks() % 500 == 0 && soak.ticks() < ticks)
+				report("", soak);
+		}
+		report("at end", soak);
+	}
+	printf("%d ticks in %.1f s (%.2f ms a tick), %d did not settle\n", ticks, clock.elapsed() / 1000.0,
+	       double(clock.elapsed()) / ticks, unsettled);
+	sandbox.stop();
+	return unsettled ? 1 : 0;
+}
