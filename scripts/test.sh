@@ -64,8 +64,8 @@ builds=(
   "qt5 38202 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=5"
   "qt6 38201 -DCMAKE_BUILD_TYPE=RelWithDebInfo"
 )
-for spec in "${builds[@]}"; do
-  read -r -a words <<<"$spec"
+for build in "${builds[@]}"; do
+  read -r -a words <<<"$build"
   if configure_and_build "${words[@]}"; then
     if [ "${words[0]}" = qt5 ]; then
       # The real OBS under Xvfb once crashed (SIGSEGV) while quitting with a request held, and has not
