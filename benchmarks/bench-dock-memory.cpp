@@ -1,9 +1,11 @@
 // Memory of the signed-in dock polling a 100-row donation list (and a 20-row pending list, with
 // moderation switched and rows moderated along the way), against the in-process sandbox: resident size,
 // glibc's count of heap in use and live QObjects after 10 ticks and after N ticks. Each tick is one poll,
-// settled.
+// settled. With --style-sheet FILE the application runs under that style sheet, as OBS runs under its
+// theme; without, Qt's own style paints through its pixmap cache. GLIBC_TUNABLES=glibc.malloc.tcache_count=0
+// takes glibc's per-thread caches of freed blocks out of the heap figure.
 //
-//   bench-dock-memory [--ticks N]     (N = 2000 by default)
+//   bench-dock-memory [--ticks N] [--style-sheet FILE]     (N = 2000 by default)
 #include "dock-soak.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
@@ -37,9 +39,13 @@ void report(const char *when, const DockSoak &soak)
 int main(int argc, char **argv)
 {
 	int ticks = 2000;
-	for (int i = 1; i + 1 < argc; ++i)
+	const char *styleSheet = nullptr;
+	for (int i = 1; i + 1 < argc; ++i) {
 		if (std::strcmp(argv[i], "--ticks") == 0)
 			ticks = std::max(11, atoi(argv[i + 1]));
+		else if (std::strcmp(argv[i], "--style-sheet") == 0)
+			styleSheet = argv[i + 1];
+	}
 
 	QObjectCounter::install();
 	qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -48,6 +54,12 @@ int main(int argc, char **argv)
 	ObsHostStandIn::setConfigDir(home.filePath("config/obs-studio/plugin_config/tiplark-obs-plugin"));
 	base_set_log_handler(formatAndDrop, nullptr);
 	QApplication app(argc, argv);
+	if (styleSheet && !applyStyleSheet(QString::fromLocal8Bit(styleSheet))) {
+		fprintf(stderr, "cannot read the style sheet %s\n", styleSheet);
+		return 1;
+	}
+	printf("style sheet: %s; GLIBC_TUNABLES=%s\n", styleSheet ? styleSheet : "none (Qt's own style)",
+	       qgetenv("GLIBC_TUNABLES").constData());
 
 	Sandbox::Server sandbox;
 	if (!sandbox.start(Sandbox::Server::configuredPort())) {

@@ -22,9 +22,7 @@
 
 #include <util/base.h>
 
-#include <QApplication>
 #include <QByteArray>
-#include <QFile>
 #include <QVector>
 
 #include <cstdarg>
@@ -79,11 +77,8 @@ private slots:
 
 	void pollingStaysFlat()
 	{
-		if (!g_styleSheetPath.isEmpty()) {
-			QFile styleSheet(g_styleSheetPath);
-			QVERIFY2(styleSheet.open(QIODevice::ReadOnly), qPrintable(g_styleSheetPath));
-			qApp->setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
-		}
+		if (!g_styleSheetPath.isEmpty())
+			QVERIFY2(applyStyleSheet(g_styleSheetPath), qPrintable(g_styleSheetPath));
 		printf("soak: style sheet %s; GLIBC_TUNABLES=%s\n",
 		       g_styleSheetPath.isEmpty() ? "none (Qt's own style)" : qPrintable(g_styleSheetPath),
 		       qgetenv("GLIBC_TUNABLES").constData());

@@ -9,6 +9,7 @@
 #include "settle.h"
 #include "tiplark-dock.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
@@ -119,6 +120,15 @@ long heapInUseKiB()
 {
 	const struct mallinfo2 info = mallinfo2();
 	return long((info.uordblks + info.hblkhd) / 1024);
+}
+
+bool applyStyleSheet(const QString &path)
+{
+	QFile file(path);
+	if (!file.open(QIODevice::ReadOnly))
+		return false;
+	qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
+	return true;
 }
 
 void processDueEvents()

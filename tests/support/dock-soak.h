@@ -52,5 +52,9 @@ long residentKiB();
 // Bytes handed out by malloc and not freed yet, in KiB (glibc's count; 0 under a sanitizer's allocator).
 long heapInUseKiB();
 
+// Gives the whole application the style sheet in the file, as OBS gives it its theme; false when the
+// file cannot be read.
+bool applyStyleSheet(const QString &path);
+
 // Lets the event loop run what is due, deferred deletions included, as the host's loop would.
 void processDueEvents();
