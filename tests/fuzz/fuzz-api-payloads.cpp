@@ -5,26 +5,12 @@
 #include "api/api-envelope.h"
 #include "api/api-requests.h"
 
-#include <util/base.h>
+#include "fuzz-support.h"
 
 #include <QJsonObject>
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-
-namespace {
-// Formats each line as OBS's own handler does, then drops it: the format path runs, the output stays quiet.
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
-// Keeps the results alive so that nothing is optimised away.
-volatile size_t g_sink;
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

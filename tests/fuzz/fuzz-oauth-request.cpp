@@ -4,31 +4,12 @@
 #include "auth/oauth-server.h"
 #include "auth/redirect-request.h"
 
-#include <util/base.h>
+#include "fuzz-support.h"
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
-volatile size_t g_sink;
-
-void check(bool condition, const char *what)
-{
-	if (!condition) {
-		fprintf(stderr, "fuzz-oauth-request: %s\n", what);
-		abort();
-	}
-}
-
 // Markup the answer carries whatever the query said; a query that adds any is markup injected.
 int tagCount(const QByteArray &answer)
 {

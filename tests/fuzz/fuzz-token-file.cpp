@@ -3,35 +3,19 @@
 #include "auth/token-store.h"
 #include "obs-host-stand-in.h"
 
-#include <util/base.h>
+#include "fuzz-support.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
 QTemporaryDir *g_configDir;
-
-void check(bool condition, const char *what)
-{
-	if (!condition) {
-		fprintf(stderr, "fuzz-token-file: %s\n", what);
-		abort();
-	}
-}
 
 bool sameExpiry(const QDateTime &loaded, const QDateTime &reloaded)
 {

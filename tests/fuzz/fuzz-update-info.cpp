@@ -2,31 +2,10 @@
 // the running one and with itself: the comparison must be a strict order whatever the texts.
 #include "api/update-info.h"
 
-#include <util/base.h>
+#include "fuzz-support.h"
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
-volatile size_t g_sink;
-
-void check(bool condition, const char *what)
-{
-	if (!condition) {
-		fprintf(stderr, "fuzz-update-info: %s\n", what);
-		abort();
-	}
-}
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
