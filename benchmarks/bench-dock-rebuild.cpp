@@ -71,8 +71,7 @@ int main(int argc, char **argv)
 
 	qputenv("QT_QPA_PLATFORM", "offscreen");
 	QTemporaryDir home;
-	qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
-	ObsHostStandIn::setConfigDir(home.filePath("config/obs-studio/plugin_config/tiplark-obs-plugin"));
+	ObsHostStandIn::useConfigHome(home.path());
 	base_set_log_handler(formatAndDrop, nullptr);
 	QApplication app(argc, argv);
 	qRegisterMetaType<QList<DonationMessage>>();

@@ -175,8 +175,7 @@ int main(int argc, char **argv)
 	rest.append(nullptr);
 	char **restArgs = rest.data();
 	QTemporaryDir home;
-	qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
-	ObsHostStandIn::setConfigDir(home.filePath("config/obs-studio/plugin_config/tiplark-obs-plugin"));
+	ObsHostStandIn::useConfigHome(home.path());
 	QApplication app(restCount, restArgs);
 	TestSoak test;
 	return QTest::qExec(&test, restCount, restArgs);

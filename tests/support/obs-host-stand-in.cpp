@@ -22,6 +22,13 @@ QString ObsHostStandIn::configDir()
 	return g_configDir;
 }
 
+void ObsHostStandIn::useConfigHome(const QString &home)
+{
+	const QDir config(QDir(home).filePath(QStringLiteral("config")));
+	qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+	setConfigDir(config.filePath(QStringLiteral("obs-studio/plugin_config/tiplark-obs-plugin")));
+}
+
 void ObsHostStandIn::setVersionString(const char *version)
 {
 	g_versionString = version;

@@ -8,15 +8,13 @@
 
 // Like QTEST_MAIN, but every test process gets its own settings store and module config folder,
 // so tests never touch the user's own files and can run side by side.
-#define TIPLARK_TEST_MAIN(TestClass)                                                          \
-	int main(int argc, char **argv)                                                       \
-	{                                                                                     \
-		QTemporaryDir home;                                                           \
-		qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());                 \
-		ObsHostStandIn::setConfigDir(home.filePath("config/obs-studio/plugin_config/" \
-							   "tiplark-obs-plugin"));            \
-		QApplication app(argc, argv);                                                 \
-		TestClass test;                                                               \
-		QTEST_SET_MAIN_SOURCE_PATH                                                    \
-		return QTest::qExec(&test, argc, argv);                                       \
+#define TIPLARK_TEST_MAIN(TestClass)                        \
+	int main(int argc, char **argv)                     \
+	{                                                   \
+		QTemporaryDir home;                         \
+		ObsHostStandIn::useConfigHome(home.path()); \
+		QApplication app(argc, argv);               \
+		TestClass test;                             \
+		QTEST_SET_MAIN_SOURCE_PATH                  \
+		return QTest::qExec(&test, argc, argv);     \
 	}
