@@ -1,6 +1,7 @@
 #include "dock-placement.h"
 #include "http/background-request.h"
 #include "plugin-support.h"
+#include "quit-signal-relay.h"
 #include "row-list-accessibility.h"
 #include "tiplark-dock.h"
 
@@ -11,6 +12,9 @@
 
 #include <QDockWidget>
 #include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
 
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
@@ -19,6 +23,21 @@ namespace {
 bool curlInitialized = false;
 TiplarkDock *dock = nullptr;
 QDockWidget *dockWidget = nullptr;
+std::unique_ptr<QuitSignalRelay> quitRelay;
+
+void relayQuitSignal(QMainWindow *mainWindow)
+{
+#if LIBOBS_API_MAJOR_VER >= 30
+	(void)mainWindow;
+#else
+	// OBS 29 closes the main window right inside its SIGINT handler; the close has to wait for the
+	// event loop instead (OBS 30 does that itself).
+	quitRelay = std::make_unique<QuitSignalRelay>([window = QPointer<QMainWindow>(mainWindow)] {
+		if (window)
+			window->close();
+	});
+#endif
+}
 
 void registerDock(QMainWindow *mainWindow, TiplarkDock *panel)
 {
@@ -40,6 +59,7 @@ void frontend_event_callback(enum obs_frontend_event event, void *)
 {
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
 		auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
+		relayQuitSignal(mainWindow);
 		dock = new TiplarkDock(mainWindow);
 		registerDock(mainWindow, dock);
 		dockWidget = restoreDockPlacement(mainWindow, dock);
@@ -66,6 +86,7 @@ bool obs_module_load(void)
 void obs_module_unload(void)
 {
 	obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
+	quitRelay.reset();
 	removeRowListAccessibility();
 	// OBS unloads our code after this returns: no worker may still be inside a request then.
 	const bool workersDone = shutdownBackgroundRequests();
