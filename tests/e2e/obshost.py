@@ -244,10 +244,29 @@ class Obs:
                 raise HostError("no log line /%s/ within %d s" % (pattern, timeout))
             time.sleep(0.1)
 
-    def quit(self, timeout=30):
-        """SIGINT is OBS 29's clean shutdown (SIGTERM skips the exit event and the unload)."""
+    def threads(self):
+        """OBS's threads: thread id -> name."""
+        names = {}
+        for tid in os.listdir("/proc/%d/task" % self.proc.pid):
+            try:
+                with open("/proc/%d/task/%s/comm" % (self.proc.pid, tid)) as f:
+                    names[int(tid)] = f.read().strip()
+            except OSError:
+                pass  # the thread ended meanwhile
+        return names
+
+    def quit(self, timeout=30, thread=None):
+        """SIGINT is OBS 29's clean shutdown (SIGTERM skips the exit event and the unload). The kernel
+        hands a process's signal to whichever thread it likes; thread (a thread name's beginning) picks
+        one."""
         started = time.monotonic()
-        self.proc.send_signal(signal.SIGINT)
+        if thread is None:
+            self.proc.send_signal(signal.SIGINT)
+        else:
+            tids = [tid for tid, name in self.threads().items() if name.startswith(thread)]
+            check(tids, "OBS has no thread named %s...: %r" % (thread, sorted(set(self.threads().values()))))
+            check(ctypes.CDLL(None, use_errno=True).tgkill(self.proc.pid, tids[0], signal.SIGINT) == 0,
+                  "tgkill failed: %s" % os.strerror(ctypes.get_errno()))
         try:
             status = self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -257,6 +276,11 @@ class Obs:
         finally:
             self.stdout.close()
         return status, time.monotonic() - started
+
+    def output(self):
+        """What OBS and Qt printed (complete once OBS has exited)."""
+        with open(self.stdout.name, encoding="utf-8", errors="replace") as f:
+            return f.read()
 
     def kill(self):
         if self.proc.poll() is None:
