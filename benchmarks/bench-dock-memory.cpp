@@ -61,8 +61,8 @@ int main(int argc, char **argv)
 	       qgetenv("GLIBC_TUNABLES").constData());
 
 	Sandbox::Server sandbox;
-	if (!sandbox.start(Sandbox::Server::configuredPort())) {
-		fprintf(stderr, "the sandbox cannot listen on port %d\n", int(Sandbox::Server::configuredPort()));
+	if (!sandbox.start()) {
+		fprintf(stderr, "the sandbox cannot listen on 127.0.0.1\n");
 		return 1;
 	}
 	int unsettled = 0;

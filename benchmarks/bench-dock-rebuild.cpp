@@ -9,6 +9,7 @@
 #include "dock-soak.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
+#include "sandbox-sign-in.h"
 #include "settle.h"
 #include "tiplark-dock.h"
 
@@ -78,9 +79,9 @@ int main(int argc, char **argv)
 
 	// Signed out: the dock sends only its update check, which the sandbox answers.
 	Sandbox::Server sandbox;
-	if (!sandbox.start(Sandbox::Server::configuredPort()))
+	if (!sandbox.start())
 		fprintf(stderr, "sandbox not started; the dock's update check fails, which changes nothing here\n");
-	TiplarkDock dock;
+	TiplarkDock dock(sandboxAddresses(sandbox));
 	dock.resize(420, 900);
 	dock.show();
 	settleBackgroundRequests();

@@ -19,9 +19,6 @@
 #include <mutex>
 #include <thread>
 
-#ifndef TIPLARK_SANDBOX_PORT
-#define TIPLARK_SANDBOX_PORT 0
-#endif
 
 namespace Sandbox {
 
@@ -554,11 +551,6 @@ quint16 Server::port() const
 QString Server::baseUrl() const
 {
 	return QStringLiteral("http://127.0.0.1:%1").arg(d->port);
-}
-
-quint16 Server::configuredPort()
-{
-	return TIPLARK_SANDBOX_PORT;
 }
 
 void Server::addEndpoint(const QByteArray &method, const QString &pathPattern, Handler handler)

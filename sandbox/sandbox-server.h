@@ -104,9 +104,6 @@ public:
 	quint16 port() const;
 	QString baseUrl() const; // http://127.0.0.1:PORT
 
-	// The port this build's base URLs point at (0 when they point elsewhere).
-	static quint16 configuredPort();
-
 	// Endpoints: method ("GET", "POST", ...) and a regular expression for the whole path; groups go to
 	// Request::captures. Register before start().
 	void addEndpoint(const QByteArray &method, const QString &pathPattern, Handler handler);

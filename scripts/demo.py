@@ -1,5 +1,6 @@
 """The main job: the sandbox service on 127.0.0.1 with its donation script, and Debian's OBS with the
-plug-in from the build tree (built against the sandbox), in an isolated OBS profile.
+plug-in from the build tree (the module as shipped, pointed at the sandbox through its environment), in an
+isolated OBS profile.
 
 With a display (DISPLAY set) OBS opens on it and the sign-in page opens in the desktop's own browser;
 it runs until OBS is closed or Ctrl-C. Without one, OBS runs under Xvfb and a scripted streamer signs in
@@ -16,10 +17,9 @@ import stat
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import obshost  # noqa: E402
-from browser import browse, url_catcher, wait_for_url  # noqa: E402
-from sandbox_client import Sandbox  # noqa: E402
+from obsdriver import obshost
+from obsdriver.browser import browse, url_catcher, wait_for_url
+from obsdriver.sandbox_client import Sandbox
 
 PREFIX = r"\[tiplark-obs-plugin\] "
 DONATIONS = "Ostatnie wpłaty"
@@ -32,7 +32,7 @@ def main():
     parser.add_argument("--data-dir", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--sandbox", required=True, help="the tiplark-sandbox program")
-    parser.add_argument("--port", required=True, type=int, help="the port the plug-in's base URLs point at")
+    parser.add_argument("--port", type=int, default=0, help="the sandbox's port on 127.0.0.1 (0: a free one)")
     parser.add_argument("--donation-ms", type=int, default=4000, help="a new donation every this many ms")
     args = parser.parse_args()
 
@@ -46,7 +46,8 @@ def main():
     print("sandbox service:", sandbox.base_url, flush=True)
     status = 1
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, use_own_display=headless) as session:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
+                             use_own_display=headless) as session:
             try:
                 if headless:
                     status = scripted_streamer(session, sandbox, args)

@@ -14,18 +14,17 @@ failed_builds=()
 passed=0
 failed=0
 
-# Each build talks to its own sandbox port, so builds never meet on loopback.
+# Every build has the production service addresses compiled in, as shipped; tests point it at sandboxes.
 configure_and_build() {
-  local name=$1 port=$2
-  shift 2
+  local name=$1
+  shift
   echo "==== build $name"
-  cmake -S "$root" -B "$root/build/$name" -G Ninja \
-    -DTIPLARK_BUILD_TESTS=ON -DAPI_BASE_URL="http://127.0.0.1:$port" -DOAUTH_BASE_URL="http://127.0.0.1:$port/oauth" "$@" >/dev/null &&
+  cmake -S "$root" -B "$root/build/$name" -G Ninja -DTIPLARK_BUILD_TESTS=ON "$@" >/dev/null &&
     cmake --build "$root/build/$name" -j "$jobs"
 }
 
-# Tests bind fixed loopback ports (the sign-in listener's 38080-38084, the sandbox's); a private network
-# namespace keeps them apart from anything else on the machine and guarantees no traffic leaves it.
+# The sign-in listener binds fixed loopback ports (38080-38084); a private network namespace keeps them
+# apart from anything else on the machine and guarantees that no traffic leaves it.
 in_private_network() {
   if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
     unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$@"
@@ -60,9 +59,9 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
 
 builds=(
-  "qt6-asan 38203 -DCMAKE_BUILD_TYPE=Debug -DTIPLARK_SANITIZE=ON"
-  "qt5 38202 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=5"
-  "qt6 38201 -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+  "qt6-asan -DCMAKE_BUILD_TYPE=Debug -DTIPLARK_SANITIZE=ON"
+  "qt5 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=5"
+  "qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo"
 )
 for build in "${builds[@]}"; do
   read -r -a words <<<"$build"

@@ -3,6 +3,7 @@
 #include "plugin-support.h"
 #include "quit-signal-relay.h"
 #include "row-list-accessibility.h"
+#include "service-addresses.h"
 #include "tiplark-dock.h"
 
 #include <obs-frontend-api.h>
@@ -24,6 +25,7 @@ bool curlInitialized = false;
 TiplarkDock *dock = nullptr;
 QDockWidget *dockWidget = nullptr;
 std::unique_ptr<QuitSignalRelay> quitRelay;
+ServiceAddresses serviceAddresses;
 
 void relayQuitSignal(QMainWindow *mainWindow)
 {
@@ -60,7 +62,7 @@ void frontend_event_callback(enum obs_frontend_event event, void *)
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
 		auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
 		relayQuitSignal(mainWindow);
-		dock = new TiplarkDock(mainWindow);
+		dock = new TiplarkDock(serviceAddresses, mainWindow);
 		registerDock(mainWindow, dock);
 		dockWidget = restoreDockPlacement(mainWindow, dock);
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
@@ -79,6 +81,7 @@ bool obs_module_load(void)
 	// Once, before any worker thread can make a request: libcurl's own set-up is not thread-safe everywhere.
 	curlInitialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
+	serviceAddresses = serviceAddressesFromEnvironment();
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
 	return true;
 }

@@ -31,10 +31,10 @@ bool isWebAddress(const QUrl &url)
 }
 } // namespace
 
-TiplarkDock::TiplarkDock(QWidget *parent) : QWidget(parent)
+TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent) : QWidget(parent)
 {
-	m_authManager = new AuthManager(this);
-	m_apiClient = new ApiClient(m_authManager, this);
+	m_authManager = new AuthManager(addresses, this);
+	m_apiClient = new ApiClient(m_authManager, addresses, this);
 
 	connect(m_authManager, &AuthManager::authenticationComplete, this, &TiplarkDock::onAuthenticationComplete);
 	connect(m_apiClient, &ApiClient::userInfoReceived, this, &TiplarkDock::onUserInfoReceived);

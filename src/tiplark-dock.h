@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/donation-model.h"
+#include "service-addresses.h"
 
 #include <QList>
 #include <QString>
@@ -20,7 +21,7 @@ class TiplarkDock : public QWidget {
 	Q_OBJECT
 
 public:
-	explicit TiplarkDock(QWidget *parent = nullptr);
+	explicit TiplarkDock(const ServiceAddresses &addresses, QWidget *parent = nullptr);
 	~TiplarkDock() override;
 
 	// Stops polling and remembers the splitter position; safe to call more than once.

@@ -6,6 +6,7 @@
 #include "log-capture.h"
 #include "oauth-endpoints.h"
 #include "sandbox-server.h"
+#include "sandbox-sign-in.h"
 #include "test-main.h"
 
 #include <curl/curl.h>
@@ -143,14 +144,9 @@ class TestApiClient : public QObject {
 	// A signed-in streamer: tokens the sandbox issued, in tokens.json before the AuthManager reads it.
 	void signIn(bool expired = false)
 	{
-		const Sandbox::OAuth::Tokens tokens = Sandbox::OAuth::issueTokens(m_sandbox.state());
+		const auto tokens = saveSandboxSignIn(m_sandbox, QDateTime::currentDateTime().addSecs(3600));
 		if (expired)
 			Sandbox::OAuth::expireAccessToken(m_sandbox.state(), tokens.accessToken);
-		TokenStore store;
-		store.setAccessToken(QString::fromUtf8(tokens.accessToken));
-		store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
-		store.setTokenExpiresAt(QDateTime::currentDateTime().addSecs(3600));
-		store.save();
 		m_accessToken = QString::fromUtf8(tokens.accessToken);
 		makeClient();
 	}
@@ -165,8 +161,8 @@ class TestApiClient : public QObject {
 	void makeClient()
 	{
 		m_client.reset();
-		m_auth = std::make_unique<AuthManager>();
-		m_client = std::make_unique<ApiClient>(m_auth.get());
+		m_auth = std::make_unique<AuthManager>(sandboxAddresses(m_sandbox));
+		m_client = std::make_unique<ApiClient>(m_auth.get(), sandboxAddresses(m_sandbox));
 	}
 
 	void setState(const QString &key, const QVariant &value)
@@ -197,8 +193,7 @@ private slots:
 	void initTestCase()
 	{
 		qRegisterMetaType<QList<DonationMessage>>();
-		QVERIFY(Sandbox::Server::configuredPort() != 0);
-		QVERIFY(m_sandbox.start(Sandbox::Server::configuredPort()));
+		QVERIFY(m_sandbox.start());
 	}
 
 	void init()
@@ -383,7 +378,7 @@ private slots:
 		QVERIFY(settle());
 
 		QStringList expected{line(LOG_INFO,
-					  "Tiplark: Fetching user info from " + ApiClient::API_BASE_URL + "/v1/me"),
+					  "Tiplark: Fetching user info from " + m_sandbox.baseUrl() + "/v1/me"),
 				     line(LOG_DEBUG, "Tiplark: User info response: " + QString::fromUtf8(body)),
 				     line(LOG_INFO, "Tiplark: Parsed username: '" + name + "'")};
 		if (name.isEmpty())
@@ -425,7 +420,7 @@ private slots:
 		QVERIFY(errors.wait());
 		QVERIFY(settle());
 		QCOMPARE(clientLines(log), QStringList({line(LOG_INFO, "Tiplark: Fetching user info from " +
-									       ApiClient::API_BASE_URL + "/v1/me"),
+									       m_sandbox.baseUrl() + "/v1/me"),
 							line(LOG_WARNING, "Tiplark: fetchUserInfo failed: ")}));
 		QCOMPARE(errors.count(), 1);
 		QCOMPARE(errors.first().first().toString(), QStringLiteral("HTTP 500: "));
@@ -836,7 +831,7 @@ private slots:
 		QVERIFY(available.wait());
 		QCOMPARE(available.first().at(0).toString(), QStringLiteral("1.1.0"));
 		QCOMPARE(available.first().at(1).toString(),
-			 ApiClient::API_BASE_URL + "/downloads/tiplark-obs-plugin-1.1.0-linux.tar.gz");
+			 m_sandbox.baseUrl() + "/downloads/tiplark-obs-plugin-1.1.0-linux.tar.gz");
 	}
 
 	void headerSetAsBuilt()

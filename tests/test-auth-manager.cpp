@@ -4,6 +4,7 @@
 #include "oauth-endpoints.h"
 #include "plugin-support.h"
 #include "sandbox-server.h"
+#include "sandbox-sign-in.h"
 #include "test-main.h"
 #include "token-file.h"
 
@@ -136,20 +137,18 @@ private:
 
 	Sandbox::State &sandboxState() { return m_sandbox.state(); }
 
+	// Long past: the stored expiry is never consulted.
+	const QDateTime EARLIER_EXPIRY = QDateTime(QDate(2020, 1, 1), QTime(0, 0));
+
 	// Saves a sign-in the sandbox knows, as a previous session of OBS would have left it.
-	Sandbox::OAuth::Tokens signInEarlier()
-	{
-		const Sandbox::OAuth::Tokens tokens = Sandbox::OAuth::issueTokens(sandboxState());
-		saveTokens(tokens.accessToken, tokens.refreshToken);
-		return tokens;
-	}
+	Sandbox::OAuth::Tokens signInEarlier() { return saveSandboxSignIn(m_sandbox, EARLIER_EXPIRY); }
 
 	void saveTokens(const QByteArray &access, const QByteArray &refresh)
 	{
 		TokenStore store;
 		store.setAccessToken(QString::fromLatin1(access));
 		store.setRefreshToken(QString::fromLatin1(refresh));
-		store.setTokenExpiresAt(QDateTime(QDate(2020, 1, 1), QTime(0, 0)));
+		store.setTokenExpiresAt(EARLIER_EXPIRY);
 		store.save();
 	}
 
@@ -178,7 +177,7 @@ private:
 private slots:
 	void initTestCase()
 	{
-		QVERIFY(m_sandbox.start(Sandbox::Server::configuredPort()));
+		QVERIFY(m_sandbox.start());
 		QDesktopServices::setUrlHandler("http", &m_browser, "open");
 		m_configDir = ObsHostStandIn::configDir();
 	}
@@ -212,7 +211,7 @@ private slots:
 	{
 		QFETCH(int, length);
 		QFETCH(int, expected);
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		const QString text = auth.generateRandomString(length);
 		QCOMPARE(text.size(), expected);
 		QVERIFY(QRegularExpression("^[A-Za-z0-9]*$").match(text).hasMatch());
@@ -221,7 +220,7 @@ private slots:
 	void everyCharacterOfTheAlphabetsIsDrawn()
 	{
 		// A mask one bit short, or an alphabet cut at either end, leaves characters out.
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		QSet<QChar> stateChars, verifierChars;
 		for (int i = 0; i < 300; ++i) {
 			const QString verifier = auth.generateCodeVerifier();
@@ -253,7 +252,7 @@ private slots:
 	{
 		QFETCH(QString, verifier);
 		QFETCH(QString, challenge);
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		QCOMPARE(auth.generateCodeChallenge(verifier), challenge);
 	}
 
@@ -281,7 +280,7 @@ private slots:
 			out.write(file);
 		}
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		QCOMPARE(auth.isAuthenticated(), authenticated);
 		QCOMPARE(auth.accessToken(),
@@ -297,7 +296,7 @@ private slots:
 	void logoutAndRefreshWhileSignedOut()
 	{
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		auth.logout();
 		auth.refreshAccessToken();
 		QVERIFY(!m_sandbox.waitForRequests(1, 300));
@@ -309,7 +308,7 @@ private slots:
 	{
 		auto taken = occupy(38080, 38084);
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		int linesAtSignal = -1;
 		connect(&auth, &AuthManager::authenticationComplete, this,
 			[&] { linesAtSignal = authLines(log).size(); });
@@ -327,14 +326,14 @@ private slots:
 	void authorizationUrl()
 	{
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		auth.startLogin();
 		auth.startLogin();
 		QCOMPARE(m_browser.urls.size(), 2);
 		const QRegularExpression form(
 			"^" +
 			QRegularExpression::escape(
-				AuthManager::OAUTH_BASE_URL + "/authorize?client_id=" + CLIENT_ID +
+				sandboxAddresses(m_sandbox).oauthBaseUrl + "/authorize?client_id=" + CLIENT_ID +
 				"&redirect_uri=http://127.0.0.1:38080/callback&response_type=code"
 				"&scope=user:read%20user:stream_status%20moderation:manage"
 				"%20donates:queue:manage%20moderation:moderate%20donates:list&state=") +
@@ -354,7 +353,7 @@ private slots:
 	void signIn()
 	{
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		const QUrl redirect = authorize(auth);
 		QVERIFY(redirect.isValid());
@@ -392,7 +391,7 @@ private slots:
 		const QDateTime expiry = QDateTime::fromString(saved["expires_at"].toString(), Qt::ISODate);
 		QVERIFY(qAbs(QDateTime::currentDateTime().secsTo(expiry) - 3600) <= 5);
 		QCOMPARE(modeBits(tokenPath()), 0600u);
-		AuthManager nextStart;
+		AuthManager nextStart(sandboxAddresses(m_sandbox));
 		QVERIFY(nextStart.isAuthenticated());
 		QCOMPARE(nextStart.accessToken(), auth.accessToken());
 
@@ -407,7 +406,7 @@ private slots:
 				 info("Tiplark: OAuth callback received, code length: " + QString::number(code.size())),
 				 info("Tiplark: OAuth server stopped"),
 				 info("Tiplark: State verified, exchanging code for token..."),
-				 info("Tiplark: Token exchange URL: " + AuthManager::OAUTH_BASE_URL + "/token"),
+				 info("Tiplark: Token exchange URL: " + sandboxAddresses(m_sandbox).oauthBaseUrl + "/token"),
 				 info("Tiplark: Redirect URI: " + REDIRECT_URI),
 				 debug("Tiplark: Token request body: grant_type=authorization_code&client_id=" +
 				       CLIENT_ID + "&code=***&redirect_uri=" + REDIRECT_URI + "&code_verifier=***"),
@@ -430,7 +429,7 @@ private slots:
 		QFETCH(int, change);
 		const auto earlier = signInEarlier();
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		const QUrl redirect = authorize(auth);
 		QVERIFY(redirect.isValid());
@@ -492,7 +491,7 @@ private slots:
 		const QByteArray fileBefore = readFile(tokenPath());
 		m_sandbox.setFault("/oauth/token", fault.once());
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		const QUrl redirect = authorize(auth);
 		QVERIFY(deliver(redirect));
@@ -531,7 +530,7 @@ private slots:
 		signInEarlier();
 		m_sandbox.setFault("/oauth/token", answer.delayed(300).once());
 
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		auth.refreshAccessToken();
 		QVERIFY(m_sandbox.waitForRequests(1));
 		auth.logout();
@@ -611,7 +610,7 @@ private slots:
 		if (faulty)
 			m_sandbox.setFault("/oauth/token", fault.once());
 
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		LogCapture log;
 		auth.refreshAccessToken();
 		QVERIFY(m_sandbox.waitForRequests(1));
@@ -662,7 +661,7 @@ private slots:
 	{
 		Sandbox::OAuth::setSwitch(sandboxState(), Sandbox::OAuth::ROTATE_REFRESH_TOKENS, true);
 		signInEarlier();
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		LogCapture log;
 		// A poll's requests all come back 401 together.
 		auth.refreshAccessToken();
@@ -698,7 +697,7 @@ private slots:
 		QFETCH(int, seconds);
 		signInEarlier();
 		m_sandbox.setFault("/oauth/token", Sandbox::Fault::respond(200, answer).once());
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		LogCapture log;
 		auth.refreshAccessToken();
 		QTRY_VERIFY(log.contains(LOG_INFO, PREFIX + "Tiplark: Token refreshed"));
@@ -714,7 +713,7 @@ private slots:
 		LogCapture log;
 		QStringList secrets;
 		{
-			AuthManager auth;
+			AuthManager auth(sandboxAddresses(m_sandbox));
 			QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 			const QUrl redirect = authorize(auth);
 			secrets << QUrlQuery(redirect).queryItemValue("code");

@@ -2,6 +2,9 @@
 #include "log-capture.h"
 #include "plugin-support.h"
 #include "settle.h"
+#include "api-state.h"
+#include "sandbox-server.h"
+#include "sandbox-sign-in.h"
 #include "test-main.h"
 #include "tiplark-dock.h"
 #include "tiplark-settings.h"
@@ -32,12 +35,22 @@ void clearSettings()
 class TestDockShell : public QObject {
 	Q_OBJECT
 
+	// A dock sends its update check as soon as it exists; no newer version, so no banner changes the layout.
+	Sandbox::Server m_sandbox;
+
 private slots:
+	void initTestCase()
+	{
+		m_sandbox.addResetHook([](Sandbox::State &state) {
+			state.values.insert(Sandbox::ApiState::UPDATE, QVariantMap{{"version", "1.0.0"}});
+		});
+		QVERIFY(m_sandbox.start());
+	}
 	void init() { clearSettings(); }
 
 	void lookAfterConstruction()
 	{
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		auto *status = dock.findChild<QLabel *>();
 		QVERIFY(status);
 		QStringList labels;
@@ -71,7 +84,7 @@ private slots:
 
 	void firstRunSplitFollowsStretchFactors()
 	{
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		dock.resize(300, 700);
 		dock.show();
 		QVERIFY(QTest::qWaitForWindowExposed(&dock));
@@ -85,7 +98,7 @@ private slots:
 	{
 		QList<int> wanted;
 		{
-			TiplarkDock dock;
+			TiplarkDock dock(sandboxAddresses(m_sandbox));
 			dock.resize(300, 700);
 			dock.show();
 			QVERIFY(QTest::qWaitForWindowExposed(&dock));
@@ -98,7 +111,7 @@ private slots:
 		}
 		QVERIFY(openTiplarkSettings()->contains("SplitterState"));
 
-		TiplarkDock again;
+		TiplarkDock again(sandboxAddresses(m_sandbox));
 		again.resize(300, 700);
 		again.show();
 		QVERIFY(QTest::qWaitForWindowExposed(&again));
@@ -108,7 +121,7 @@ private slots:
 	void damagedSplitterStateIsIgnored()
 	{
 		openTiplarkSettings()->setValue("SplitterState", QByteArray("not a splitter state"));
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		dock.resize(300, 700);
 		dock.show();
 		QVERIFY(QTest::qWaitForWindowExposed(&dock));
@@ -148,7 +161,7 @@ private slots:
 		QMainWindow window;
 		window.setCentralWidget(new QWidget);
 		auto *host = new QDockWidget("Tiplark", &window);
-		auto *panel = new TiplarkDock(&window);
+		auto *panel = new TiplarkDock(sandboxAddresses(m_sandbox), &window);
 		host->setWidget(panel);
 		window.addDockWidget(Qt::LeftDockWidgetArea, host);
 		window.show();
@@ -169,7 +182,7 @@ private slots:
 		QMainWindow window;
 		window.setCentralWidget(new QWidget);
 		auto *host = new QDockWidget("Tiplark", &window);
-		host->setWidget(new TiplarkDock(&window));
+		host->setWidget(new TiplarkDock(sandboxAddresses(m_sandbox), &window));
 		window.addDockWidget(Qt::RightDockWidgetArea, host);
 		window.show();
 		host->setFloating(true);
@@ -190,7 +203,7 @@ private slots:
 	{
 		openTiplarkSettings()->setValue("DockVisible", false);
 		QMainWindow window;
-		auto *panel = new TiplarkDock(&window);
+		auto *panel = new TiplarkDock(sandboxAddresses(m_sandbox), &window);
 		QVERIFY(settleBackgroundRequests());
 		LogCapture log;
 		QCOMPARE(restoreDockPlacement(&window, panel), nullptr);

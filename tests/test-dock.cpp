@@ -4,6 +4,7 @@
 #include "plugin-support.h"
 #include "sandbox-server.h"
 #include "settle.h"
+#include "sandbox-sign-in.h"
 #include "test-main.h"
 #include "token-file.h"
 #include "tiplark-dock.h"
@@ -101,14 +102,7 @@ class TestDock : public QObject {
 		m_sandbox.state().values.insert(key, value);
 	}
 
-	void signIn()
-	{
-		const auto tokens = Sandbox::OAuth::issueTokens(m_sandbox.state());
-		TokenStore store;
-		store.setAccessToken(QString::fromUtf8(tokens.accessToken));
-		store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
-		store.save();
-	}
+	void signIn() { saveSandboxSignIn(m_sandbox); }
 
 	// Requests sent together arrive in any order: sorted.
 	QStringList paths()
@@ -129,7 +123,7 @@ private slots:
 		qputenv("TZ", "Pacific/Kiritimati");
 		tzset();
 		qRegisterMetaType<QList<DonationMessage>>();
-		QVERIFY(m_sandbox.start(Sandbox::Server::configuredPort()));
+		QVERIFY(m_sandbox.start());
 	}
 
 	void init()
@@ -146,7 +140,7 @@ private slots:
 
 	void withoutTokensOnlyTheUpdateCheckIsSent()
 	{
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), QStringList{"GET /extensions/details/obs"});
 		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
@@ -160,7 +154,7 @@ private slots:
 	{
 		signIn();
 		setState("api.moderationEnabled", true);
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		// Before any answer: the signed-in controls, all three moderation buttons enabled.
 		QVERIFY(button(&dock, "Zaloguj")->isHidden());
 		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
@@ -184,7 +178,7 @@ private slots:
 	{
 		signIn();
 		setState("api.moderationEnabled", false);
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(button(&dock, "Włącz moderację")->styleSheet(), QStringLiteral("background-color: #27ae60;"));
 		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled());
@@ -205,7 +199,7 @@ private slots:
 	void buttonsSendTheirRequests()
 	{
 		signIn();
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		m_sandbox.clearRequests();
 		button(&dock, "Wyłącz moderację")->setEnabled(true);
@@ -220,7 +214,7 @@ private slots:
 	{
 		signIn();
 		setState("api.moderationEnabled", true);
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
 						  Q_ARG(QList<DonationMessage>,
@@ -241,7 +235,7 @@ private slots:
 	void lostSignInShowsTheSignedOutLookAtOnce()
 	{
 		signIn();
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		// The service rejects both tokens: the refresh fails and signs the streamer out.
 		Sandbox::OAuth::expireAccessTokens(m_sandbox.state());
@@ -261,7 +255,7 @@ private slots:
 
 	void failedLoginShowsOneWarning()
 	{
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QStringList seen;
 		QTimer closer;
@@ -283,7 +277,7 @@ private slots:
 	{
 		signIn();
 		setState("api.userName", QVariant());
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
 		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
@@ -309,7 +303,7 @@ private slots:
 		for (const char *scheme : {"http", "https", "file", "tiplark-installer", "javascript"})
 			QDesktopServices::setUrlHandler(scheme, &sink, "open");
 
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QPushButton *download = button(&dock, "Pobierz");
 		QVERIFY(download->parentWidget()->isHidden());
@@ -328,7 +322,7 @@ private slots:
 
 	void bannerStaysOnceShown()
 	{
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.2.0"),
 						  Q_ARG(QString, "https://a.example/1")));
@@ -339,7 +333,7 @@ private slots:
 
 	void rowsShowTheRecords()
 	{
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QJsonObject markup = donation("m-1", "<b>Ala</b>", "<i>hej</i> & <script>");
 		QJsonObject plain = donation("m-2", "Olek", "");
 		plain.remove("goal");
@@ -384,7 +378,7 @@ private slots:
 	void rowButtonsModerate()
 	{
 		signIn();
-		TiplarkDock dock;
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		const QList<DonationMessage> records{DonationMessage::fromJson(donation("m-1", "Ala", "hej")),
 						     DonationMessage::fromJson(donation("m-2", "Olek", "cześć"))};

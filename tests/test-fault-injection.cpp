@@ -10,6 +10,7 @@
 #include "oauth-endpoints.h"
 #include "sandbox-server.h"
 #include "settle.h"
+#include "sandbox-sign-in.h"
 #include "test-main.h"
 #include "token-file.h"
 #include "tiplark-dock.h"
@@ -247,29 +248,23 @@ class TestFaultInjection : public QObject {
 
 	void signIn()
 	{
-		const auto tokens = Sandbox::OAuth::issueTokens(m_sandbox.state());
-		TokenStore store;
-		store.setAccessToken(QString::fromUtf8(tokens.accessToken));
-		store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
-		store.setTokenExpiresAt(QDateTime::currentDateTime().addSecs(3600));
-		store.save();
-		m_refreshToken = tokens.refreshToken;
+		m_refreshToken = saveSandboxSignIn(m_sandbox, QDateTime::currentDateTime().addSecs(3600)).refreshToken;
 	}
 
 	// The sandbox refuses connections for as long as body runs.
 	template<typename Body> void whileRefusing(Body body)
 	{
+		const quint16 port = m_sandbox.port();
 		m_sandbox.stop();
 		body();
-		QVERIFY(m_sandbox.start(Sandbox::Server::configuredPort()));
+		QVERIFY(m_sandbox.start(port));
 	}
 
 private slots:
 	void initTestCase()
 	{
 		qRegisterMetaType<QList<DonationMessage>>();
-		QVERIFY(Sandbox::Server::configuredPort() != 0);
-		QVERIFY(m_sandbox.start(Sandbox::Server::configuredPort()));
+		QVERIFY(m_sandbox.start());
 		// The global pool has as many threads as the machine has cores, two on a small one: then two
 		// requests held by a hanging service already take all of it, and a third waits unsent. Room for
 		// the three polled reads, so that what goes on the wire shows what the dock asks for.
@@ -305,7 +300,7 @@ private slots:
 		QTest::addColumn<QStringList>("seen");
 		QTest::addColumn<Tokens>("tokens");
 
-		const int port = Sandbox::Server::configuredPort();
+		const int port = m_sandbox.port();
 		for (const Operation &o : OPERATIONS) {
 			const Op op = o.op;
 			const Tokens afterSuccess = op == Op::RefreshToken ? Tokens::Refreshed : Tokens::Kept;
@@ -366,8 +361,8 @@ private slots:
 		const Operation operation = *std::find_if(OPERATIONS.begin(), OPERATIONS.end(),
 							  [op](const Operation &o) { return o.op == op; });
 		const QByteArray tokensBefore = readFile(tokenPath());
-		AuthManager auth;
-		ApiClient client(&auth);
+		AuthManager auth(sandboxAddresses(m_sandbox));
+		ApiClient client(&auth, sandboxAddresses(m_sandbox));
 
 		QStringList events;
 		connect(&client, &ApiClient::userInfoReceived, this,
@@ -519,8 +514,8 @@ private slots:
 		init();
 		events.clear();
 		log.clear();
-		AuthManager freshAuth;
-		ApiClient freshClient(&freshAuth);
+		AuthManager freshAuth(sandboxAddresses(m_sandbox));
+		ApiClient freshClient(&freshAuth, sandboxAddresses(m_sandbox));
 		QSignalSpy donations(&freshClient, &ApiClient::donationsReceived);
 		freshClient.fetchDonations();
 		QVERIFY(settleBackgroundRequests());
@@ -532,7 +527,7 @@ private:
 	// A dock signed in, with moderation on, both lists filled by a first healthy tick.
 	std::unique_ptr<TiplarkDock> filledDock()
 	{
-		auto dock = std::make_unique<TiplarkDock>();
+		auto dock = std::make_unique<TiplarkDock>(sandboxAddresses(m_sandbox));
 		if (!settleBackgroundRequests())
 			return nullptr;
 		tick(*dock);

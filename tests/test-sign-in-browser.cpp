@@ -2,6 +2,7 @@
 #include "log-capture.h"
 #include "plugin-support.h"
 #include "sandbox-server.h"
+#include "sandbox-sign-in.h"
 #include "test-main.h"
 
 #include <QColor>
@@ -37,12 +38,12 @@ private slots:
 		const QString chromiumPath = QStringLiteral("/usr/bin/chromium");
 		QVERIFY2(QFile::exists(chromiumPath), "chromium is installed by scripts/install-deps.sh");
 		Sandbox::Server sandbox;
-		QVERIFY(sandbox.start(Sandbox::Server::configuredPort()));
+		QVERIFY(sandbox.start());
 		UrlCatcher browser;
 		QDesktopServices::setUrlHandler("http", &browser, "open");
 
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(sandbox));
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		auth.startLogin();
 		QDesktopServices::unsetUrlHandler("http");

@@ -70,7 +70,7 @@ private slots:
 	{
 		qRegisterMetaType<QList<DonationMessage>>();
 		QObjectCounter::install();
-		QVERIFY(m_sandbox.start(Sandbox::Server::configuredPort()));
+		QVERIFY(m_sandbox.start());
 	}
 
 	void cleanupTestCase() { m_sandbox.stop(); }

@@ -4,7 +4,6 @@
 #include "api/api-requests.h"
 #include "api/update-info.h"
 #include "auth/auth-manager.h"
-#include "build-config.h"
 #include "http/background-request.h"
 #include "http/curl-helper.h"
 #include "plugin-support.h"
@@ -13,7 +12,6 @@
 
 #include <QJsonObject>
 
-const QString ApiClient::API_BASE_URL = QStringLiteral(TIPLARK_API_BASE_URL);
 const QString ApiClient::PLATFORM_NAME = QStringLiteral("OBS");
 const QString ApiClient::PLUGIN_VERSION_STR = QString::fromUtf8(PLUGIN_VERSION);
 
@@ -40,7 +38,12 @@ QString bearerToken(const QMap<QString, QString> &headers)
 
 } // namespace
 
-ApiClient::ApiClient(AuthManager *authManager, QObject *parent) : QObject(parent), m_authManager(authManager) {}
+ApiClient::ApiClient(AuthManager *authManager, const ServiceAddresses &addresses, QObject *parent)
+	: QObject(parent),
+	  m_authManager(authManager),
+	  m_apiBaseUrl(addresses.apiBaseUrl)
+{
+}
 
 int ApiClient::inFlight(Read read) const
 {
@@ -77,7 +80,7 @@ void ApiClient::runOperation(const Read *read, const QMap<QString, QString> &hea
 void ApiClient::fetchDonationList(Read read, const QString &path,
 				  void (ApiClient::*received)(const QList<DonationMessage> &))
 {
-	const QString url = API_BASE_URL + path;
+	const QString url = m_apiBaseUrl + path;
 	const QMap<QString, QString> headers = createHeaders();
 	runOperation(
 		&read, headers, [url, headers] { return CurlHelper::get(url, headers); },
@@ -116,7 +119,7 @@ void ApiClient::handleNetworkError(const HttpResponse &response, const QString &
 
 void ApiClient::fetchUserInfo()
 {
-	const QString url = API_BASE_URL + QStringLiteral("/v1/me");
+	const QString url = m_apiBaseUrl + QStringLiteral("/v1/me");
 	const QMap<QString, QString> headers = createHeaders();
 	const QString token = bearerToken(headers);
 	obs_log(LOG_INFO, "Tiplark: Fetching user info from %s", url.toUtf8().constData());
@@ -145,7 +148,7 @@ void ApiClient::fetchUserInfo()
 
 void ApiClient::fetchModerationStatus()
 {
-	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
+	const QString url = m_apiBaseUrl + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
 	const Read read = Read::ModerationStatus;
 	runOperation(
@@ -158,7 +161,7 @@ void ApiClient::fetchModerationStatus()
 
 void ApiClient::setModerationStatus(bool enabled)
 {
-	const QString url = API_BASE_URL + QStringLiteral("/v1/moderation");
+	const QString url = m_apiBaseUrl + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationStatusBody(enabled);
 	runOperation(
@@ -183,7 +186,7 @@ void ApiClient::fetchDonations()
 
 void ApiClient::skipCurrentDonation()
 {
-	const QString url = API_BASE_URL + QStringLiteral("/v1/donations/queue/skip");
+	const QString url = m_apiBaseUrl + QStringLiteral("/v1/donations/queue/skip");
 	const QMap<QString, QString> headers = createHeaders();
 	runOperation(
 		nullptr, headers, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
@@ -192,7 +195,7 @@ void ApiClient::skipCurrentDonation()
 
 void ApiClient::moderateMessage(const QString &messageId, bool accept)
 {
-	const QString url = API_BASE_URL + ApiRequests::moderationPath(messageId);
+	const QString url = m_apiBaseUrl + ApiRequests::moderationPath(messageId);
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationDecisionBody(accept);
 	runOperation(
@@ -207,7 +210,7 @@ void ApiClient::moderateMessage(const QString &messageId, bool accept)
 
 void ApiClient::checkForUpdates()
 {
-	const QString url = API_BASE_URL + QStringLiteral("/extensions/details/obs");
+	const QString url = m_apiBaseUrl + QStringLiteral("/extensions/details/obs");
 	const QMap<QString, QString> headers = createHeaders();
 	obs_log(LOG_INFO, "Tiplark: Checking for updates...");
 	runInBackground(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/donation-model.h"
+#include "service-addresses.h"
 
 #include <QList>
 #include <QMap>
@@ -21,7 +22,7 @@ class ApiClient : public QObject {
 
 public:
 	// authManager is not owned; it supplies the access token and refreshes it after a 401.
-	explicit ApiClient(AuthManager *authManager, QObject *parent = nullptr);
+	explicit ApiClient(AuthManager *authManager, const ServiceAddresses &addresses, QObject *parent = nullptr);
 
 	// The reads that are repeated while the dock polls.
 	enum class Read { UserInfo, ModerationStatus, PendingMessages, Donations };
@@ -44,7 +45,6 @@ public:
 	void moderateMessage(const QString &messageId, bool accept);
 	void checkForUpdates();
 
-	static const QString API_BASE_URL;
 	static const QString PLATFORM_NAME;
 	static const QString PLUGIN_VERSION_STR;
 
@@ -67,5 +67,6 @@ private:
 			       void (ApiClient::*received)(const QList<DonationMessage> &));
 
 	AuthManager *m_authManager;
+	const QString m_apiBaseUrl;
 	std::array<int, 4> m_inFlight{};
 };

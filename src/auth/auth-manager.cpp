@@ -2,7 +2,6 @@
 
 #include "auth/oauth-server.h"
 #include "auth/token-store.h"
-#include "build-config.h"
 #include "http/background-request.h"
 #include "http/curl-helper.h"
 #include "plugin-support.h"
@@ -21,7 +20,6 @@
 #include <cmath>
 
 const QString AuthManager::CLIENT_ID = QStringLiteral("0190c3a1-7d2e-7b44-9f10-2a6e5c8d1b37");
-const QString AuthManager::OAUTH_BASE_URL = QStringLiteral(TIPLARK_OAUTH_BASE_URL);
 const QString AuthManager::SCOPES = QStringLiteral(
 	"user:read user:stream_status moderation:manage donates:queue:manage moderation:moderate donates:list");
 
@@ -143,8 +141,9 @@ TokenAnswer parseTokenAnswer(const QByteArray &body)
 }
 } // namespace
 
-AuthManager::AuthManager(QObject *parent)
+AuthManager::AuthManager(const ServiceAddresses &addresses, QObject *parent)
 	: QObject(parent),
+	  m_oauthBaseUrl(addresses.oauthBaseUrl),
 	  m_tokenStore(new TokenStore(this)),
 	  m_oauthServer(new OAuthServer(this))
 {
@@ -202,7 +201,7 @@ void AuthManager::startLogin()
 	query.addQueryItem(QStringLiteral("state"), m_pendingState);
 	query.addQueryItem(QStringLiteral("code_challenge"), challenge);
 	query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
-	QUrl url(OAUTH_BASE_URL + QStringLiteral("/authorize"));
+	QUrl url(m_oauthBaseUrl + QStringLiteral("/authorize"));
 	url.setQuery(query);
 
 	obs_log(LOG_INFO, "Tiplark: Opening authorization URL");
@@ -228,7 +227,7 @@ void AuthManager::handleOAuthCallback(const QString &code, const QString &state)
 
 void AuthManager::exchangeCodeForToken(const QString &code)
 {
-	const QString url = OAUTH_BASE_URL + QStringLiteral("/token");
+	const QString url = m_oauthBaseUrl + QStringLiteral("/token");
 	const QString redirectUri = m_oauthServer->redirectUri();
 	obs_log(LOG_INFO, "Tiplark: Token exchange URL: %s", url.toUtf8().constData());
 	obs_log(LOG_INFO, "Tiplark: Redirect URI: %s", redirectUri.toUtf8().constData());
@@ -293,7 +292,7 @@ void AuthManager::refreshAccessToken()
 
 void AuthManager::doRefreshToken()
 {
-	const QString url = OAUTH_BASE_URL + QStringLiteral("/token");
+	const QString url = m_oauthBaseUrl + QStringLiteral("/token");
 	const QByteArray body = formBody({{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
 					  {QStringLiteral("client_id"), CLIENT_ID},
 					  {QStringLiteral("refresh_token"), m_refreshToken}});

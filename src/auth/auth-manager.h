@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service-addresses.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -14,7 +16,7 @@ class AuthManager : public QObject {
 	Q_OBJECT
 
 public:
-	explicit AuthManager(QObject *parent = nullptr);
+	explicit AuthManager(const ServiceAddresses &addresses, QObject *parent = nullptr);
 
 	bool isAuthenticated() const;
 	QString accessToken() const;
@@ -29,7 +31,6 @@ public:
 	QString generateCodeChallenge(const QString &verifier);
 
 	static const QString CLIENT_ID;
-	static const QString OAUTH_BASE_URL;
 	static const QString SCOPES;
 
 signals:
@@ -44,6 +45,7 @@ private:
 	// Writes the working copies through to the token store and saves it.
 	void saveTokens();
 
+	const QString m_oauthBaseUrl;
 	TokenStore *m_tokenStore = nullptr;
 	OAuthServer *m_oauthServer = nullptr;
 	QString m_pendingState;

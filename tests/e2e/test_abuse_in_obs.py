@@ -4,14 +4,12 @@ unreadable and then corrupt at the next starts. OBS must stay usable, keep what 
 cleanly, and start signed out rather than fall over."""
 
 import os
-import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import obshost  # noqa: E402
-from obshost import check  # noqa: E402
-from browser import opened_urls, url_catcher, wait_for_url  # noqa: E402
-from sandbox_client import Sandbox  # noqa: E402
+from obsdriver import obshost
+from obsdriver.obshost import check
+from obsdriver.browser import opened_urls, url_catcher, wait_for_url
+from obsdriver.sandbox_client import Sandbox
 
 PREFIX = r"\[tiplark-obs-plugin\] "
 USER_NAME = "Streamer Testowy"
@@ -25,12 +23,12 @@ RETURNING = {"id": "0190c3b2-aaaa-7000-8000-000000000001", "nickname": "Powrót_
 
 
 def main():
-    args = obshost.parse_arguments(with_sandbox=True)
+    args = obshost.parse_arguments()
 
     started = time.monotonic()
-    sandbox = Sandbox(args.sandbox, args.port)
+    sandbox = Sandbox(args.sandbox)
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts) as session:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url) as session:
             accessibility = session.use_accessibility()
             urls = url_catcher(os.path.join(session.tmp, "bin"))
             stage = Stages(session, sandbox, accessibility, urls)

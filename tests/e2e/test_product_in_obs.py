@@ -4,14 +4,12 @@ and on, sees the update banner, quits with a request hanging, comes back signed 
 expired access token with exactly one refresh."""
 
 import os
-import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import obshost  # noqa: E402
-from obshost import check  # noqa: E402
-from browser import browse, url_catcher, wait_for_url  # noqa: E402
-from sandbox_client import Sandbox  # noqa: E402
+from obsdriver import obshost
+from obsdriver.obshost import check
+from obsdriver.browser import browse, url_catcher, wait_for_url
+from obsdriver.sandbox_client import Sandbox
 
 PREFIX = r"\[tiplark-obs-plugin\] "
 USER_NAME = "Streamer Testowy"
@@ -19,11 +17,11 @@ PENDING = "/v1/moderation/moderate/pending-messages"
 
 
 def main():
-    args = obshost.parse_arguments(with_sandbox=True)
+    args = obshost.parse_arguments()
 
-    sandbox = Sandbox(args.sandbox, args.port)
+    sandbox = Sandbox(args.sandbox)
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts) as session:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url) as session:
             run(session, sandbox, args)
     finally:
         sandbox.stop()

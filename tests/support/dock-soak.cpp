@@ -6,6 +6,7 @@
 #include "auth/token-store.h"
 #include "oauth-endpoints.h"
 #include "sandbox-server.h"
+#include "sandbox-sign-in.h"
 #include "settle.h"
 #include "tiplark-dock.h"
 
@@ -147,13 +148,9 @@ DockSoak::DockSoak(Sandbox::Server &sandbox) : m_sandbox(sandbox)
 		m_sandbox.state().values.insert(Sandbox::ApiState::UPDATE, QVariantMap{{"version", "1.0.0"}});
 	}
 	restoreLists();
-	const auto tokens = Sandbox::OAuth::issueTokens(m_sandbox.state());
-	TokenStore store;
-	store.setAccessToken(QString::fromUtf8(tokens.accessToken));
-	store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
-	store.save();
+	saveSandboxSignIn(m_sandbox);
 
-	m_dock = std::make_unique<TiplarkDock>();
+	m_dock = std::make_unique<TiplarkDock>(sandboxAddresses(m_sandbox));
 	m_dock->resize(420, 900);
 	m_dock->show();
 	settle();

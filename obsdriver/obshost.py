@@ -30,16 +30,19 @@ def check(condition, message):
         raise HostError(message)
 
 
-def parse_arguments(with_sandbox=False):
-    """The command line every end-to-end script takes (the sandbox's, where it needs one)."""
+def parse_arguments():
+    """The command line every end-to-end script takes."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--module-dir", required=True)
     parser.add_argument("--data-dir", required=True)
     parser.add_argument("--artifacts", required=True)
-    if with_sandbox:
-        parser.add_argument("--sandbox", required=True)
-        parser.add_argument("--port", required=True, type=int)
+    parser.add_argument("--sandbox", required=True, help="the tiplark-sandbox program")
     return parser.parse_args()
+
+
+def service_env(base_url):
+    """The environment that points the plug-in at a service (the sandbox) instead of production."""
+    return {"TIPLARK_API_BASE_URL": base_url, "TIPLARK_OAUTH_BASE_URL": base_url + "/oauth"}
 
 
 def become_subreaper():
@@ -292,10 +295,12 @@ class Obs:
 class Session:
     """The display, a home and helpers for starting OBS in it; a context manager."""
 
-    def __init__(self, module_dir, data_dir, artifacts_dir, use_own_display=True):
+    def __init__(self, module_dir, data_dir, artifacts_dir, service_url, use_own_display=True):
         self.module_dir = os.path.abspath(module_dir)
         self.data_dir = os.path.abspath(data_dir)
         self.artifacts_dir = os.path.abspath(artifacts_dir)
+        # Every OBS of the session talks to this service, never to production.
+        self.service_env = service_env(service_url)
         os.makedirs(artifacts_dir, exist_ok=True)
         self.tmp = tempfile.mkdtemp(prefix="tiplark-e2e-")
         become_subreaper()
@@ -303,8 +308,9 @@ class Session:
         self.home = ObsHome(os.path.join(self.tmp, "home"))
         self.running = []
 
-    def start_obs(self, **kwargs):
-        obs = Obs(self.home, self.display, self.module_dir, self.data_dir, **kwargs)
+    def start_obs(self, extra_env=None, **kwargs):
+        obs = Obs(self.home, self.display, self.module_dir, self.data_dir,
+                  extra_env=dict(self.service_env, **(extra_env or {})), **kwargs)
         self.running.append(obs)
         return obs
 
@@ -316,7 +322,7 @@ class Session:
         accessibility module, which needs the display's session bus in this process's environment."""
         self.display.start_accessibility_bus()
         os.environ.update(self.display.env())
-        return importlib.import_module("accessibility")
+        return importlib.import_module("obsdriver.accessibility")
 
     def __enter__(self):
         return self

@@ -8,7 +8,7 @@ import urllib.request
 
 
 class Sandbox:
-    def __init__(self, executable, port, args=()):
+    def __init__(self, executable, port=0, args=()):
         self.proc = subprocess.Popen([executable, "--port", str(port), *args], stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()

@@ -1,0 +1,20 @@
+#include "sandbox-sign-in.h"
+
+#include "auth/token-store.h"
+#include "sandbox-server.h"
+
+ServiceAddresses sandboxAddresses(const Sandbox::Server &sandbox)
+{
+	return {sandbox.baseUrl(), sandbox.baseUrl() + QStringLiteral("/oauth")};
+}
+
+Sandbox::OAuth::Tokens saveSandboxSignIn(Sandbox::Server &sandbox, const QDateTime &expiresAt)
+{
+	const Sandbox::OAuth::Tokens tokens = Sandbox::OAuth::issueTokens(sandbox.state());
+	TokenStore store;
+	store.setAccessToken(QString::fromUtf8(tokens.accessToken));
+	store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
+	store.setTokenExpiresAt(expiresAt);
+	store.save();
+	return tokens;
+}
