@@ -6,6 +6,8 @@
 #include "log-capture.h"
 #include "oauth-endpoints.h"
 #include "sandbox-server.h"
+#include "service-operations.h"
+#include "settle.h"
 #include "sandbox-sign-in.h"
 #include "test-main.h"
 
@@ -26,68 +28,16 @@ using Sandbox::Fault;
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
 
-enum class Op {
-	FetchUserInfo,
-	FetchModerationStatus,
-	EnableModeration,
-	DisableModeration,
-	FetchPendingMessages,
-	FetchDonations,
-	SkipCurrentDonation,
-	AcceptMessage,
-	RejectMessage,
-	CheckForUpdates,
-};
+using Op = ServiceOperation;
 
-struct Expected {
-	Op op;
-	const char *name;
-	QByteArray method;
-	QByteArray path;
-	QByteArray body;
-};
-
-// Every operation with what it must put on the wire.
-const QList<Expected> OPERATIONS = {
-	{Op::FetchUserInfo, "fetchUserInfo", "GET", "/v1/me", ""},
-	{Op::FetchModerationStatus, "fetchModerationStatus", "GET", "/v1/moderation", ""},
-	{Op::EnableModeration, "setModerationStatus(true)", "PATCH", "/v1/moderation", "{\n    \"enabled\": true\n}\n"},
-	{Op::DisableModeration, "setModerationStatus(false)", "PATCH", "/v1/moderation",
-	 "{\n    \"enabled\": false\n}\n"},
-	{Op::FetchPendingMessages, "fetchPendingMessages", "GET", "/v1/moderation/moderate/pending-messages", ""},
-	{Op::FetchDonations, "fetchDonations", "GET", "/v1/donations", ""},
-	{Op::SkipCurrentDonation, "skipCurrentDonation", "POST", "/v1/donations/queue/skip", "{}"},
-	{Op::AcceptMessage, "moderateMessage(accept)", "PATCH", "/v1/moderation/moderate/m-1",
-	 "{\n    \"action\": \"accept\"\n}\n"},
-	{Op::RejectMessage, "moderateMessage(reject)", "PATCH", "/v1/moderation/moderate/m-1",
-	 "{\n    \"action\": \"reject\"\n}\n"},
-	{Op::CheckForUpdates, "checkForUpdates", "GET", "/extensions/details/obs", ""},
-};
-
-void run(ApiClient &client, Op op)
+// The client's own operations (the token refresh is the AuthManager's).
+QList<ServiceOperationInfo> clientOperations()
 {
-	switch (op) {
-	case Op::FetchUserInfo:
-		return client.fetchUserInfo();
-	case Op::FetchModerationStatus:
-		return client.fetchModerationStatus();
-	case Op::EnableModeration:
-		return client.setModerationStatus(true);
-	case Op::DisableModeration:
-		return client.setModerationStatus(false);
-	case Op::FetchPendingMessages:
-		return client.fetchPendingMessages();
-	case Op::FetchDonations:
-		return client.fetchDonations();
-	case Op::SkipCurrentDonation:
-		return client.skipCurrentDonation();
-	case Op::AcceptMessage:
-		return client.moderateMessage(QStringLiteral("m-1"), true);
-	case Op::RejectMessage:
-		return client.moderateMessage(QStringLiteral("m-1"), false);
-	case Op::CheckForUpdates:
-		return client.checkForUpdates();
-	}
+	QList<ServiceOperationInfo> result;
+	for (const ServiceOperationInfo &info : SERVICE_OPERATIONS)
+		if (info.op != Op::RefreshToken)
+			result.append(info);
+	return result;
 }
 
 QJsonObject donation(const QString &id, const QString &nickname)
@@ -116,17 +66,6 @@ QStringList clientLines(const LogCapture &log)
 QString line(int level, const QString &text)
 {
 	return QString::number(level) + QLatin1Char(' ') + text;
-}
-
-// Waits, without running the event loop, until every worker has handed its answer back; then lets the
-// queued continuations run.
-bool settle()
-{
-	for (int i = 0; i < 5000 && backgroundRequestsInFlight() > 0; ++i)
-		QThread::msleep(2);
-	QCoreApplication::processEvents();
-	QCoreApplication::processEvents();
-	return backgroundRequestsInFlight() == 0;
 }
 } // namespace
 
@@ -205,7 +144,7 @@ private slots:
 
 	void cleanup()
 	{
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		m_client.reset();
 		m_auth.reset();
 	}
@@ -221,7 +160,7 @@ private slots:
 		QTest::addColumn<QByteArray>("path");
 		QTest::addColumn<QByteArray>("body");
 
-		for (const Expected &e : OPERATIONS) {
+		for (const ServiceOperationInfo &e : clientOperations()) {
 			QTest::addRow("%s", e.name) << e.op << true << true << e.method << e.path << e.body;
 			QTest::addRow("%s, signed out", e.name)
 				<< e.op << false << true << e.method << e.path << e.body;
@@ -245,9 +184,9 @@ private slots:
 			ObsHostStandIn::setVersionString(nullptr);
 		const QString obsVersion = obsVersionKnown ? QStringLiteral("29.0.2-test") : QString();
 
-		run(*m_client, op);
+		startServiceOperation(op, *m_client, *m_auth);
 		QVERIFY(m_sandbox.waitForRequests(1));
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 
 		const QList<Sandbox::Request> requests = m_sandbox.requests();
 		QCOMPARE(requests.first().method, method);
@@ -306,10 +245,10 @@ private slots:
 		QSignalSpy donationsSpy(m_client.get(), &ApiClient::donationsReceived);
 		QSignalSpy errors(m_client.get(), &ApiClient::apiError);
 
-		run(*m_client, op);
+		startServiceOperation(op, *m_client, *m_auth);
 		QSignalSpy &spy = donations ? donationsSpy : pendingSpy;
 		QVERIFY(spy.wait());
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(spy.count(), 1);
 		QCOMPARE(::ids(spy.first().first().value<QList<DonationMessage>>()), ids);
 		QCOMPARE((donations ? pendingSpy : donationsSpy).count(), 0);
@@ -375,7 +314,7 @@ private slots:
 
 		m_client->fetchUserInfo();
 		QVERIFY(m_sandbox.waitForRequests(1));
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 
 		QStringList expected{line(LOG_INFO,
 					  "Tiplark: Fetching user info from " + m_sandbox.baseUrl() + "/v1/me"),
@@ -418,7 +357,7 @@ private slots:
 		LogCapture log;
 		m_client->fetchUserInfo();
 		QVERIFY(errors.wait());
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(clientLines(log), QStringList({line(LOG_INFO, "Tiplark: Fetching user info from " +
 									       m_sandbox.baseUrl() + "/v1/me"),
 							line(LOG_WARNING, "Tiplark: fetchUserInfo failed: ")}));
@@ -450,7 +389,7 @@ private slots:
 		LogCapture log;
 		m_client->fetchModerationStatus();
 		QVERIFY(received.wait());
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(received.count(), 1);
 		QCOMPARE(received.first().first().toBool(), enabled);
 		QVERIFY(clientLines(log).isEmpty());
@@ -482,7 +421,7 @@ private slots:
 
 		m_client->setModerationStatus(enabled);
 		QTRY_COMPARE(values.size(), 1);
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(values.first(), enabled);
 		// The signal comes first, then the line.
 		QVERIFY(linesAtSignal.isEmpty());
@@ -499,7 +438,7 @@ private slots:
 		QSignalSpy errors(m_client.get(), &ApiClient::apiError);
 		m_client->skipCurrentDonation();
 		QTRY_COMPARE(state(Sandbox::ApiState::SKIPS).toInt(), 1);
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(clientLines(log), QStringList(line(LOG_INFO, "Tiplark: Donation skipped")));
 		QCOMPARE(errors.count(), 0);
 		// Skipping refreshes nothing by itself.
@@ -523,7 +462,7 @@ private slots:
 
 		m_client->moderateMessage(QStringLiteral("m-1"), accept);
 		QVERIFY(pending.wait());
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 
 		QCOMPARE(ids(pending.first().first().value<QList<DonationMessage>>()), QStringList{"m-2"});
 		QCOMPARE(clientLines(log).first(),
@@ -546,7 +485,7 @@ private slots:
 		LogCapture log;
 		m_client->moderateMessage(QStringLiteral("nie-ma"), true);
 		QVERIFY(errors.wait());
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(errors.first().first().toString(), QStringLiteral("HTTP 404: "));
 		QCOMPARE(pending.count(), 0);
 		QCOMPARE(m_sandbox.requestCount(), 1);
@@ -592,7 +531,7 @@ private slots:
 
 		m_client->moderateMessage(id, true);
 		QVERIFY(pending.wait());
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 
 		const Sandbox::Request first = m_sandbox.requests().first();
 		QCOMPARE(first.method, QByteArray("PATCH"));
@@ -629,7 +568,7 @@ private slots:
 		LogCapture log;
 		m_client->fetchDonations();
 		QVERIFY(errors.wait());
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(errors.count(), 1);
 		QCOMPARE(errors.first().first().toString(), error);
 		QCOMPARE(donations.count(), 0);
@@ -652,7 +591,7 @@ private slots:
 	void rejectedTokenAsksForOneRefresh_data()
 	{
 		QTest::addColumn<Op>("op");
-		for (const Expected &e : OPERATIONS)
+		for (const ServiceOperationInfo &e : clientOperations())
 			if (e.op != Op::CheckForUpdates)
 				QTest::addRow("%s", e.name) << e.op;
 	}
@@ -662,10 +601,10 @@ private slots:
 		QFETCH(Op, op);
 		signIn(true);
 		QSignalSpy errors(m_client.get(), &ApiClient::apiError);
-		run(*m_client, op);
+		startServiceOperation(op, *m_client, *m_auth);
 		QVERIFY(errors.wait());
 		QVERIFY(m_sandbox.waitForRequests(2));
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(errors.count(), 1);
 		QCOMPARE(errors.first().first().toString(), QStringLiteral("HTTP 401: "));
 		QCOMPARE(m_sandbox.requests("/oauth/token").size(), 1);
@@ -683,7 +622,7 @@ private slots:
 		m_client->fetchModerationStatus();
 		m_client->fetchDonations();
 		QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 2, 10000);
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(m_sandbox.requests("/oauth/token").size(), 1);
 		QCOMPARE(errors.last().first().toString(), QStringLiteral("HTTP 401: "));
 		QVERIFY(m_auth->isAuthenticated());
@@ -702,7 +641,7 @@ private slots:
 		});
 		m_client->fetchDonations();
 		QTRY_COMPARE(errors.size(), 1);
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(errors.first(), QStringLiteral("HTTP 401: "));
 		// The refresh was asked for (and refused for want of a token) before the error went out.
 		QVERIFY(linesAtError.contains(P + "Tiplark: No refresh token available"));
@@ -758,7 +697,7 @@ private slots:
 
 		m_client->checkForUpdates();
 		QVERIFY(m_sandbox.waitForRequests(1));
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 
 		QCOMPARE(clientLines(log), QStringList({line(LOG_INFO, "Tiplark: Checking for updates..."),
 							line(LOG_INFO, "Tiplark: Current version: 1.0.0, Latest: " +
@@ -787,7 +726,7 @@ private slots:
 		LogCapture log;
 		m_client->checkForUpdates();
 		QVERIFY(m_sandbox.waitForRequests(1));
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(clientLines(log), QStringList({line(LOG_INFO, "Tiplark: Checking for updates..."),
 							line(LOG_WARNING, "Tiplark: No version in update response")}));
 		QCOMPARE(available.count(), 0);
@@ -814,7 +753,7 @@ private slots:
 		LogCapture log;
 		m_client->checkForUpdates();
 		QVERIFY(m_sandbox.waitForRequests(1));
-		QVERIFY(settle());
+		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(clientLines(log), QStringList({line(LOG_INFO, "Tiplark: Checking for updates..."),
 							line(LOG_WARNING, "Tiplark: Update check failed: " + text)}));
 		QCOMPARE(available.count(), 0);

@@ -9,6 +9,7 @@
 #include "log-capture.h"
 #include "oauth-endpoints.h"
 #include "sandbox-server.h"
+#include "service-operations.h"
 #include "settle.h"
 #include "sandbox-sign-in.h"
 #include "test-main.h"
@@ -41,49 +42,7 @@ namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
 const QString TOO_LARGE = QStringLiteral("Response body too large (over 16 MiB)");
 
-enum class Op {
-	FetchUserInfo,
-	FetchModerationStatus,
-	SetModerationStatus,
-	FetchPendingMessages,
-	FetchDonations,
-	SkipCurrentDonation,
-	ModerateMessage,
-	CheckForUpdates,
-	RefreshToken,
-};
-
-struct Operation {
-	Op op;
-	const char *name;
-	QByteArray path;
-};
-
-const QList<Operation> OPERATIONS = {
-	{Op::FetchUserInfo, "fetchUserInfo", "/v1/me"},
-	{Op::FetchModerationStatus, "fetchModerationStatus", "/v1/moderation"},
-	{Op::SetModerationStatus, "setModerationStatus", "/v1/moderation"},
-	{Op::FetchPendingMessages, "fetchPendingMessages", "/v1/moderation/moderate/pending-messages"},
-	{Op::FetchDonations, "fetchDonations", "/v1/donations"},
-	{Op::SkipCurrentDonation, "skipCurrentDonation", "/v1/donations/queue/skip"},
-	{Op::ModerateMessage, "moderateMessage", "/v1/moderation/moderate/p-1"},
-	{Op::CheckForUpdates, "checkForUpdates", "/extensions/details/obs"},
-	{Op::RefreshToken, "token refresh", "/oauth/token"},
-};
-
-QByteArray methodOf(Op op)
-{
-	switch (op) {
-	case Op::SetModerationStatus:
-	case Op::ModerateMessage:
-		return "PATCH";
-	case Op::SkipCurrentDonation:
-	case Op::RefreshToken:
-		return "POST";
-	default:
-		return "GET";
-	}
-}
+using Op = ServiceOperation;
 
 // What happens to tokens.json.
 enum class Tokens { Kept, Refreshed };
@@ -111,7 +70,7 @@ QStringList healthy(Op op)
 		return {"userInfoReceived(Streamer)"};
 	case Op::FetchModerationStatus:
 		return {"moderationStatusReceived(true)"};
-	case Op::SetModerationStatus:
+	case Op::EnableModeration:
 		return {"moderationStatusReceived(true)", info("Tiplark: Moderation status set to enabled")};
 	case Op::FetchPendingMessages:
 		return {"pendingMessagesReceived(p-1)"};
@@ -119,13 +78,16 @@ QStringList healthy(Op op)
 		return {"donationsReceived(d-1)"};
 	case Op::SkipCurrentDonation:
 		return {info("Tiplark: Donation skipped")};
-	case Op::ModerateMessage:
+	case Op::AcceptMessage:
 		// The accepted message has left the pending queue.
 		return {info("Tiplark: Message p-1 accepted"), "pendingMessagesReceived()"};
 	case Op::CheckForUpdates:
 		return {"updateAvailable(9.9.9)"};
 	case Op::RefreshToken:
 		return {info("Tiplark: Token refreshed")};
+	case Op::DisableModeration:
+	case Op::RejectMessage:
+		break; // left out of the table, see operationUnderFault_data
 	}
 	return {};
 }
@@ -143,7 +105,7 @@ QStringList useless(Op op)
 		return {"pendingMessagesReceived()"};
 	case Op::FetchDonations:
 		return {"donationsReceived()"};
-	case Op::ModerateMessage:
+	case Op::AcceptMessage:
 		// The decision was not made by the service, so the message is still pending.
 		return {info("Tiplark: Message p-1 accepted"), "pendingMessagesReceived(p-1)"};
 	case Op::CheckForUpdates:
@@ -301,8 +263,11 @@ private slots:
 		QTest::addColumn<Tokens>("tokens");
 
 		const int port = m_sandbox.port();
-		for (const Operation &o : OPERATIONS) {
+		for (const ServiceOperationInfo &o : SERVICE_OPERATIONS) {
 			const Op op = o.op;
+			// Their twins take the same path through the same failure handling.
+			if (op == Op::DisableModeration || op == Op::RejectMessage)
+				continue;
 			const Tokens afterSuccess = op == Op::RefreshToken ? Tokens::Refreshed : Tokens::Kept;
 			auto row = [&](const char *fault) -> QTestData & {
 				return QTest::addRow("%s: %s", o.name, fault) << op;
@@ -358,8 +323,7 @@ private slots:
 		QFETCH(QStringList, seen);
 		QFETCH(Tokens, tokens);
 
-		const Operation operation = *std::find_if(OPERATIONS.begin(), OPERATIONS.end(),
-							  [op](const Operation &o) { return o.op == op; });
+		const ServiceOperationInfo &operation = serviceOperation(op);
 		const QByteArray tokensBefore = readFile(tokenPath());
 		AuthManager auth(sandboxAddresses(m_sandbox));
 		ApiClient client(&auth, sandboxAddresses(m_sandbox));
@@ -379,28 +343,7 @@ private slots:
 		connect(&client, &ApiClient::updateAvailable, this,
 			[&](const QString &version, const QString &) { events << "updateAvailable(" + version + ")"; });
 
-		auto start = [&] {
-			switch (op) {
-			case Op::FetchUserInfo:
-				return client.fetchUserInfo();
-			case Op::FetchModerationStatus:
-				return client.fetchModerationStatus();
-			case Op::SetModerationStatus:
-				return client.setModerationStatus(true);
-			case Op::FetchPendingMessages:
-				return client.fetchPendingMessages();
-			case Op::FetchDonations:
-				return client.fetchDonations();
-			case Op::SkipCurrentDonation:
-				return client.skipCurrentDonation();
-			case Op::ModerateMessage:
-				return client.moderateMessage(QStringLiteral("p-1"), true);
-			case Op::CheckForUpdates:
-				return client.checkForUpdates();
-			case Op::RefreshToken:
-				return auth.refreshAccessToken();
-			}
-		};
+		auto start = [&] { startServiceOperation(op, client, auth); };
 
 		LogCapture log;
 		if (setup == Setup::Refused) {
@@ -436,7 +379,7 @@ private slots:
 				body = R"({"data":{"id":"u-0001","name":"Streamer"}})";
 				break;
 			case Op::FetchModerationStatus:
-			case Op::SetModerationStatus:
+			case Op::EnableModeration:
 				body = R"({"data":{"enabled":true}})";
 				break;
 			case Op::FetchPendingMessages:
@@ -445,7 +388,7 @@ private slots:
 			case Op::FetchDonations:
 				body = R"({"data":[{"id":"d-1","nickname":"Tomek"}]})";
 				break;
-			case Op::ModerateMessage:
+			case Op::AcceptMessage:
 				body = R"({"data":{"id":"p-1","action":"accept"}})";
 				// The service's own effect of the decision, which the dripped answer stands in for.
 				setList(Sandbox::ApiState::PENDING, {});
@@ -462,11 +405,11 @@ private slots:
 				body = R"({"data":{}})";
 			}
 			m_sandbox.clearRequests();
-			m_sandbox.setFault(path, Fault::drip(body, 7, 40).forMethod(methodOf(op)).once());
+			m_sandbox.setFault(path, Fault::drip(body, 7, 40).forMethod(operation.method).once());
 			start();
 			QVERIFY(settleBackgroundRequests());
 		} else {
-			m_sandbox.setFault(operation.path, fault.forMethod(methodOf(op)).once());
+			m_sandbox.setFault(operation.path, fault.forMethod(operation.method).once());
 			start();
 			QVERIFY(settleBackgroundRequests());
 		}
