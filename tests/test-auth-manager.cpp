@@ -1,5 +1,6 @@
 #include "auth/auth-manager.h"
 #include "auth/token-store.h"
+#include "browser-stand-in.h"
 #include "log-capture.h"
 #include "oauth-endpoints.h"
 #include "plugin-support.h"
@@ -15,9 +16,6 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
@@ -66,31 +64,6 @@ QString debug(const QString &text)
 	return QString::number(LOG_DEBUG) + " " + text;
 }
 
-// One GET as a browser makes it, without following redirects.
-struct Hop {
-	int status = 0;
-	QByteArray location;
-	QByteArray body;
-};
-
-Hop fetch(const QUrl &url)
-{
-	QNetworkAccessManager manager;
-	manager.setProxy(QNetworkProxy::NoProxy);
-	QNetworkRequest request(url);
-	request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-	QNetworkReply *reply = manager.get(request);
-	QSignalSpy finished(reply, &QNetworkReply::finished);
-	Hop hop;
-	if (!finished.wait(15000))
-		return hop;
-	hop.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-	hop.location = reply->rawHeader("Location");
-	hop.body = reply->readAll();
-	delete reply;
-	return hop;
-}
-
 QUrl withState(const QUrl &redirect, const QString &state)
 {
 	QUrlQuery query(redirect);
@@ -115,17 +88,6 @@ std::vector<std::unique_ptr<QTcpServer>> occupy(quint16 first, quint16 last)
 } // namespace
 
 Q_DECLARE_METATYPE(Sandbox::Fault)
-
-// Stands in for the system browser: QDesktopServices hands it every http URL.
-class UrlCatcher : public QObject {
-	Q_OBJECT
-
-public slots:
-	void open(const QUrl &url) { urls.append(url); }
-
-public:
-	QList<QUrl> urls;
-};
 
 class TestAuthManager : public QObject {
 	Q_OBJECT

@@ -1,3 +1,4 @@
+#include "browser-stand-in.h"
 #include "http/curl-helper.h"
 #include "oauth-endpoints.h"
 #include "sandbox-server.h"
@@ -6,9 +7,6 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QUrlQuery>
 
@@ -18,30 +16,6 @@ namespace {
 const QByteArray VERIFIER = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
 const QByteArray CHALLENGE = "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
 const QByteArray REDIRECT = "http://127.0.0.1:38081/callback";
-
-struct Hop {
-	int status = 0;
-	QByteArray location;
-	QByteArray body;
-};
-
-Hop get(const QString &url)
-{
-	QNetworkAccessManager manager;
-	manager.setProxy(QNetworkProxy::NoProxy);
-	QNetworkRequest request{QUrl(url)};
-	request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-	QNetworkReply *reply = manager.get(request);
-	QSignalSpy finished(reply, &QNetworkReply::finished);
-	Hop hop;
-	if (finished.wait(10000)) {
-		hop.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-		hop.location = reply->rawHeader("Location");
-		hop.body = reply->readAll();
-	}
-	delete reply;
-	return hop;
-}
 
 QMap<QByteArray, QByteArray> authorizeParameters()
 {
@@ -81,7 +55,7 @@ class TestSandboxOAuth : public QObject {
 		const auto parameters = authorizeParameters();
 		for (auto it = parameters.begin(); it != parameters.end(); ++it)
 			query.addQueryItem(it.key(), QString::fromLatin1(it.value().toPercentEncoding()));
-		const Hop hop = get(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded));
+		const Hop hop = fetch(QUrl(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded)));
 		return QUrlQuery(QUrl::fromEncoded(hop.location)).queryItemValue("code").toLatin1();
 	}
 
@@ -136,7 +110,7 @@ private slots:
 		QUrlQuery query;
 		for (auto it = parameters.begin(); it != parameters.end(); ++it)
 			query.addQueryItem(it.key(), QString::fromLatin1(it.value().toPercentEncoding()));
-		const Hop hop = get(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded));
+		const Hop hop = fetch(QUrl(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded)));
 		QCOMPARE(hop.status, status);
 		if (status != 302) {
 			QVERIFY(hop.location.isEmpty());

@@ -1,4 +1,5 @@
 #include "auth/auth-manager.h"
+#include "browser-stand-in.h"
 #include "log-capture.h"
 #include "plugin-support.h"
 #include "sandbox-server.h"
@@ -15,17 +16,6 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
-
-// Stands in for the desktop's URL handler: the address goes to Chromium instead.
-class UrlCatcher : public QObject {
-	Q_OBJECT
-
-public slots:
-	void open(const QUrl &url) { urls.append(url); }
-
-public:
-	QList<QUrl> urls;
-};
 
 // The whole sign-in with a real browser: Chromium opens the sandbox's authorization page, follows its
 // redirect to the plug-in's listener and shows the page the listener answers with.
