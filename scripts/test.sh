@@ -10,6 +10,9 @@ cd "$root"
 "$root/scripts/install-deps.sh"
 
 jobs=$(nproc)
+# Compiler caches keyed by paths relative to the checkout, so that another clone of the same sources (CI's)
+# finds them.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 failed_builds=()
 passed=0
 failed=0
