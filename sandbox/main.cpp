@@ -10,14 +10,17 @@
 #include <pthread.h>
 
 // The sandbox as a program of its own, for the demo and the end-to-end tests:
-//   tiplark-sandbox [--port N] [--donation-script [MS]]
-// --port: 0, the default, picks a free port. --donation-script: a new donation arrives every MS
-// milliseconds (4000 by default), into the pending queue while moderation is on.
+//   tiplark-sandbox [--port N] [--tls CERT KEY] [--donation-script [MS]]
+// --port: 0, the default, picks a free port. --tls: serve HTTPS with the PEM certificate chain CERT and
+// private key KEY. --donation-script: a new donation arrives every MS milliseconds (4000 by default),
+// into the pending queue while moderation is on.
 // Prints the address it listens on and serves until SIGINT or SIGTERM.
 int main(int argc, char **argv)
 {
 	long port = 0;
 	long donationIntervalMs = 0;
+	const char *certificateChain = nullptr;
+	const char *privateKey = nullptr;
 	for (int i = 1; i < argc; ++i) {
 		if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
 			char *end = nullptr;
@@ -26,6 +29,9 @@ int main(int argc, char **argv)
 				std::fprintf(stderr, "tiplark-sandbox: invalid port: %s\n", argv[i]);
 				return 2;
 			}
+		} else if (std::strcmp(argv[i], "--tls") == 0 && i + 2 < argc) {
+			certificateChain = argv[++i];
+			privateKey = argv[++i];
 		} else if (std::strcmp(argv[i], "--donation-script") == 0) {
 			donationIntervalMs = 4000;
 			if (i + 1 < argc && argv[i + 1][0] != '-') {
@@ -38,7 +44,8 @@ int main(int argc, char **argv)
 				}
 			}
 		} else {
-			std::fprintf(stderr, "usage: tiplark-sandbox [--port N] [--donation-script [MS]]\n");
+			std::fprintf(stderr,
+				     "usage: tiplark-sandbox [--port N] [--tls CERT KEY] [--donation-script [MS]]\n");
 			return 2;
 		}
 	}
@@ -51,7 +58,10 @@ int main(int argc, char **argv)
 	pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
 	Sandbox::Server server;
-	if (!server.start(quint16(port))) {
+	const bool started = certificateChain ? server.startTls(QString::fromLocal8Bit(certificateChain),
+								QString::fromLocal8Bit(privateKey), quint16(port))
+					      : server.start(quint16(port));
+	if (!started) {
 		std::fprintf(stderr, "tiplark-sandbox: cannot listen on 127.0.0.1:%ld\n", port);
 		return 1;
 	}

@@ -3,16 +3,19 @@
 #include "endpoints.h"
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include <QHash>
 #include <QRegularExpression>
 
 #include <arpa/inet.h>
+#include <sys/time.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -26,6 +29,8 @@ namespace {
 
 constexpr int kReadTimeoutMs = 5000;
 constexpr int kWriteTimeoutMs = 5000;
+// How long an idle TLS connection is kept for another request: longer than the dock's poll interval.
+constexpr int kKeepAliveMs = 30000;
 
 bool waitForSocket(int fd, short events, int timeoutMs)
 {
@@ -51,16 +56,31 @@ void socketAddress(int fd, bool peer, std::string &ip, int &port)
 	port = ntohs(address.sin_port);
 }
 
-// One connection's socket as httplib reads and writes it. It keeps the bytes of the header block as
-// they arrive, because httplib's parsed headers are sorted and lose the order on the wire, and it can
-// stop all writing so that a fault can end the connection without an answer.
+// One connection's socket, or its TLS session over the socket, as httplib reads and writes it. It keeps
+// the bytes of each request's header block as they arrive, because httplib's parsed headers are sorted
+// and lose the order on the wire, and it can stop all writing so that a fault can end the connection
+// without an answer.
 class ConnectionStream : public httplib::Stream {
 public:
-	explicit ConnectionStream(int fd) : m_fd(fd) {}
+	explicit ConnectionStream(int fd, SSL *tls = nullptr) : m_fd(fd), m_tls(tls) {}
 
-	bool is_readable() const override
+	bool is_readable() const override { return hasBufferedBytes() || waitForSocket(m_fd, POLLIN, kReadTimeoutMs); }
+
+	// Waits for the next request on a kept connection; false when the peer closed it, it stayed idle
+	// for timeoutMs or stop says so.
+	bool waitForNextRequest(int timeoutMs, const std::atomic<bool> &stop)
 	{
-		return m_position < m_buffer.size() || waitForSocket(m_fd, POLLIN, kReadTimeoutMs);
+		for (int waited = 0; waited < timeoutMs && !stop; waited += 100)
+			if (hasBufferedBytes() || waitForSocket(m_fd, POLLIN, 100))
+				return !stop;
+		return false;
+	}
+
+	// The next request's header block starts with the bytes not read yet.
+	void beginRequest()
+	{
+		m_headerBytes = QByteArray(m_buffer.data() + m_position, int(m_buffer.size() - m_position));
+		m_headerComplete = m_headerBytes.contains("\r\n\r\n");
 	}
 
 	bool is_writable() const override { return !m_dropped && waitForSocket(m_fd, POLLOUT, kWriteTimeoutMs); }
@@ -68,13 +88,17 @@ public:
 	ssize_t read(char *ptr, size_t size) override
 	{
 		if (m_position >= m_buffer.size()) {
-			if (!waitForSocket(m_fd, POLLIN, kReadTimeoutMs))
+			if (!hasBufferedBytes() && !waitForSocket(m_fd, POLLIN, kReadTimeoutMs))
 				return -1;
 			char chunk[16384];
 			ssize_t received;
-			do {
-				received = ::recv(m_fd, chunk, sizeof(chunk), 0);
-			} while (received < 0 && errno == EINTR);
+			if (m_tls) {
+				received = SSL_read(m_tls, chunk, int(sizeof(chunk)));
+			} else {
+				do {
+					received = ::recv(m_fd, chunk, sizeof(chunk), 0);
+				} while (received < 0 && errno == EINTR);
+			}
 			if (received <= 0)
 				return received < 0 ? -1 : 0;
 			m_buffer.assign(chunk, size_t(received));
@@ -94,6 +118,10 @@ public:
 	{
 		if (!is_writable())
 			return -1;
+		if (m_tls) {
+			const int sent = SSL_write(m_tls, ptr, int(std::min<size_t>(size, INT_MAX)));
+			return sent > 0 ? sent : -1;
+		}
 		ssize_t sent;
 		do {
 			sent = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
@@ -135,9 +163,13 @@ public:
 	}
 
 	void drop() { m_dropped = true; }
+	bool dropped() const { return m_dropped; }
 
 private:
+	bool hasBufferedBytes() const { return m_position < m_buffer.size() || (m_tls && SSL_pending(m_tls) > 0); }
+
 	int m_fd;
+	SSL *m_tls;
 	std::string m_buffer;
 	size_t m_position = 0;
 	QByteArray m_headerBytes;
@@ -184,18 +216,60 @@ QByteArray largeBody(qint64 size)
 }
 
 class HttpServer : public httplib::Server {
-	// One request per connection (as every client call of the plug-in opens its own), read through a
-	// stream that keeps the raw header block for the record.
+public:
+	~HttpServer() override { SSL_CTX_free(tls); }
+
+	SSL_CTX *tls = nullptr; // set: HTTPS, with connections kept for further requests
+	std::atomic<bool> closing{false};
+	std::atomic<int> connections{0};
+	std::atomic<int> fullHandshakes{0};
+	std::atomic<int> resumedHandshakes{0};
+
+private:
+	// Requests are read through a stream that keeps the raw header block for the record. Plain HTTP
+	// serves one request per connection; TLS keeps the connection for further requests.
 	bool process_and_close_socket(socket_t sock) override
 	{
-		ConnectionStream connection(sock);
-		t_connection = &connection;
-		bool connectionClosed = false;
-		const bool ok = process_request(connection, true, connectionClosed, nullptr);
-		t_connection = nullptr;
+		++connections;
+		SSL *session = tls ? acceptTls(sock) : nullptr;
+		bool ok = !tls || session;
+		if (ok) {
+			ConnectionStream connection(sock, session);
+			t_connection = &connection;
+			for (bool more = true; more;) {
+				connection.beginRequest();
+				bool connectionClosed = false;
+				ok = process_request(connection, !session, connectionClosed, nullptr);
+				more = ok && session && !connectionClosed && !connection.dropped() &&
+				       connection.waitForNextRequest(kKeepAliveMs, closing);
+			}
+			t_connection = nullptr;
+		}
+		if (session) {
+			SSL_shutdown(session);
+			SSL_free(session);
+		}
 		::shutdown(sock, SHUT_RDWR);
 		::close(sock);
 		return ok;
+	}
+
+	SSL *acceptTls(socket_t sock)
+	{
+		// A client that stalls in the handshake must not hold the thread for ever.
+		const timeval limit{kReadTimeoutMs / 1000, 0};
+		::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+		::setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+		SSL *session = SSL_new(tls);
+		if (!session)
+			return nullptr;
+		SSL_set_fd(session, sock);
+		if (SSL_accept(session) != 1) {
+			SSL_free(session);
+			return nullptr;
+		}
+		++(SSL_session_reused(session) ? resumedHandshakes : fullHandshakes);
+		return session;
 	}
 };
 
@@ -505,6 +579,22 @@ Server::~Server()
 	stop();
 }
 
+bool Server::startTls(const QString &certificateChain, const QString &privateKey, quint16 port)
+{
+	if (d->listener.joinable())
+		return false;
+	SSL_CTX *tls = SSL_CTX_new(TLS_server_method());
+	if (!tls || SSL_CTX_use_certificate_chain_file(tls, certificateChain.toLocal8Bit().constData()) != 1 ||
+	    SSL_CTX_use_PrivateKey_file(tls, privateKey.toLocal8Bit().constData(), SSL_FILETYPE_PEM) != 1 ||
+	    SSL_CTX_check_private_key(tls) != 1) {
+		SSL_CTX_free(tls);
+		return false;
+	}
+	SSL_CTX_free(d->http.tls);
+	d->http.tls = tls;
+	return start(port);
+}
+
 bool Server::start(quint16 port)
 {
 	if (d->listener.joinable())
@@ -513,6 +603,7 @@ bool Server::start(quint16 port)
 		std::lock_guard<std::mutex> lock(d->mutex);
 		d->stopping = false;
 	}
+	d->http.closing = false;
 	if (port == 0) {
 		const int bound = d->http.bind_to_any_port("127.0.0.1");
 		if (bound <= 0)
@@ -539,6 +630,7 @@ void Server::stop()
 		d->stopping = true;
 		d->changed.notify_all();
 	}
+	d->http.closing = true;
 	d->http.stop();
 	d->listener.join();
 }
@@ -550,7 +642,7 @@ quint16 Server::port() const
 
 QString Server::baseUrl() const
 {
-	return QStringLiteral("http://127.0.0.1:%1").arg(d->port);
+	return QStringLiteral("%1://127.0.0.1:%2").arg(d->http.tls ? "https" : "http").arg(d->port);
 }
 
 void Server::addEndpoint(const QByteArray &method, const QString &pathPattern, Handler handler)
@@ -609,6 +701,15 @@ void Server::clearRequests()
 	d->records.clear();
 }
 
+Server::Traffic Server::traffic() const
+{
+	Traffic traffic;
+	traffic.connections = d->http.connections;
+	traffic.fullHandshakes = d->http.fullHandshakes;
+	traffic.resumedHandshakes = d->http.resumedHandshakes;
+	return traffic;
+}
+
 void Server::setFault(const QByteArray &path, const Fault &fault)
 {
 	std::lock_guard<std::mutex> lock(d->mutex);
@@ -643,6 +744,9 @@ void Server::reset()
 		++d->releases;
 		d->changed.notify_all();
 	}
+	d->http.connections = 0;
+	d->http.fullHandshakes = 0;
+	d->http.resumedHandshakes = 0;
 	d->runResetHooks();
 }
 

@@ -99,10 +99,14 @@ public:
 
 	// Listens on 127.0.0.1:port (0 picks a free port). False when the port cannot be had.
 	bool start(quint16 port = 0);
+	// Serves HTTPS with the given PEM files (certificate chain, private key) instead of plain HTTP, and,
+	// as the service does, keeps each connection open for further requests. False when the port or the
+	// certificate cannot be had.
+	bool startTls(const QString &certificateChain, const QString &privateKey, quint16 port = 0);
 	// Ends held and delayed answers, then stops listening and waits for the server's threads.
 	void stop();
 	quint16 port() const;
-	QString baseUrl() const; // http://127.0.0.1:PORT
+	QString baseUrl() const; // http://127.0.0.1:PORT, or https:// when serving TLS
 
 	// Endpoints: method ("GET", "POST", ...) and a regular expression for the whole path; groups go to
 	// Request::captures. Register before start().
@@ -118,6 +122,14 @@ public:
 	// Blocks until at least count requests were recorded; false after timeoutMs.
 	bool waitForRequests(int count, int timeoutMs = 5000) const;
 	void clearRequests();
+
+	// Connections accepted and TLS handshakes made, full or resumed, since start or the last reset.
+	struct Traffic {
+		int connections = 0;
+		int fullHandshakes = 0;
+		int resumedHandshakes = 0;
+	};
+	Traffic traffic() const;
 
 	void setFault(const QByteArray &path, const Fault &fault);
 	void clearFault(const QByteArray &path);

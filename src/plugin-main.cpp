@@ -1,5 +1,6 @@
 #include "dock-placement.h"
 #include "http/background-request.h"
+#include "http/connection-cache.h"
 #include "plugin-support.h"
 #include "quit-signal-relay.h"
 #include "row-list-accessibility.h"
@@ -22,6 +23,7 @@ OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
 
 namespace {
 bool curlInitialized = false;
+std::unique_ptr<ConnectionCache> connectionCache;
 TiplarkDock *dock = nullptr;
 QDockWidget *dockWidget = nullptr;
 std::unique_ptr<QuitSignalRelay> quitRelay;
@@ -80,6 +82,8 @@ bool obs_module_load(void)
 {
 	// Once, before any worker thread can make a request: libcurl's own set-up is not thread-safe everywhere.
 	curlInitialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+	if (curlInitialized)
+		connectionCache = std::make_unique<ConnectionCache>();
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
 	serviceAddresses = serviceAddressesFromEnvironment();
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
@@ -93,8 +97,14 @@ void obs_module_unload(void)
 	removeRowListAccessibility();
 	// OBS unloads our code after this returns: no worker may still be inside a request then.
 	const bool workersDone = shutdownBackgroundRequests();
-	if (curlInitialized && workersDone)
-		curl_global_cleanup();
+	if (workersDone) {
+		connectionCache.reset();
+		if (curlInitialized)
+			curl_global_cleanup();
+	} else {
+		// A worker still inside libcurl may hold one of its shares: leave them be.
+		(void)connectionCache.release();
+	}
 	curlInitialized = false;
 	obs_log(LOG_INFO, "plugin unloaded");
 }

@@ -1,5 +1,6 @@
 #include "curl-helper.h"
 
+#include "connection-cache.h"
 #include "plugin-support.h"
 
 #include <curl/curl.h>
@@ -69,6 +70,9 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
 	curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback);
 	curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+	CURLSH *share = ConnectionCache::lend();
+	if (share)
+		curl_easy_setopt(curl, CURLOPT_SHARE, share);
 
 	struct curl_slist *headerList = nullptr;
 	for (auto it = headers.constBegin(); it != headers.constEnd(); ++it) {
@@ -124,6 +128,7 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	if (headerList)
 		curl_slist_free_all(headerList);
 	curl_easy_cleanup(curl);
+	ConnectionCache::giveBack(share);
 	return response;
 }
 

@@ -14,6 +14,7 @@ struct HttpResponse {
 
 // Blocking HTTP calls for worker threads: each call makes its own easy handle and releases it before
 // returning, so any number may run at once on different threads. Never call them on the GUI thread.
+// While a ConnectionCache exists, they reuse its connections and TLS sessions.
 namespace CurlHelper {
 HttpResponse get(const QString &url, const QMap<QString, QString> &headers);
 HttpResponse post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
