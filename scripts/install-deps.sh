@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
-  libobs-dev qtbase5-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev
+  libobs-dev qtbase5-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
+  # the sandbox over TLS: a test CA made at test time, trusted through the system bundle
+  openssl ca-certificates util-linux
   # the real OBS, headless
   obs-studio obs-plugins xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
   # driving OBS's window through the accessibility tree, a browser for the sign-in, a command-line client

@@ -1,3 +1,4 @@
+#include "http/connection-cache.h"
 #include "http/curl-helper.h"
 #include "log-capture.h"
 #include "sandbox-server.h"
@@ -11,6 +12,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <optional>
 
 using HeaderMap = QMap<QString, QString>;
 Q_DECLARE_METATYPE(Sandbox::Fault)
@@ -55,12 +57,25 @@ class TestCurlHelper : public QObject {
 	Q_OBJECT
 
 	Sandbox::Server m_sandbox;
+	Sandbox::Server m_tlsSandbox;      // its certificate comes from the test CA that libcurl trusts
+	Sandbox::Server m_strangerSandbox; // its certificate comes from a CA that nobody trusts
 
 	QString url(const QByteArray &target) const { return m_sandbox.baseUrl() + QString::fromUtf8(target); }
 
 private slots:
-	void initTestCase() { QVERIFY(m_sandbox.start()); }
-	void init() { m_sandbox.reset(); }
+	void initTestCase()
+	{
+		QVERIFY(m_sandbox.start());
+		const QString tls = qEnvironmentVariable("TIPLARK_TEST_TLS_DIR") + QLatin1Char('/');
+		QVERIFY2(m_tlsSandbox.startTls(tls + "server.pem", tls + "server.key"),
+			 "run by tests/tls/with-test-ca.sh");
+		QVERIFY(m_strangerSandbox.startTls(tls + "other.pem", tls + "other.key"));
+	}
+	void init()
+	{
+		m_sandbox.reset();
+		m_tlsSandbox.reset();
+	}
 	void cleanupTestCase() { m_sandbox.stop(); }
 
 	void completedExchange_data()
@@ -154,27 +169,33 @@ private slots:
 
 	void redirectToAnotherSchemeIsNotFollowed_data()
 	{
+		QTest::addColumn<bool>("overTls");
 		QTest::addColumn<QByteArray>("location");
 
 		// libcurl's own default would follow ftp (here into the sandbox's own port, where it would hang
 		// waiting for a greeting).
-		QTest::newRow("ftp") << QByteArray("ftp://127.0.0.1:%1/secret");
-		QTest::newRow("file") << QByteArray("file:///etc/passwd");
-		QTest::newRow("gopher") << QByteArray("gopher://127.0.0.1:%1/");
+		QTest::newRow("ftp") << false << QByteArray("ftp://127.0.0.1:%1/secret");
+		QTest::newRow("file") << false << QByteArray("file:///etc/passwd");
+		QTest::newRow("gopher") << false << QByteArray("gopher://127.0.0.1:%1/");
+		// Into the plain sandbox, which would get the bearer token in clear text.
+		QTest::newRow("https to http") << true << QByteArray("http://127.0.0.1:%1/v1/me");
 	}
 
 	void redirectToAnotherSchemeIsNotFollowed()
 	{
+		QFETCH(bool, overTls);
 		QFETCH(QByteArray, location);
+		Sandbox::Server &origin = overTls ? m_tlsSandbox : m_sandbox;
 		location.replace("%1", QByteArray::number(m_sandbox.port()));
-		m_sandbox.setFault("/v1/me", Sandbox::Fault::redirect(location));
+		origin.setFault("/v1/me", Sandbox::Fault::redirect(location));
 
 		LogCapture log;
-		const HttpResponse response = CurlHelper::get(url("/v1/me"), {{"Authorization", "Bearer token"}});
+		const HttpResponse response =
+			CurlHelper::get(origin.baseUrl() + "/v1/me", {{"Authorization", "Bearer token"}});
 
 		QCOMPARE(response.statusCode, -1);
 		QCOMPARE(response.error, QString::fromUtf8(curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL)));
-		QCOMPARE(m_sandbox.requestCount(), 1);
+		QCOMPARE(m_sandbox.requestCount() + m_tlsSandbox.requestCount(), 1);
 		QVERIFY(log.contains(LOG_ERROR, P + "Tiplark HTTP: Request failed: " + response.error + " (code 1)"));
 	}
 
@@ -267,6 +288,42 @@ private slots:
 							 .arg(description)
 							 .arg(code)),
 			 }));
+	}
+
+	void certificateFromAnotherCaIsRefusedBeforeAnythingIsSent()
+	{
+		LogCapture log;
+		const HttpResponse response =
+			CurlHelper::get(m_strangerSandbox.baseUrl() + "/v1/me", {{"Authorization", "Bearer token"}});
+
+		QCOMPARE(response.statusCode, -1);
+		QCOMPARE(response.error, QString::fromUtf8(curl_easy_strerror(CURLE_PEER_FAILED_VERIFICATION)));
+		QCOMPARE(m_strangerSandbox.requestCount(), 0);
+		QVERIFY(log.contains(LOG_ERROR, P + "Tiplark HTTP: Request failed: " + response.error + " (code 60)"));
+	}
+
+	void connectionIsKeptWhileACacheExists_data()
+	{
+		QTest::addColumn<bool>("cached");
+		QTest::addColumn<int>("connections");
+
+		QTest::newRow("no cache: a connection and a handshake each") << false << 3;
+		QTest::newRow("cache: one for all") << true << 1;
+	}
+
+	void connectionIsKeptWhileACacheExists()
+	{
+		QFETCH(bool, cached);
+		QFETCH(int, connections);
+		std::optional<ConnectionCache> cache;
+		if (cached)
+			cache.emplace();
+
+		for (int i = 0; i < 3; ++i)
+			QCOMPARE(CurlHelper::get(m_tlsSandbox.baseUrl() + "/v1/me", {}).statusCode, 401);
+
+		QCOMPARE(m_tlsSandbox.traffic().connections, connections);
+		QCOMPARE(m_tlsSandbox.traffic().fullHandshakes, connections);
 	}
 
 	// The one slow test: a server that accepts and never answers.
