@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <sys/time.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -260,6 +261,9 @@ private:
 		const timeval limit{kReadTimeoutMs / 1000, 0};
 		::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
 		::setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+		// On a kept connection an answer's last piece must not wait for the client's delayed ACK.
+		const int noDelay = 1;
+		::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
 		SSL *session = SSL_new(tls);
 		if (!session)
 			return nullptr;
