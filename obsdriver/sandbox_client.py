@@ -12,7 +12,7 @@ class Sandbox:
         self.proc = subprocess.Popen([executable, "--port", str(port), *args], stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
-        match = re.search(r"listening on (http://127\.0\.0\.1:(\d+))", line)
+        match = re.search(r"listening on (https?://127\.0\.0\.1:(\d+))", line)
         if not match:
             self.proc.kill()
             raise AssertionError("sandbox did not start: %r" % line)
@@ -65,6 +65,10 @@ class Sandbox:
 
     def clear_faults(self):
         return self.call("DELETE", "/_sandbox/faults")
+
+    def traffic(self):
+        """Connections accepted and TLS handshakes made so far, this call's own connection included."""
+        return self.call("GET", "/_sandbox/traffic")
 
     def release(self):
         return self.call("POST", "/_sandbox/release")

@@ -11,6 +11,8 @@
 //   GET    /_sandbox/requests  the record, oldest first
 //   DELETE /_sandbox/requests  forget the record
 //   POST   /_sandbox/release   let held requests go
+//   GET    /_sandbox/traffic   {"connections": N, "fullHandshakes": N, "resumedHandshakes": N} (this call's
+//                              own connection included)
 //   POST   /_sandbox/reset     forget records and faults, start the state afresh
 //   GET    /_sandbox/state     the endpoints' state;  POST /_sandbox/state {"key": value, ...} merges into it
 // Fault fields: path (required), kind (respond, close, hold, redirect, malformed, large, raw, drip),
@@ -117,6 +119,13 @@ void Sandbox::registerControlEndpoints(Server &server)
 	server.addEndpoint("DELETE", "/_sandbox/requests", [sandbox](const Request &, State &) {
 		sandbox->clearRequests();
 		return ok();
+	});
+	server.addEndpoint("GET", "/_sandbox/traffic", [sandbox](const Request &, State &) {
+		const Server::Traffic traffic = sandbox->traffic();
+		const QJsonObject object{{"connections", traffic.connections},
+					 {"fullHandshakes", traffic.fullHandshakes},
+					 {"resumedHandshakes", traffic.resumedHandshakes}};
+		return Reply::json(200, QJsonDocument(object).toJson(QJsonDocument::Compact));
 	});
 	server.addEndpoint("POST", "/_sandbox/release", [sandbox](const Request &, State &) {
 		sandbox->releaseHeld();

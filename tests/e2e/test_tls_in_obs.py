@@ -1,0 +1,71 @@
+"""The plug-in in Debian's real OBS against the sandbox over HTTPS, its certificate from a test CA that
+the system trusts (run under tests/tls/with-test-ca.sh): a streamer signs in, the dock polls over a few
+kept connections, and OBS quits cleanly."""
+
+import os
+import sys
+import time
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import obshost  # noqa: E402
+from obshost import check  # noqa: E402
+from browser import url_catcher, wait_for_url  # noqa: E402
+from sandbox_client import Sandbox  # noqa: E402
+
+PREFIX = r"\[tiplark-obs-plugin\] "
+USER_NAME = "Streamer Testowy"
+
+
+def main():
+    args = obshost.parse_arguments(with_sandbox=True)
+    tls = os.environ["TIPLARK_TEST_TLS_DIR"]
+    sandbox = Sandbox(args.sandbox, 0, ["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")])
+    try:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts) as session:
+            run(session, sandbox)
+    finally:
+        sandbox.stop()
+    print("e2e over TLS: ok")
+
+
+def run(session, sandbox):
+    check(sandbox.base_url.startswith("https://"), "the sandbox does not serve TLS: " + sandbox.base_url)
+    accessibility = session.use_accessibility()
+    sandbox.set_state({"api.userName": USER_NAME, "api.moderationEnabled": True})
+    for _ in range(3):
+        sandbox.post_donation()
+
+    urls = url_catcher(os.path.join(session.tmp, "bin"))
+    obs = session.start_obs(path_prefix=os.path.dirname(urls), extra_env={
+        "TIPLARK_API_BASE_URL": sandbox.base_url, "TIPLARK_OAUTH_BASE_URL": sandbox.base_url + "/oauth"})
+    obs.wait_for(PREFIX + "Tiplark dock created, visible: true")
+    dock = accessibility.Dock()
+
+    # The streamer's browser: the sign-in page over TLS redirects to the plug-in's loopback listener.
+    dock.press(dock.button("Zaloguj"))
+    with urllib.request.urlopen(wait_for_url(urls, 1), timeout=20) as answer:
+        answer.read()
+    obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
+    dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name")
+    dock.wait_until(lambda: len(dock.rows("Ostatnie wpłaty")) >= 3, "donation rows", timeout=12)
+
+    # Three ticks of polls: each request would open a connection of its own without the cache.
+    requests_before = len(sandbox.requests())
+    before = sandbox.traffic()
+    time.sleep(15)
+    after = sandbox.traffic()
+    polls = len(sandbox.requests()) - requests_before
+    connections = after["connections"] - before["connections"] - 1  # less the second traffic call's own
+    print("%d requests over %d new connections" % (polls, connections))
+    check(polls >= 6, "only %d requests in three ticks" % polls)
+    check(connections <= 3, "%d new connections for %d requests" % (connections, polls))
+    session.screenshot("e2e-tls-signed-in.png")
+
+    status, _ = obs.quit()
+    check(status == 0, "OBS exited with %d" % status)
+    obs.wait_for(PREFIX + "plugin unloaded", timeout=1)
+
+
+if __name__ == "__main__":
+    main()
