@@ -20,7 +20,7 @@ USER_NAME = "Streamer Testowy"
 def main():
     args = obshost.parse_arguments(with_sandbox=True)
     tls = os.environ["TIPLARK_TEST_TLS_DIR"]
-    sandbox = Sandbox(args.sandbox, 0, ["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")])
+    sandbox = Sandbox(args.sandbox, args.port, ["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")])
     try:
         with obshost.Session(args.module_dir, args.data_dir, args.artifacts) as session:
             run(session, sandbox)
