@@ -9,15 +9,16 @@
 #include <QRegularExpression>
 
 #include <arpa/inet.h>
-#include <sys/time.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -30,8 +31,10 @@ namespace {
 
 constexpr int kReadTimeoutMs = 5000;
 constexpr int kWriteTimeoutMs = 5000;
-// How long an idle TLS connection is kept for another request: longer than the dock's poll interval.
-constexpr int kKeepAliveMs = 30000;
+// How long an idle TLS connection is kept for another request, and for how many: more than the dock's
+// poll interval and more than a long test makes.
+constexpr int kKeepAliveSeconds = 30;
+constexpr int kKeepAliveRequests = 100000;
 
 bool waitForSocket(int fd, short events, int timeoutMs)
 {
@@ -237,12 +240,14 @@ private:
 		if (ok) {
 			ConnectionStream connection(sock, session);
 			t_connection = &connection;
+			int served = 0;
 			for (bool more = true; more;) {
 				connection.beginRequest();
 				bool connectionClosed = false;
 				ok = process_request(connection, !session, connectionClosed, nullptr);
 				more = ok && session && !connectionClosed && !connection.dropped() &&
-				       connection.waitForNextRequest(kKeepAliveMs, closing);
+				       ++served < kKeepAliveRequests &&
+				       connection.waitForNextRequest(kKeepAliveSeconds * 1000, closing);
 			}
 			t_connection = nullptr;
 		}
@@ -415,6 +420,9 @@ struct Server::Private {
 		http.new_task_queue = [] {
 			return new httplib::ThreadPool(32);
 		};
+		// What the answers' Keep-Alive header announces (kept connections are TLS only).
+		http.set_keep_alive_timeout(kKeepAliveSeconds);
+		http.set_keep_alive_max_count(kKeepAliveRequests);
 		// Without SO_REUSEPORT (httplib's default sets it): a second server on the same port must fail.
 		http.set_socket_options([](socket_t sock) {
 			int yes = 1;

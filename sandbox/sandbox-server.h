@@ -123,7 +123,8 @@ public:
 	bool waitForRequests(int count, int timeoutMs = 5000) const;
 	void clearRequests();
 
-	// Connections accepted and TLS handshakes made, full or resumed, since start or the last reset.
+	// Connections accepted and TLS handshakes made, full or resumed, since the server was made or last
+	// reset.
 	struct Traffic {
 		int connections = 0;
 		int fullHandshakes = 0;
