@@ -3,26 +3,24 @@ the system trusts (run under tests/tls/with-test-ca.sh): a streamer signs in, th
 kept connections, and OBS quits cleanly."""
 
 import os
-import sys
 import time
 import urllib.request
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import obshost  # noqa: E402
-from obshost import check  # noqa: E402
-from browser import url_catcher, wait_for_url  # noqa: E402
-from sandbox_client import Sandbox  # noqa: E402
+from obsdriver import obshost
+from obsdriver.obshost import check
+from obsdriver.browser import url_catcher, wait_for_url
+from obsdriver.sandbox_client import Sandbox
 
 PREFIX = r"\[tiplark-obs-plugin\] "
 USER_NAME = "Streamer Testowy"
 
 
 def main():
-    args = obshost.parse_arguments(with_sandbox=True)
+    args = obshost.parse_arguments()
     tls = os.environ["TIPLARK_TEST_TLS_DIR"]
-    sandbox = Sandbox(args.sandbox, args.port, ["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")])
+    sandbox = Sandbox(args.sandbox, args=["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")])
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts) as session:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url) as session:
             run(session, sandbox)
     finally:
         sandbox.stop()
@@ -37,8 +35,7 @@ def run(session, sandbox):
         sandbox.post_donation()
 
     urls = url_catcher(os.path.join(session.tmp, "bin"))
-    obs = session.start_obs(path_prefix=os.path.dirname(urls), extra_env={
-        "TIPLARK_API_BASE_URL": sandbox.base_url, "TIPLARK_OAUTH_BASE_URL": sandbox.base_url + "/oauth"})
+    obs = session.start_obs(path_prefix=os.path.dirname(urls))
     obs.wait_for(PREFIX + "Tiplark dock created, visible: true")
     dock = accessibility.Dock()
 
