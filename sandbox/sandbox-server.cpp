@@ -24,7 +24,6 @@
 #include <mutex>
 #include <thread>
 
-
 namespace Sandbox {
 
 namespace {
