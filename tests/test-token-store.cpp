@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 #include <chrono>
@@ -173,8 +174,8 @@ private slots:
 		QCOMPARE(lines.size(), 2);
 		QCOMPARE(lines[0].level, LOG_WARNING);
 		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
-		QCOMPARE(lines[1].level, LOG_WARNING);
-		QCOMPARE(lines[1].text, PREFIX + "Tiplark: Failed to save token file");
+		QCOMPARE(lines[1].level, LOG_ERROR);
+		QVERIFY(lines[1].text.startsWith(PREFIX + "Tiplark: Failed to save token file: "));
 	}
 
 	void pipeIsNoTokenFile_data()
@@ -231,10 +232,11 @@ private slots:
 		TokenStore store;
 		fill(store, "a", "r", EARLIER);
 		store.load();
-		store.save();
-		store.clear();
-		QCOMPARE(log.texts(), QStringList({PREFIX + "Tiplark: Failed to save token file",
-						   PREFIX + "Tiplark: Tokens cleared"}));
+		QVERIFY(!store.save());
+		QVERIFY(store.clear());
+		QCOMPARE(log.texts().size(), 2);
+		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
+		QCOMPARE(log.texts()[1], PREFIX + "Tiplark: Tokens cleared");
 	}
 
 	void everyOperationCreatesTheFolder_data()
@@ -262,6 +264,28 @@ private slots:
 			store.clear();
 		QVERIFY(QDir(ObsHostStandIn::configDir()).exists());
 		QCOMPARE(QFile::exists(tokenPath()), operation == 1);
+		QCOMPARE(modeBits(ObsHostStandIn::configDir()), 0700u);
+	}
+
+	void existingFolderIsNarrowed_data()
+	{
+		QTest::addColumn<uint>("before");
+		QTest::addColumn<uint>("after");
+		QTest::newRow("open to all") << 0755u << 0700u;
+		QTest::newRow("group may write") << 0770u << 0700u;
+		QTest::newRow("read-only stays so") << 0500u << 0500u;
+	}
+
+	void existingFolderIsNarrowed()
+	{
+		QFETCH(uint, before);
+		QFETCH(uint, after);
+		const QByteArray dir = QFile::encodeName(ObsHostStandIn::configDir());
+		QCOMPARE(chmod(dir.constData(), before), 0);
+		TokenStore store;
+		store.load();
+		QCOMPARE(modeBits(ObsHostStandIn::configDir()), after);
+		chmod(dir.constData(), 0700);
 	}
 
 	void savedFileIsTheOwnersOnly()
@@ -302,8 +326,9 @@ private slots:
 		setrlimit(RLIMIT_FSIZE, &old);
 		std::signal(SIGXFSZ, oldHandler);
 
-		QCOMPARE(log.texts(), QStringList{PREFIX + "Tiplark: Failed to save token file"});
-		QCOMPARE(log.lines().value(0).level, LOG_WARNING);
+		QCOMPARE(log.texts().size(), 1);
+		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
+		QCOMPARE(log.lines().value(0).level, LOG_ERROR);
 		QCOMPARE(readFile(tokenPath()), before);
 		QCOMPARE(QDir(ObsHostStandIn::configDir()).entryList(QDir::Files | QDir::Hidden),
 			 QStringList{"tokens.json"});
@@ -323,26 +348,39 @@ private slots:
 
 	void clearForgetsEverything_data()
 	{
-		QTest::addColumn<bool>("fileThere");
-		QTest::newRow("with a file") << true;
-		QTest::newRow("without a file") << false;
+		QTest::addColumn<int>("file");
+		QTest::addColumn<bool>("deleted");
+		QTest::newRow("with a file") << 1 << true;
+		QTest::newRow("without a file") << 0 << true;
+		// What stays on disk signs the streamer in again at the next start: that must be told.
+		QTest::newRow("file cannot be deleted") << 2 << false;
 	}
 
 	void clearForgetsEverything()
 	{
-		QFETCH(bool, fileThere);
+		QFETCH(int, file);
+		QFETCH(bool, deleted);
 		TokenStore store;
 		fill(store, "a", "r", EARLIER);
-		if (fileThere)
+		if (file == 1)
 			store.save();
+		if (file == 2)
+			QVERIFY(QDir().mkpath(QDir(tokenPath()).filePath("inside")));
 		LogCapture log;
-		store.clear();
-		QVERIFY(!QFile::exists(tokenPath()));
+		QCOMPARE(store.clear(), deleted);
+		QCOMPARE(QFileInfo::exists(tokenPath()), !deleted);
 		QVERIFY(store.accessToken().isEmpty());
 		QVERIFY(store.refreshToken().isEmpty());
 		QVERIFY(!store.tokenExpiresAt().isValid());
-		QCOMPARE(log.texts(), QStringList{PREFIX + "Tiplark: Tokens cleared"});
-		QCOMPARE(log.lines().value(0).level, LOG_INFO);
+		QCOMPARE(log.lines().size(), 1);
+		if (deleted) {
+			QCOMPARE(log.texts()[0], PREFIX + "Tiplark: Tokens cleared");
+			QCOMPARE(log.lines()[0].level, LOG_INFO);
+		} else {
+			QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to delete token file: "));
+			QVERIFY(log.texts()[0].size() > (PREFIX + "Tiplark: Failed to delete token file: ").size());
+			QCOMPARE(log.lines()[0].level, LOG_ERROR);
+		}
 
 		TokenStore reloaded;
 		reloaded.load();
