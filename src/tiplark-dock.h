@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class ApiClient;
@@ -43,6 +44,7 @@ private slots:
 	void onUpdateAvailable(const QString &version, const QString &downloadUrl);
 	void onUpdateClicked();
 	void pollData();
+	void onTokenFileFailed(const QString &text);
 
 private:
 	void setupUi();
@@ -72,4 +74,6 @@ private:
 	QList<DonationMessage> m_pendingMessages;
 	QList<DonationMessage> m_donations;
 	bool m_moderationEnabled = false;
+	// Texts of token-file failures already shown: each is told once per run.
+	QStringList m_toldFailures;
 };
