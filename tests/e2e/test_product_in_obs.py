@@ -5,6 +5,9 @@ expired access token with exactly one refresh."""
 
 import os
 import time
+import urllib.error
+import urllib.parse
+import urllib.request
 
 from obsdriver import obshost
 from obsdriver.obshost import check
@@ -54,10 +57,15 @@ def run(session, sandbox, args):
     # The update banner: a newer version with a web address is published.
     dock.wait_until(lambda: dock.is_showing(dock.button("Pobierz")), "the update banner")
 
-    # Sign in through the browser.
+    # Sign in through the browser, after a page or local process has sent a redirect of its own.
     dock.press(dock.button("Zaloguj"))
-    browse(wait_for_url(urls, 1), os.path.join(args.artifacts, "e2e-sign-in-page.png"), session.tmp)
+    authorization = wait_for_url(urls, 1)
+    forge_redirect(authorization)
+    obs.wait_for(PREFIX + "Tiplark: OAuth state mismatch", timeout=10)
+    browse(authorization, os.path.join(args.artifacts, "e2e-sign-in-page.png"), session.tmp)
     obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
+    exchanges = sandbox.requests_to("/oauth/token", "POST")
+    check(len(exchanges) == 1 and "forged" not in exchanges[0]["body"], "the forged code was exchanged")
     dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name")
     check(os.stat(session.home.token_file).st_mode & 0o777 == 0o600, "tokens.json is not 0600")
 
@@ -117,6 +125,20 @@ def run(session, sandbox, args):
     session.screenshot("e2e-after-refresh.png")
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
+
+
+def forge_redirect(authorization):
+    """A redirect with a code and a state of its own to the listener the sign-in opened: it must get the
+    error page and leave the sign-in waiting for the real one."""
+    redirect_uri = urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)["redirect_uri"][0]
+    forged = redirect_uri + "?code=forged&state=forged"
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    try:
+        with opener.open(forged, timeout=10) as answer:
+            page = answer.read().decode("utf-8")
+    except urllib.error.URLError as error:
+        raise AssertionError("the listener did not answer the forged redirect: %s" % error)
+    check("Błąd logowania" in page, "the forged redirect got no error page")
 
 
 def refresh_count(sandbox):
