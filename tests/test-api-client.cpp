@@ -317,10 +317,10 @@ private slots:
 		QVERIFY(m_sandbox.waitForRequests(1));
 		QVERIFY(settleBackgroundRequests());
 
-		QStringList expected{line(LOG_INFO,
-					  "Tiplark: Fetching user info from " + m_sandbox.baseUrl() + "/v1/me"),
-				     line(LOG_DEBUG, "Tiplark: User info response: " + QString::fromUtf8(body)),
-				     line(LOG_INFO, "Tiplark: Parsed username: '" + QString(name).replace('\n', "\\n") + "'")};
+		QStringList expected{
+			line(LOG_INFO, "Tiplark: Fetching user info from " + m_sandbox.baseUrl() + "/v1/me"),
+			line(LOG_DEBUG, "Tiplark: User info response: " + QString::fromUtf8(body)),
+			line(LOG_INFO, "Tiplark: Parsed username: '" + QString(name).replace('\n', "\\n") + "'")};
 		if (name.isEmpty())
 			expected << line(LOG_WARNING, "Tiplark: Username is empty in response");
 		QCOMPARE(clientLines(log), expected);

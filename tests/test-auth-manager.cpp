@@ -755,7 +755,8 @@ private slots:
 		if (operation == 0) {
 			QVERIFY(deliver(authorize(auth)));
 			QTRY_COMPARE(outcomes.size(), 1);
-			QVERIFY(log.contains(LOG_INFO, PREFIX + "Tiplark: Authentication successful, tokens not saved"));
+			QVERIFY(log.contains(LOG_INFO,
+					     PREFIX + "Tiplark: Authentication successful, tokens not saved"));
 			QVERIFY(!log.texts().join('\n').contains("tokens saved"));
 		} else if (operation == 1) {
 			auth.refreshAccessToken();
@@ -769,7 +770,7 @@ private slots:
 		const QStringList errors = log.texts(LOG_ERROR);
 		QCOMPARE(errors.size(), 1);
 		QVERIFY(errors[0].startsWith(PREFIX + (operation == 2 ? "Tiplark: Failed to delete token file: "
-								     : "Tiplark: Failed to save token file: ")));
+								      : "Tiplark: Failed to save token file: ")));
 	}
 
 	void severalRejectionsRefreshOnce()

@@ -143,7 +143,8 @@ private slots:
 	{
 		QFETCH(int, hops);
 		for (int i = 0; i < hops; ++i)
-			m_sandbox.setFault("/r" + QByteArray::number(i), Sandbox::Fault::redirect("/r" + QByteArray::number(i + 1)));
+			m_sandbox.setFault("/r" + QByteArray::number(i),
+					   Sandbox::Fault::redirect("/r" + QByteArray::number(i + 1)));
 		m_sandbox.setFault("/r" + QByteArray::number(hops), Sandbox::Fault::respond(200, "end"));
 
 		const HttpResponse response = CurlHelper::get(url("/r0"), {});
@@ -165,7 +166,8 @@ private slots:
 		QTest::newRow("307") << Sandbox::Fault::redirect("/elsewhere", 307) << 307;
 		QTest::newRow("308") << Sandbox::Fault::redirect("/elsewhere", 308) << 308;
 		QTest::newRow("400 echoing the form")
-			<< Sandbox::Fault::respond(400, R"({"error":"invalid_grant","refresh_token":"tlr_secret"})") << 400;
+			<< Sandbox::Fault::respond(400, R"({"error":"invalid_grant","refresh_token":"tlr_secret"})")
+			<< 400;
 	}
 
 	// The token endpoint's form holds the code, the verifier or the refresh token: it goes to that one

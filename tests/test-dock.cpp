@@ -279,12 +279,14 @@ private slots:
 	{
 		QTest::addColumn<bool>("logout");
 		QTest::addColumn<QString>("text");
-		QTest::newRow("logout leaves the file") << true
-							<< "Nie udało się usunąć zapisanych danych logowania. Po ponownym "
-							   "uruchomieniu OBS możesz zostać zalogowany ponownie.";
-		QTest::newRow("sign-in not saved") << false
-						   << "Nie udało się zapisać danych logowania. Po ponownym uruchomieniu OBS "
-						      "trzeba będzie zalogować się jeszcze raz.";
+		QTest::newRow("logout leaves the file")
+			<< true
+			<< "Nie udało się usunąć zapisanych danych logowania. Po ponownym "
+			   "uruchomieniu OBS możesz zostać zalogowany ponownie.";
+		QTest::newRow("sign-in not saved")
+			<< false
+			<< "Nie udało się zapisać danych logowania. Po ponownym uruchomieniu OBS "
+			   "trzeba będzie zalogować się jeszcze raz.";
 	}
 
 	void tokenFileFailureIsToldOnce()
@@ -433,10 +435,11 @@ private slots:
 		QTest::newRow("markup as currency") << "currency" << "<b>PLN</b>" << "25.00 <b>PLN</b>" << "";
 		QTest::newRow("markup as user name") << "user" << image << image << "";
 		const QString longName(200, 'N');
-		QTest::newRow("long nickname") << "nickname" << longName << QString(79, 'N') + QChar(0x2026) << longName;
+		QTest::newRow("long nickname")
+			<< "nickname" << longName << QString(79, 'N') + QChar(0x2026) << longName;
 		const QString longMessage(600, 'm');
-		QTest::newRow("long message") << "message_content" << longMessage << QString(499, 'm') + QChar(0x2026)
-					      << longMessage;
+		QTest::newRow("long message")
+			<< "message_content" << longMessage << QString(499, 'm') + QChar(0x2026) << longMessage;
 		QTest::newRow("long user name") << "user" << longName << QString(79, 'N') + QChar(0x2026) << longName;
 	}
 
@@ -455,10 +458,11 @@ private slots:
 			labels = dock.findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
 		} else {
 			QJsonObject record = donation("d-1", "Ala", "hej");
-			record.insert(field, field == "goal" ? QJsonValue(QJsonObject{{"name", value}}) : QJsonValue(value));
-			QVERIFY(QMetaObject::invokeMethod(
-				&dock, "onDonationsReceived",
-				Q_ARG(QList<DonationMessage>, {DonationMessage::fromJson(record)})));
+			record.insert(field,
+				      field == "goal" ? QJsonValue(QJsonObject{{"name", value}}) : QJsonValue(value));
+			QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
+							  Q_ARG(QList<DonationMessage>,
+								{DonationMessage::fromJson(record)})));
 			QWidget *row = donationsList(&dock)->itemWidget(donationsList(&dock)->item(0));
 			if (value.contains("<img"))
 				QVERIFY(row->sizeHint().width() < 1000);

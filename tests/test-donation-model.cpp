@@ -154,7 +154,8 @@ private slots:
 	void donorDataStaysOutOfTheLog_data()
 	{
 		QTest::addColumn<QByteArray>("json");
-		QTest::newRow("nick and message") << QByteArray(R"({"nickname":"Ola","message_content":"Hej!","amount":5})");
+		QTest::newRow("nick and message")
+			<< QByteArray(R"({"nickname":"Ola","message_content":"Hej!","amount":5})");
 		QTest::newRow("UTF-8") << QByteArray(R"({"nickname":"Zażółć","message_content":"🎉"})");
 	}
 

@@ -311,14 +311,14 @@ private slots:
 			row("slow drip") << Setup::Released << Fault() << healthy(op) << afterSuccess;
 			// 307 keeps method and body; the second request finds the fault spent. The token endpoint's
 			// form is never sent on.
-			row("redirect to a loopback path")
-				<< Setup::Fault << Fault::redirect(o.path + "?moved=1", 307)
-				<< (refresh ? failed(op, 307, QString()) : healthy(op))
-				<< (refresh ? Tokens::Kept : afterSuccess);
+			row("redirect to a loopback path") << Setup::Fault << Fault::redirect(o.path + "?moved=1", 307)
+							   << (refresh ? failed(op, 307, QString()) : healthy(op))
+							   << (refresh ? Tokens::Kept : afterSuccess);
 			row("redirect to ftp")
 				<< Setup::Fault
 				<< Fault::redirect("ftp://127.0.0.1:" + QByteArray::number(port) + o.path)
-				<< (refresh ? failed(op, 302, QString()) : failed(op, -1, curlText(CURLE_UNSUPPORTED_PROTOCOL)))
+				<< (refresh ? failed(op, 302, QString())
+					    : failed(op, -1, curlText(CURLE_UNSUPPORTED_PROTOCOL)))
 				<< Tokens::Kept;
 		}
 	}

@@ -233,16 +233,17 @@ private slots:
 
 		const QByteArray success = response(SUCCESS_PAGE);
 		const QByteArray invalidState = response(errorPage("Invalid state"));
-		QTest::newRow("callback") << "xyz" << QByteArray("GET /callback?code=abc&state=xyz HTTP/1.1\r\nHost: x\r\n\r\n")
-					  << success << QStringList{"abc", "xyz"} << QString();
-		QTest::newRow("bare LF") << "xyz" << QByteArray("GET /callback?code=abc&state=xyz HTTP/1.1\n") << success
-					 << QStringList{"abc", "xyz"} << QString();
+		QTest::newRow("callback")
+			<< "xyz" << QByteArray("GET /callback?code=abc&state=xyz HTTP/1.1\r\nHost: x\r\n\r\n")
+			<< success << QStringList{"abc", "xyz"} << QString();
+		QTest::newRow("bare LF") << "xyz" << QByteArray("GET /callback?code=abc&state=xyz HTTP/1.1\n")
+					 << success << QStringList{"abc", "xyz"} << QString();
 		QTest::newRow("first value counts")
-			<< "s" << QByteArray("GET /callback?code=one&code=two&state=s&state=t HTTP/1.1\r\n\r\n") << success
-			<< QStringList{"one", "s"} << QString();
+			<< "s" << QByteArray("GET /callback?code=one&code=two&state=s&state=t HTTP/1.1\r\n\r\n")
+			<< success << QStringList{"one", "s"} << QString();
 		QTest::newRow("percent-decoding")
-			<< "~x" << QByteArray("GET /callback?code=a%20b+c%41%C5%BC&state=%7Ex HTTP/1.1\r\n\r\n") << success
-			<< QStringList{QString::fromUtf8("a b+cAż"), "~x"} << QString();
+			<< "~x" << QByteArray("GET /callback?code=a%20b+c%41%C5%BC&state=%7Ex HTTP/1.1\r\n\r\n")
+			<< success << QStringList{QString::fromUtf8("a b+cAż"), "~x"} << QString();
 		const QByteArray longCode(OAuthServer::MAX_REQUEST_LINE_BYTES - 40, 'k');
 		QTest::newRow("request line just inside the limit")
 			<< "s" << QByteArray("GET /callback?state=s&code=" + longCode + " HTTP/1.1\r\n\r\n") << success
@@ -254,19 +255,22 @@ private slots:
 			<< QStringList() << QString();
 		QTest::newRow("favicon") << "xyz" << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << NOT_FOUND
 					 << QStringList() << QString();
-		QTest::newRow("forged state") << "xyz" << QByteArray("GET /callback?code=evil&state=xyZ HTTP/1.1\r\n\r\n")
-					      << invalidState << QStringList() << QString();
+		QTest::newRow("forged state")
+			<< "xyz" << QByteArray("GET /callback?code=evil&state=xyZ HTTP/1.1\r\n\r\n") << invalidState
+			<< QStringList() << QString();
 		QTest::newRow("code without state") << "xyz" << QByteArray("GET /callback?code=abc HTTP/1.1\r\n\r\n")
 						    << invalidState << QStringList() << QString();
 		QTest::newRow("no sign-in in progress")
 			<< "" << QByteArray("GET /callback?code=abc&state= HTTP/1.1\r\n\r\n") << invalidState
 			<< QStringList() << QString();
-		QTest::newRow("forged error") << "xyz" << QByteArray("GET /callback?error=access_denied HTTP/1.1\r\n\r\n")
-					      << invalidState << QStringList() << QString();
+		QTest::newRow("forged error")
+			<< "xyz" << QByteArray("GET /callback?error=access_denied HTTP/1.1\r\n\r\n") << invalidState
+			<< QStringList() << QString();
 
 		// The sign-in's own redirect without a code ends it as a failure.
-		QTest::newRow("error") << "xyz" << QByteArray("GET /callback?error=access_denied&state=xyz HTTP/1.1\r\n\r\n")
-				       << response(errorPage("access_denied")) << QStringList() << "access_denied";
+		QTest::newRow("error")
+			<< "xyz" << QByteArray("GET /callback?error=access_denied&state=xyz HTTP/1.1\r\n\r\n")
+			<< response(errorPage("access_denied")) << QStringList() << "access_denied";
 		QTest::newRow("error with code and state")
 			<< "s1" << QByteArray("GET /callback?error=server_error&code=c1&state=s1 HTTP/1.1\r\n\r\n")
 			<< response(errorPage("server_error")) << QStringList() << "server_error";
@@ -275,9 +279,10 @@ private slots:
 			<< response(errorPage("No code received")) << QStringList() << "No code received";
 		QTest::newRow("markup in the error is escaped")
 			<< "xyz"
-			<< QByteArray("GET /callback?state=xyz&error=%3Cimg%20src=x%20onerror=%22alert('1')%22%3E HTTP/1.1\r\n\r\n")
-			<< response(errorPage("&lt;img src=x onerror=&quot;alert(&#39;1&#39;)&quot;&gt;")) << QStringList()
-			<< "<img src=x onerror=\"alert('1')\">";
+			<< QByteArray(
+				   "GET /callback?state=xyz&error=%3Cimg%20src=x%20onerror=%22alert('1')%22%3E HTTP/1.1\r\n\r\n")
+			<< response(errorPage("&lt;img src=x onerror=&quot;alert(&#39;1&#39;)&quot;&gt;"))
+			<< QStringList() << "<img src=x onerror=\"alert('1')\">";
 		QTest::newRow("non-ASCII error")
 			<< "xyz" << QByteArray("GET /callback?error=%C5%BC%C3%B3%C5%82w&state=xyz HTTP/1.1\r\n\r\n")
 			<< response(errorPage("żółw")) << QStringList() << QString::fromUtf8("żółw");
@@ -485,8 +490,8 @@ private slots:
 		const QString url = "http://127.0.0.1:38080/callback?code=x%20y%2Bz&state=s-1";
 		QTest::newRow("redirect")
 			<< QStringList{"-i", url} << 0 << response(SUCCESS_PAGE) << QStringLiteral("x y%2Bz");
-		QTest::newRow("favicon") << QStringList{"-i", "http://127.0.0.1:38080/favicon.ico"} << 0 << NOT_FOUND
-					 << QString();
+		QTest::newRow("favicon")
+			<< QStringList{"-i", "http://127.0.0.1:38080/favicon.ico"} << 0 << NOT_FOUND << QString();
 		// curl reports an empty reply (52) when the server closes without answering.
 		QTest::newRow("POST")
 			<< QStringList{"-i", "-d", "code=abc&state=xyz", url} << 52 << QByteArray() << QString();
