@@ -375,11 +375,12 @@ private slots:
 			const QByteArray path = operation.path;
 			const HttpResponse model =
 				op == Op::RefreshToken
-					? CurlHelper::post(m_sandbox.baseUrl() + "/oauth/token",
-							   "grant_type=refresh_token&client_id=" +
-								   QByteArray(Sandbox::OAuth::CLIENT_ID) +
-								   "&refresh_token=" + m_refreshToken,
-							   {{"Content-Type", "application/x-www-form-urlencoded"}})
+					? CurlHelper::post(
+						  m_sandbox.baseUrl() + "/oauth/token",
+						  "grant_type=refresh_token&client_id=" +
+							  QByteArray(Sandbox::OAuth::CLIENT_ID) +
+							  "&refresh_token=" + m_refreshToken.toPercentEncoding(),
+						  {{"Content-Type", "application/x-www-form-urlencoded"}})
 					: HttpResponse();
 			QByteArray body;
 			switch (op) {
