@@ -447,7 +447,7 @@ private slots:
 		QFETCH(QString, warningLine);
 		Sandbox::OAuth::setSwitch(sandboxState(), Sandbox::OAuth::AUTHORIZE_ERROR, refusal);
 		LogCapture log;
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		auth.setSignInTimeout(1000);
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		const QUrl redirect = authorize(auth);
@@ -668,7 +668,7 @@ private slots:
 	{
 		signInEarlier();
 		m_sandbox.setFault("/oauth/token", Sandbox::Fault::respond(503, "{}"));
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		LogCapture log;
 		for (int failure = 1; failure <= AuthManager::REFRESH_FAILURES_BEFORE_BACKOFF; ++failure) {
 			auth.refreshAccessToken();
@@ -693,7 +693,7 @@ private slots:
 	{
 		QFETCH(bool, logout);
 		QFETCH(QString, errorLine);
-		AuthManager auth;
+		AuthManager auth(sandboxAddresses(m_sandbox));
 		QSignalSpy notSaved(&auth, &AuthManager::tokensNotSaved);
 		QSignalSpy notDeleted(&auth, &AuthManager::tokensNotDeleted);
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
