@@ -30,8 +30,6 @@
 namespace {
 const QString PREFIX = QStringLiteral("[tiplark-obs-plugin] ");
 const QByteArray CLIENT_ID = "0190c3a1-7d2e-7b44-9f10-2a6e5c8d1b37";
-const QByteArray SCOPES =
-	"user:read user:stream_status moderation:manage donates:queue:manage moderation:moderate donates:list";
 const QString REDIRECT_URI = QStringLiteral("http://127.0.0.1:38080/callback");
 const QString REDIRECT_URI_FORM = QStringLiteral("http%3A%2F%2F127.0.0.1%3A38080%2Fcallback");
 
@@ -370,9 +368,6 @@ private slots:
 		QVERIFY(nextStart.isAuthenticated());
 		QCOMPARE(nextStart.accessToken(), auth.accessToken());
 
-		QByteArray maskedAnswer =
-			"{\"access_token\":\"***\",\"expires_in\":3600,\"refresh_token\":\"***\",\"scope\":\"" +
-			SCOPES + "\",\"token_type\":\"Bearer\"}";
 		QCOMPARE(
 			authLines(log),
 			QStringList(
@@ -381,11 +376,11 @@ private slots:
 				 info("Tiplark: OAuth callback received, code length: " + QString::number(code.size())),
 				 info("Tiplark: OAuth server stopped"),
 				 info("Tiplark: State verified, exchanging code for token..."),
-				 info("Tiplark: Token exchange URL: " + sandboxAddresses(m_sandbox).oauthBaseUrl + "/token"),
+				 info("Tiplark: Token exchange URL: " + sandboxAddresses(m_sandbox).oauthBaseUrl +
+				      "/token"),
 				 info("Tiplark: Redirect URI: " + REDIRECT_URI),
 				 debug("Tiplark: Token request body: grant_type=authorization_code&client_id=" +
 				       CLIENT_ID + "&code=***&redirect_uri=" + REDIRECT_URI_FORM + "&code_verifier=***"),
-				 debug("Tiplark: Token response: " + QString::fromLatin1(maskedAnswer.left(200))),
 				 info("Tiplark: Got access token (length: 44), refresh token (length: 44), expires in: 3600"),
 				 info("Tiplark: Tokens saved"),
 				 info("Tiplark: Authentication successful, tokens saved"),
@@ -465,31 +460,27 @@ private slots:
 	{
 		QTest::addColumn<Sandbox::Fault>("fault");
 		QTest::addColumn<QString>("failureLine");
-		QTest::addColumn<QByteArray>("bodyLogged");
 
 		QByteArray longBody =
 			"{\"error\":\"invalid_grant\",\"error_description\":\"" + QByteArray(600, 'd') + "\"}";
 		QTest::newRow("400 with a long body")
-			<< Sandbox::Fault::respond(400, longBody) << "Tiplark: Token exchange failed:  (HTTP 400)"
-			<< longBody.left(500);
-		QTest::newRow("no answer") << Sandbox::Fault::close() << QString() << QByteArray();
+			<< Sandbox::Fault::respond(400, longBody) << "Tiplark: Token exchange failed:  (HTTP 400)";
+		QTest::newRow("no answer") << Sandbox::Fault::close() << QString();
 		const QString noTokens = QStringLiteral(
 			"Tiplark: Token exchange failed: Token response without access_token and refresh_token (HTTP %1)");
-		QTest::newRow("200 without tokens")
-			<< Sandbox::Fault::respond(200, "{}") << noTokens.arg(200) << QByteArray("{}");
-		QTest::newRow("204 empty") << Sandbox::Fault::respond(204, "") << noTokens.arg(204) << QByteArray();
+		QTest::newRow("200 without tokens") << Sandbox::Fault::respond(200, "{}") << noTokens.arg(200);
+		QTest::newRow("204 empty") << Sandbox::Fault::respond(204, "") << noTokens.arg(204);
 		QTest::newRow("200 access token only")
 			<< Sandbox::Fault::respond(200, R"({"access_token":"tla_new","expires_in":60})")
-			<< noTokens.arg(200) << QByteArray(R"({"access_token":"***","expires_in":60})");
-		QTest::newRow("200 not JSON") << Sandbox::Fault::respond(200, "<html>ok</html>", "text/html")
-					      << noTokens.arg(200) << QByteArray("<html>ok</html>");
+			<< noTokens.arg(200);
+		QTest::newRow("200 not JSON")
+			<< Sandbox::Fault::respond(200, "<html>ok</html>", "text/html") << noTokens.arg(200);
 	}
 
 	void exchangeFailure()
 	{
 		QFETCH(Sandbox::Fault, fault);
 		QFETCH(QString, failureLine);
-		QFETCH(QByteArray, bodyLogged);
 
 		const auto earlier = signInEarlier();
 		const QByteArray fileBefore = readFile(tokenPath());
@@ -502,14 +493,14 @@ private slots:
 		QTRY_COMPARE(outcomes.size(), 1);
 		QCOMPARE(outcomes[0][0].toBool(), false);
 
+		// No body of the token endpoint's answers reaches the log: it may carry tokens.
 		const QStringList lines = authLines(log);
-		QCOMPARE(lines.last(), warning("Tiplark: Response body: " + QString::fromLatin1(bodyLogged)));
 		if (failureLine.isEmpty())
 			QVERIFY(QRegularExpression("^200 Tiplark: Token exchange failed: .+ \\(HTTP -1\\)$")
-					.match(lines[lines.size() - 2])
+					.match(lines.last())
 					.hasMatch());
 		else
-			QCOMPARE(lines[lines.size() - 2], warning(failureLine));
+			QCOMPARE(lines.last(), warning(failureLine));
 		QVERIFY(!lines.join('\n').contains("Authentication successful"));
 
 		// The earlier sign-in stands.
@@ -802,10 +793,7 @@ private slots:
 				QVERIFY2(!line.contains(secret), qPrintable(line));
 			}
 		}
-		QVERIFY(log.texts().contains(
-			PREFIX + "Tiplark: Response body: {\"error\":\"invalid_grant\",\"refresh_token\":\"***\"}"));
 		QVERIFY(log.texts().join('\n').contains("code_verifier=***"));
-		QVERIFY(log.texts().join('\n').contains("\"refresh_token\":\"***\""));
 	}
 };
 

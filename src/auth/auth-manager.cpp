@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
@@ -30,8 +29,6 @@ const char STATE_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw
 const char VERIFIER_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
 const int STATE_LENGTH = 32;
 const int VERIFIER_LENGTH = 64;
-const int LOGGED_RESPONSE_BYTES = 200;
-const int LOGGED_ERROR_BYTES = 500;
 const char MASK[] = "***";
 
 // Draws each character without bias from the system's cryptographically secure source, which nothing
@@ -105,20 +102,6 @@ QByteArray maskForm(const QByteArray &form)
 			pair = key + '=' + MASK;
 	}
 	return pairs.join('&');
-}
-
-// Response bodies likewise; the text may be cut off anywhere, so a value runs to its closing quote or
-// to the end. Latin-1 maps bytes one to one, so nothing else of the body changes but its control
-// characters.
-QByteArray maskJson(const QByteArray &json)
-{
-	static const QRegularExpression member(
-		QStringLiteral(
-			"(\"(?:access_token|refresh_token|code|code_verifier)\"\\s*:\\s*\")(?:[^\"\\\\]|\\\\.)*"),
-		QRegularExpression::DotMatchesEverythingOption);
-	QString text = QString::fromLatin1(json);
-	text.replace(member, QStringLiteral("\\1") + QLatin1String(MASK));
-	return logText(text.toLatin1());
 }
 
 // A whole number of seconds that fits 32 bits; 0 for anything else.
@@ -283,9 +266,8 @@ void AuthManager::exchangeCodeForToken(const QString &code)
 void AuthManager::onExchangeFinished(const HttpResponse &response)
 {
 	QString failure = response.error;
+	// The token endpoint's answers, failed ones too, may carry tokens: none of their bodies is logged.
 	if (isSuccess(response)) {
-		obs_log(LOG_DEBUG, "Tiplark: Token response: %s",
-			maskJson(response.body).left(LOGGED_RESPONSE_BYTES).constData());
 		const TokenAnswer answer = parseTokenAnswer(response.body);
 		if (!answer.accessToken.isEmpty() && !answer.refreshToken.isEmpty()) {
 			obs_log(LOG_INFO,
@@ -308,8 +290,6 @@ void AuthManager::onExchangeFinished(const HttpResponse &response)
 
 	obs_log(LOG_WARNING, "Tiplark: Token exchange failed: %s (HTTP %d)", failure.toUtf8().constData(),
 		response.statusCode);
-	obs_log(LOG_WARNING, "Tiplark: Response body: %s",
-		maskJson(response.body).left(LOGGED_ERROR_BYTES).constData());
 	emit authenticationComplete(false);
 }
 
