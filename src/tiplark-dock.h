@@ -44,7 +44,6 @@ private slots:
 	void onUpdateAvailable(const QString &version, const QString &downloadUrl);
 	void onUpdateClicked();
 	void pollData();
-	void onTokenFileFailed(const QString &text);
 
 private:
 	void setupUi();
@@ -53,6 +52,8 @@ private:
 	void populatePendingList();
 	void populateDonationsList();
 	void createMessageWidget(QListWidget *list, const DonationMessage &msg, bool withActions);
+	// Tells the streamer, once per run for each text, that the token file could not be saved or deleted.
+	void onTokenFileFailed(const QString &text);
 
 	AuthManager *m_authManager = nullptr;
 	ApiClient *m_apiClient = nullptr;
