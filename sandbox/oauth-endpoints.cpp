@@ -105,7 +105,8 @@ Reply tokenAnswer(State &state, QByteArray refreshToken)
 	const QByteArray accessToken = randomText("tla_", 40);
 	setMapEntry(state, ACCESS_TOKENS, accessToken, true);
 	if (refreshToken.isEmpty()) {
-		refreshToken = randomText("tlr_", 40);
+		// With a "+", as base64 tokens have: a form parser reads an unencoded one as a space.
+		refreshToken = randomText("tlr+", 40);
 		setMapEntry(state, REFRESH_TOKENS, refreshToken, true);
 	}
 	const QVariant expiresIn = state.values.value(QString::fromLatin1(EXPIRES_IN));

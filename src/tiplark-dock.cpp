@@ -2,6 +2,7 @@
 
 #include "api/api-client.h"
 #include "auth/auth-manager.h"
+#include "log-text.h"
 #include "plugin-support.h"
 #include "row-list-accessibility.h"
 #include "tiplark-settings.h"
@@ -23,6 +24,30 @@ namespace {
 const char *const SPLITTER_STATE_KEY = "SplitterState";
 const int POLL_INTERVAL_MS = 5000;
 
+// Texts from the service are shown as they are, never as markup (which could load files or images), and a
+// very long one is cut, with the whole text in its tooltip, so that it cannot stretch the dock.
+const int MAX_LINE_CHARS = 80;
+const int MAX_MESSAGE_CHARS = 500;
+
+void showServiceText(QLabel *label, const QString &text, int maxChars = MAX_LINE_CHARS)
+{
+	label->setTextFormat(Qt::PlainText);
+	if (text.size() <= maxChars) {
+		label->setText(text);
+		label->setToolTip(QString());
+		return;
+	}
+	label->setText(text.left(maxChars - 1) + QChar(0x2026));
+	label->setToolTip(text);
+}
+
+QLabel *serviceLabel(const QString &text, int maxChars = MAX_LINE_CHARS)
+{
+	auto *label = new QLabel;
+	showServiceText(label, text, maxChars);
+	return label;
+}
+
 // Only web addresses go to the desktop: anything else could start a local program or open a file.
 bool isWebAddress(const QUrl &url)
 {
@@ -37,6 +62,14 @@ TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent) : Q
 	m_apiClient = new ApiClient(m_authManager, addresses, this);
 
 	connect(m_authManager, &AuthManager::authenticationComplete, this, &TiplarkDock::onAuthenticationComplete);
+	connect(m_authManager, &AuthManager::tokensNotSaved, this, [this] {
+		onTokenFileFailed(tr("Nie udało się zapisać danych logowania. Po ponownym uruchomieniu OBS "
+				     "trzeba będzie zalogować się jeszcze raz."));
+	});
+	connect(m_authManager, &AuthManager::tokensNotDeleted, this, [this] {
+		onTokenFileFailed(tr("Nie udało się usunąć zapisanych danych logowania. Po ponownym "
+				     "uruchomieniu OBS możesz zostać zalogowany ponownie."));
+	});
 	connect(m_apiClient, &ApiClient::userInfoReceived, this, &TiplarkDock::onUserInfoReceived);
 	connect(m_apiClient, &ApiClient::moderationStatusReceived, this, &TiplarkDock::onModerationStatusReceived);
 	connect(m_apiClient, &ApiClient::pendingMessagesReceived, this, &TiplarkDock::onPendingMessagesReceived);
@@ -87,6 +120,7 @@ void TiplarkDock::setupUi()
 
 	auto *loginRow = new QHBoxLayout();
 	m_statusLabel = new QLabel(tr("Nie zalogowano"), this);
+	m_statusLabel->setTextFormat(Qt::PlainText);
 	m_statusLabel->setStyleSheet("font-weight: bold; font-size: 14px;");
 	loginRow->addWidget(m_statusLabel, 1);
 	m_loginButton = new QPushButton(tr("Zaloguj"), this);
@@ -265,8 +299,8 @@ void TiplarkDock::updateModerationButtons(bool enabled)
 
 void TiplarkDock::onUserInfoReceived(const QString &username)
 {
-	obs_log(LOG_INFO, "Tiplark: User info received: %s", username.toUtf8().constData());
-	m_statusLabel->setText(QStringLiteral("%1").arg(username));
+	obs_log(LOG_INFO, "Tiplark: User info received: %s", logText(username).constData());
+	showServiceText(m_statusLabel, QStringLiteral("%1").arg(username));
 }
 
 void TiplarkDock::onModerationStatusReceived(bool enabled)
@@ -288,18 +322,32 @@ void TiplarkDock::onDonationsReceived(const QList<DonationMessage> &donations)
 
 void TiplarkDock::onApiError(const QString &error)
 {
-	obs_log(LOG_WARNING, "Tiplark API error: %s", error.toUtf8().constData());
+	obs_log(LOG_WARNING, "Tiplark API error: %s", logText(error).constData());
+}
+
+void TiplarkDock::onTokenFileFailed(const QString &text)
+{
+	if (m_toldFailures.contains(text))
+		return;
+	m_toldFailures.append(text);
+	// Queued: the box's own event loop must not hold up the sign-in or logout that is under way.
+	QMetaObject::invokeMethod(
+		this,
+		[this, text] {
+			QMessageBox::warning(this, tr("Dane logowania"), text, QMessageBox::Ok, QMessageBox::NoButton);
+		},
+		Qt::QueuedConnection);
 }
 
 void TiplarkDock::onUpdateAvailable(const QString &version, const QString &downloadUrl)
 {
-	obs_log(LOG_INFO, "Tiplark: Update available: %s", version.toUtf8().constData());
+	obs_log(LOG_INFO, "Tiplark: Update available: %s", logText(version).constData());
 	m_updateUrl = downloadUrl;
 	if (downloadUrl.isEmpty())
 		return;
 	if (!isWebAddress(QUrl(downloadUrl, QUrl::TolerantMode))) {
 		obs_log(LOG_WARNING, "Tiplark: Update download address is not a web address, not offered: %s",
-			downloadUrl.toUtf8().constData());
+			logText(downloadUrl).constData());
 		return;
 	}
 	if (m_updateBanner)
@@ -313,7 +361,7 @@ void TiplarkDock::onUpdateClicked()
 	const QUrl url(m_updateUrl, QUrl::TolerantMode);
 	if (!isWebAddress(url)) {
 		obs_log(LOG_WARNING, "Tiplark: Update download address is not a web address, not opened: %s",
-			m_updateUrl.toUtf8().constData());
+			logText(m_updateUrl).constData());
 		return;
 	}
 	QDesktopServices::openUrl(url);
@@ -340,14 +388,12 @@ void TiplarkDock::createMessageWidget(QListWidget *list, const DonationMessage &
 	rowLayout->setContentsMargins(8, 6, 8, 6);
 	rowLayout->setSpacing(4);
 
-	auto *nickname = new QLabel(msg.nickname);
-	nickname->setTextFormat(Qt::PlainText);
+	auto *nickname = serviceLabel(msg.nickname);
 	nickname->setStyleSheet("font-weight: bold; font-size: 13px;");
 	rowLayout->addWidget(nickname);
 
 	if (!msg.message.isEmpty()) {
-		auto *message = new QLabel(msg.message);
-		message->setTextFormat(Qt::PlainText);
+		auto *message = serviceLabel(msg.message, MAX_MESSAGE_CHARS);
 		message->setWordWrap(true);
 		message->setStyleSheet("color: #bdc3c7;");
 		rowLayout->addWidget(message);
@@ -355,15 +401,15 @@ void TiplarkDock::createMessageWidget(QListWidget *list, const DonationMessage &
 
 	auto *info = new QHBoxLayout();
 	info->setSpacing(8);
-	auto *amount = new QLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency));
+	auto *amount = serviceLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency));
 	amount->setStyleSheet("color: #27ae60; font-weight: bold;");
 	info->addWidget(amount);
 	// Shown in the zone the timestamp carries, as the service sent it.
-	auto *time = new QLabel(msg.createdAt.toString(QStringLiteral("dd.MM HH:mm")));
+	auto *time = serviceLabel(msg.createdAt.toString(QStringLiteral("dd.MM HH:mm")));
 	time->setStyleSheet("color: gray; font-size: 11px;");
 	info->addWidget(time);
 	if (!msg.goalName.isEmpty()) {
-		auto *goal = new QLabel(QStringLiteral("| %1").arg(msg.goalName));
+		auto *goal = serviceLabel(QStringLiteral("| %1").arg(msg.goalName));
 		goal->setStyleSheet("color: #3498db; font-size: 11px;");
 		info->addWidget(goal);
 	}

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class ApiClient;
@@ -51,6 +52,8 @@ private:
 	void populatePendingList();
 	void populateDonationsList();
 	void createMessageWidget(QListWidget *list, const DonationMessage &msg, bool withActions);
+	// Tells the streamer, once per run for each text, that the token file could not be saved or deleted.
+	void onTokenFileFailed(const QString &text);
 
 	AuthManager *m_authManager = nullptr;
 	ApiClient *m_apiClient = nullptr;
@@ -72,4 +75,6 @@ private:
 	QList<DonationMessage> m_pendingMessages;
 	QList<DonationMessage> m_donations;
 	bool m_moderationEnabled = false;
+	// Texts of token-file failures already shown: each is told once per run.
+	QStringList m_toldFailures;
 };

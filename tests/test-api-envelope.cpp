@@ -78,8 +78,8 @@ private slots:
 		}
 		QCOMPARE(ids, QStringList({"c", "", "", "", "a", "c"}));
 		QCOMPARE(nicknames, QStringList({"Trzeci", "", "", "", "Pierwszy", "Trzeci"}));
-		// Each element goes through the record's parser, which logs once per record.
-		QCOMPARE(log.texts(LOG_DEBUG).size(), 6);
+		// Nothing of the donors reaches the log.
+		QCOMPARE(log.texts(), QStringList());
 	}
 
 	void donationListOfNothing_data()

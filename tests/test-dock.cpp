@@ -1,3 +1,4 @@
+#include "auth/auth-manager.h"
 #include "auth/token-store.h"
 #include "log-capture.h"
 #include "oauth-endpoints.h"
@@ -10,6 +11,7 @@
 #include "tiplark-dock.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QJsonArray>
@@ -273,6 +275,33 @@ private slots:
 		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
 	}
 
+	void tokenFileFailureIsToldOnce()
+	{
+		signIn();
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		QVERIFY(settleBackgroundRequests());
+		QStringList seen;
+		QTimer closer;
+		connect(&closer, &QTimer::timeout, [&seen] {
+			if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+				seen << box->windowTitle() << box->text();
+				box->done(QMessageBox::Ok);
+			}
+		});
+		closer.start(20);
+		// A folder in the file's place cannot be deleted, not even by root.
+		QFile::remove(tokenPath());
+		QVERIFY(QDir().mkpath(QDir(tokenPath()).filePath("inside")));
+		button(&dock, "Wyloguj")->click();
+		button(&dock, "Wyloguj")->click();
+		QTRY_COMPARE(seen, (QStringList{"Dane logowania",
+						"Nie udało się usunąć zapisanych danych logowania. Po "
+						"ponownym uruchomieniu OBS możesz zostać zalogowany ponownie."}));
+		QTest::qWait(200);
+		QCOMPARE(seen.size(), 2);
+		QDir(tokenPath()).removeRecursively();
+	}
+
 	void userInfoWithoutANameKeepsTheLabel()
 	{
 		signIn();
@@ -334,8 +363,13 @@ private slots:
 	void rowsShowTheRecords()
 	{
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		// Service text is never markup (an image could load a local file and stretch the dock), and a very
+		// long one is cut, whole in its tooltip.
+		const QString image = R"(<img src="file:///etc/hostname" width=4000>)";
 		QJsonObject markup = donation("m-1", "<b>Ala</b>", "<i>hej</i> & <script>");
-		QJsonObject plain = donation("m-2", "Olek", "");
+		markup.insert("currency", "<b>PLN</b>");
+		markup.insert("goal", QJsonObject{{"name", image}});
+		QJsonObject plain = donation("m-2", QString(200, 'N'), "");
 		plain.remove("goal");
 		const QList<DonationMessage> records{DonationMessage::fromJson(markup),
 						     DonationMessage::fromJson(plain)};
@@ -343,18 +377,24 @@ private slots:
 						  Q_ARG(QList<DonationMessage>, records)));
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
 						  Q_ARG(QList<DonationMessage>, records)));
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onUserInfoReceived", Q_ARG(QString, image)));
+		QCOMPARE(statusText(&dock), image);
+		QCOMPARE(dock.findChild<QLabel *>(QString(), Qt::FindDirectChildrenOnly)->textFormat(), Qt::PlainText);
 
 		for (QListWidget *view : {pendingList(&dock), donationsList(&dock)}) {
 			QCOMPARE(view->count(), 2);
-			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>", "25.00 PLN",
-								 "01.05 12:30", "| Nowa kamera"}));
+			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>",
+								 "25.00 <b>PLN</b>", "01.05 12:30", "| " + image}));
 			// An empty message and goal leave their labels out.
-			QCOMPARE(rowTexts(view, 1), (QStringList{"Olek", "25.00 PLN", "01.05 12:30"}));
+			QCOMPARE(rowTexts(view, 1),
+				 (QStringList{QString(79, 'N') + QChar(0x2026), "25.00 PLN", "01.05 12:30"}));
+			QCOMPARE(view->itemWidget(view->item(1))->findChild<QLabel *>()->toolTip(), QString(200, 'N'));
 			for (int row = 0; row < 2; ++row) {
 				QWidget *widget = view->itemWidget(view->item(row));
 				QCOMPARE(view->item(row)->sizeHint().height(), widget->sizeHint().height() + 8);
-				const auto labels = widget->findChildren<QLabel *>();
-				QCOMPARE(labels[0]->textFormat(), Qt::PlainText);
+				QVERIFY(widget->sizeHint().width() < 1000);
+				for (const QLabel *label : widget->findChildren<QLabel *>())
+					QCOMPARE(label->textFormat(), Qt::PlainText);
 			}
 		}
 

@@ -45,7 +45,7 @@ const QString TOO_LARGE = QStringLiteral("Response body too large (over 16 MiB)"
 using Op = ServiceOperation;
 
 // What happens to tokens.json.
-enum class Tokens { Kept, Refreshed };
+enum class Tokens { Kept, Refreshed, Cleared };
 
 QString curlText(CURLcode code)
 {
@@ -111,7 +111,9 @@ QStringList useless(Op op)
 	case Op::CheckForUpdates:
 		return {warn("Tiplark: No version in update response")};
 	case Op::RefreshToken:
-		return {warn("Tiplark: Token refresh failed: Token response without access_token")};
+		// A dead sign-in: kept, it would be refreshed again with every rejected request.
+		return {warn("Tiplark: Token refresh failed: Token response without access_token"),
+			info("Tiplark: Logged out")};
 	default:
 		return healthy(op); // the answer is not read
 	}
@@ -268,7 +270,9 @@ private slots:
 			// Their twins take the same path through the same failure handling.
 			if (op == Op::DisableModeration || op == Op::RejectMessage)
 				continue;
-			const Tokens afterSuccess = op == Op::RefreshToken ? Tokens::Refreshed : Tokens::Kept;
+			const bool refresh = op == Op::RefreshToken;
+			const Tokens afterSuccess = refresh ? Tokens::Refreshed : Tokens::Kept;
+			const Tokens afterUseless = refresh ? Tokens::Cleared : Tokens::Kept;
 			auto row = [&](const char *fault) -> QTestData & {
 				return QTest::addRow("%s: %s", o.name, fault) << op;
 			};
@@ -291,27 +295,31 @@ private slots:
 			row("200 with HTML")
 				<< Setup::Fault
 				<< Fault::respond(200, "<html><body>Maintenance</body></html>", "text/html")
-				<< useless(op) << Tokens::Kept;
+				<< useless(op) << afterUseless;
 			row("200 with an empty body")
-				<< Setup::Fault << Fault::respond(200, "") << useless(op) << Tokens::Kept;
+				<< Setup::Fault << Fault::respond(200, "") << useless(op) << afterUseless;
 			row("200 with truncated JSON")
-				<< Setup::Fault << Fault::malformed() << useless(op) << Tokens::Kept;
+				<< Setup::Fault << Fault::malformed() << useless(op) << afterUseless;
 			row("200 with wrong member types")
 				<< Setup::Fault
 				<< Fault::respond(200, R"({"data":{"name":7,"enabled":"true","id":[]},"version":9,)"
 						       R"("access_token":7,"refresh_token":[]})")
-				<< useless(op) << Tokens::Kept;
+				<< useless(op) << afterUseless;
 			row("200 with 20 MiB") << Setup::Fault << Fault::large(20 * 1024 * 1024)
 					       << failed(op, -1, TOO_LARGE) << Tokens::Kept;
 			// The answer dripped in, a few bytes every 40 ms: slow, but whole.
 			row("slow drip") << Setup::Released << Fault() << healthy(op) << afterSuccess;
-			// 307 keeps method and body; the second request finds the fault spent.
+			// 307 keeps method and body; the second request finds the fault spent. The token endpoint's
+			// form is never sent on.
 			row("redirect to a loopback path") << Setup::Fault << Fault::redirect(o.path + "?moved=1", 307)
-							   << healthy(op) << afterSuccess;
+							   << (refresh ? failed(op, 307, QString()) : healthy(op))
+							   << (refresh ? Tokens::Kept : afterSuccess);
 			row("redirect to ftp")
 				<< Setup::Fault
 				<< Fault::redirect("ftp://127.0.0.1:" + QByteArray::number(port) + o.path)
-				<< failed(op, -1, curlText(CURLE_UNSUPPORTED_PROTOCOL)) << Tokens::Kept;
+				<< (refresh ? failed(op, 302, QString())
+					    : failed(op, -1, curlText(CURLE_UNSUPPORTED_PROTOCOL)))
+				<< Tokens::Kept;
 		}
 	}
 
@@ -367,11 +375,12 @@ private slots:
 			const QByteArray path = operation.path;
 			const HttpResponse model =
 				op == Op::RefreshToken
-					? CurlHelper::post(m_sandbox.baseUrl() + "/oauth/token",
-							   "grant_type=refresh_token&client_id=" +
-								   QByteArray(Sandbox::OAuth::CLIENT_ID) +
-								   "&refresh_token=" + m_refreshToken,
-							   {{"Content-Type", "application/x-www-form-urlencoded"}})
+					? CurlHelper::post(
+						  m_sandbox.baseUrl() + "/oauth/token",
+						  "grant_type=refresh_token&client_id=" +
+							  QByteArray(Sandbox::OAuth::CLIENT_ID) +
+							  "&refresh_token=" + m_refreshToken.toPercentEncoding(),
+						  {{"Content-Type", "application/x-www-form-urlencoded"}})
 					: HttpResponse();
 			QByteArray body;
 			switch (op) {
@@ -437,10 +446,13 @@ private slots:
 		QCOMPARE(actualSignals, expectedSignals);
 		QCOMPARE(actualLines, expectedLines);
 
-		// What is kept: still signed in, and tokens.json as it was unless a refresh replaced it.
-		QVERIFY(auth.isAuthenticated());
+		// What is kept: still signed in, and tokens.json as it was unless a refresh replaced it or an
+		// answer without an access token ended the sign-in.
+		QCOMPARE(auth.isAuthenticated(), tokens != Tokens::Cleared);
 		const QByteArray tokensAfter = readFile(tokenPath());
-		if (tokens == Tokens::Kept) {
+		if (tokens == Tokens::Cleared) {
+			QVERIFY(!QFile::exists(tokenPath()));
+		} else if (tokens == Tokens::Kept) {
 			QCOMPARE(tokensAfter, tokensBefore);
 		} else {
 			const QJsonObject saved = QJsonDocument::fromJson(tokensAfter).object();

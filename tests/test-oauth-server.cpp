@@ -135,6 +135,8 @@ QByteArray errorPage(const QByteArray &message)
 	return QByteArray(ERROR_PAGE).replace("MESSAGE", message);
 }
 
+const QByteArray NOT_FOUND("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+
 // A raw client on the test's own event loop: what it received and whether the server closed on it.
 class RawClient {
 public:
@@ -225,41 +227,49 @@ private slots:
 	{
 		QTest::addColumn<QByteArray>("request");
 		QTest::addColumn<QByteArray>("page");
+		// The code and state of codeReceived, or the error of redirectFailed.
 		QTest::addColumn<QStringList>("signalled");
 
 		const QByteArray success(SUCCESS_PAGE);
 		QTest::newRow("callback") << QByteArray("GET /callback?code=abc&state=xyz HTTP/1.1\r\nHost: x\r\n\r\n")
 					  << success << QStringList{"abc", "xyz"};
-		QTest::newRow("any path") << QByteArray("GET /elsewhere/deep?state=xyz&code=abc HTTP/1.0\r\n\r\n")
-					  << success << QStringList{"abc", "xyz"};
-		QTest::newRow("bare LF")
-			<< QByteArray("GET /?code=abc&state=xyz HTTP/1.1\n") << success << QStringList{"abc", "xyz"};
-		QTest::newRow("code without state")
-			<< QByteArray("GET /callback?code=abc HTTP/1.1\r\n\r\n") << success << QStringList();
+		// Only the sign-in's own redirect ends it; anything else leaves it waiting (an empty page: 404).
+		QTest::newRow("another path") << QByteArray("GET /elsewhere/deep?state=xyz&code=abc HTTP/1.0\r\n\r\n")
+					      << QByteArray() << QStringList();
+		QTest::newRow("forged state") << QByteArray("GET /callback?code=abc&state=xyZ HTTP/1.1\r\n\r\n")
+					      << errorPage("Invalid state") << QStringList();
+		QTest::newRow("bare LF") << QByteArray("GET /callback?code=abc&state=xyz HTTP/1.1\n") << success
+					 << QStringList{"abc", "xyz"};
+		QTest::newRow("code without state") << QByteArray("GET /callback?code=abc HTTP/1.1\r\n\r\n")
+						    << errorPage("Invalid state") << QStringList();
 		QTest::newRow("first value counts")
-			<< QByteArray("GET /callback?code=one&code=two&state=s&state=t HTTP/1.1\r\n\r\n") << success
-			<< QStringList{"one", "s"};
+			<< QByteArray("GET /callback?code=one&code=two&state=xyz&state=t HTTP/1.1\r\n\r\n") << success
+			<< QStringList{"one", "xyz"};
 		QTest::newRow("percent-decoding")
-			<< QByteArray("GET /callback?code=a%20b+c%41%C5%BC&state=%7Ex HTTP/1.1\r\n\r\n") << success
-			<< QStringList{QString::fromUtf8("a b+cAż"), "~x"};
-		QTest::newRow("favicon") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n")
-					 << errorPage("No code received") << QStringList();
+			<< QByteArray("GET /callback?code=a%20b+c%41%C5%BC&state=%78yz HTTP/1.1\r\n\r\n") << success
+			<< QStringList{QString::fromUtf8("a b+cAż"), "xyz"};
+		QTest::newRow("favicon")
+			<< QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << QByteArray() << QStringList();
 		QTest::newRow("error") << QByteArray("GET /callback?error=access_denied&state=xyz HTTP/1.1\r\n\r\n")
-				       << errorPage("access_denied") << QStringList();
+				       << errorPage("access_denied") << QStringList{"access_denied"};
 		QTest::newRow("error with code and state")
-			<< QByteArray("GET /callback?error=server_error&code=c1&state=s1 HTTP/1.1\r\n\r\n")
-			<< errorPage("server_error") << QStringList{"c1", "s1"};
+			<< QByteArray("GET /callback?error=server_error&code=c1&state=xyz HTTP/1.1\r\n\r\n")
+			<< errorPage("server_error") << QStringList{"server_error"};
+		QTest::newRow("neither code nor error")
+			<< QByteArray("GET /callback?state=xyz HTTP/1.1\r\n\r\n") << errorPage("No code received")
+			<< QStringList{"No code received"};
 		QTest::newRow("markup in the error is escaped")
-			<< QByteArray(
-				   "GET /callback?error=%3Cimg%20src=x%20onerror=%22alert('1')%22%3E HTTP/1.1\r\n\r\n")
-			<< errorPage("&lt;img src=x onerror=&quot;alert(&#39;1&#39;)&quot;&gt;") << QStringList();
+			<< QByteArray("GET /callback?state=xyz&error=%3Cimg%20src=x%20onerror=%22alert('1')%22%3E "
+				      "HTTP/1.1\r\n\r\n")
+			<< errorPage("&lt;img src=x onerror=&quot;alert(&#39;1&#39;)&quot;&gt;")
+			<< QStringList{"<img src=x onerror=\"alert('1')\">"};
 		QTest::newRow("non-ASCII error")
-			<< QByteArray("GET /callback?error=%C5%BC%C3%B3%C5%82w HTTP/1.1\r\n\r\n") << errorPage("żółw")
-			<< QStringList();
+			<< QByteArray("GET /callback?error=%C5%BC%C3%B3%C5%82w&state=xyz HTTP/1.1\r\n\r\n")
+			<< errorPage("żółw") << QStringList{QString::fromUtf8("żółw")};
 		const QByteArray longCode(OAuthServer::MAX_REQUEST_LINE_BYTES - 40, 'k');
 		QTest::newRow("request line just inside the limit")
-			<< QByteArray("GET /callback?state=s&code=" + longCode + " HTTP/1.1\r\n\r\n") << success
-			<< QStringList{QString::fromLatin1(longCode), "s"};
+			<< QByteArray("GET /callback?state=xyz&code=" + longCode + " HTTP/1.1\r\n\r\n") << success
+			<< QStringList{QString::fromLatin1(longCode), "xyz"};
 	}
 
 	void answersTheRedirect()
@@ -269,22 +279,25 @@ private slots:
 		QFETCH(QStringList, signalled);
 
 		OAuthServer server;
+		server.setExpectedState("xyz");
 		QVERIFY(server.start());
 		QSignalSpy codes(&server, &OAuthServer::codeReceived);
+		QSignalSpy failures(&server, &OAuthServer::redirectFailed);
 		RawClient client(38080);
 		QVERIFY(client.waitConnected());
 		client.send(request);
 		QTRY_VERIFY(client.closedByServer);
 
-		QCOMPARE(client.received, response(page));
+		QCOMPARE(client.received, page.isEmpty() ? NOT_FOUND : response(page));
 		// The Polish letters and the icon take more bytes than characters.
-		QVERIFY(page.size() > QString::fromUtf8(page).size());
-		if (signalled.isEmpty()) {
-			QCOMPARE(codes.size(), 0);
-		} else {
-			QCOMPARE(codes.size(), 1);
+		QVERIFY(page.isEmpty() || page.size() > QString::fromUtf8(page).size());
+		QCOMPARE(codes.size(), signalled.size() == 2 ? 1 : 0);
+		QCOMPARE(failures.size(), signalled.size() == 1 ? 1 : 0);
+		if (signalled.size() == 2) {
 			QCOMPARE(codes[0][0].toString(), signalled[0]);
 			QCOMPARE(codes[0][1].toString(), signalled[1]);
+		} else if (signalled.size() == 1) {
+			QCOMPARE(failures[0][0].toString(), signalled[0]);
 		}
 		QTRY_COMPARE(openSockets(server), 0);
 	}
@@ -313,6 +326,7 @@ private slots:
 		}
 
 		OAuthServer server;
+		server.setExpectedState("xyz");
 		QVERIFY(server.start());
 		QSignalSpy codes(&server, &OAuthServer::codeReceived);
 		RawClient client(38080);
@@ -356,7 +370,7 @@ private slots:
 		LogCapture log;
 		client.send(request);
 		// Well before the idle limit: the request itself ends the connection.
-		QTRY_VERIFY_WITH_TIMEOUT(client.closedByServer, OAuthServer::IDLE_TIMEOUT_MS / 2);
+		QTRY_VERIFY_WITH_TIMEOUT(client.closedByServer, OAuthServer::CONNECTION_TIMEOUT_MS / 2);
 		QCOMPARE(client.received, QByteArray());
 		QCOMPARE(codes.size(), 0);
 		QTRY_COMPARE(openSockets(server), 0);
@@ -376,13 +390,14 @@ private slots:
 			QCOMPARE(openSockets(server), 1);
 			client.socket.disconnectFromHost();
 		}
-		QTRY_COMPARE_WITH_TIMEOUT(openSockets(server), 0, OAuthServer::IDLE_TIMEOUT_MS / 2);
+		QTRY_COMPARE_WITH_TIMEOUT(openSockets(server), 0, OAuthServer::CONNECTION_TIMEOUT_MS / 2);
 		QCOMPARE(codes.size(), 0);
 	}
 
 	void silentConnectionIsDroppedAndBlocksNothing()
 	{
 		OAuthServer server;
+		server.setExpectedState("xyz");
 		QVERIFY(server.start());
 		QSignalSpy codes(&server, &OAuthServer::codeReceived);
 		QElapsedTimer clock;
@@ -398,13 +413,53 @@ private slots:
 		QCOMPARE(browser.received, response(SUCCESS_PAGE));
 		QCOMPARE(codes.size(), 1);
 		QVERIFY(!silent.closedByServer);
-		QVERIFY(clock.elapsed() < OAuthServer::IDLE_TIMEOUT_MS);
+		QVERIFY(clock.elapsed() < OAuthServer::CONNECTION_TIMEOUT_MS);
 
-		QTRY_VERIFY_WITH_TIMEOUT(silent.closedByServer, OAuthServer::IDLE_TIMEOUT_MS + 5000);
+		QTRY_VERIFY_WITH_TIMEOUT(silent.closedByServer, OAuthServer::CONNECTION_TIMEOUT_MS + 5000);
 		// The idle timer is a coarse one, which may fire up to 5 % early.
-		QVERIFY(clock.elapsed() >= OAuthServer::IDLE_TIMEOUT_MS * 9 / 10);
+		QVERIFY(clock.elapsed() >= OAuthServer::CONNECTION_TIMEOUT_MS * 9 / 10);
 		QCOMPARE(silent.received, QByteArray());
 		QTRY_COMPARE(openSockets(server), 0);
+	}
+
+	// A client dripping its request line is closed at the limit all the same.
+	void drippingConnectionIsClosedAtTheLimit()
+	{
+		OAuthServer server;
+		server.setConnectionTimeout(500);
+		QVERIFY(server.start());
+		RawClient client(38080);
+		QVERIFY(client.waitConnected());
+		const QByteArray drip("GET /callback?code=abcdefghijklmnopqrstuvwxyz0123456789");
+		int sent = 0;
+		while (!client.closedByServer && sent < drip.size()) {
+			client.send(drip.mid(sent++, 1));
+			QTest::qWait(100);
+		}
+		QVERIFY2(client.closedByServer, "still open after the whole drip");
+		QCOMPARE(client.received, QByteArray());
+	}
+
+	// Connections past the limit are closed at once; stopping closes those still open.
+	void connectionsAreBounded()
+	{
+		OAuthServer server;
+		QVERIFY(server.start());
+		std::vector<std::unique_ptr<RawClient>> clients;
+		for (int i = 0; i < OAuthServer::MAX_CONNECTIONS; ++i) {
+			clients.push_back(std::make_unique<RawClient>(38080));
+			QVERIFY(clients.back()->waitConnected());
+		}
+		QTRY_COMPARE(openSockets(server), OAuthServer::MAX_CONNECTIONS);
+		RawClient extra(38080);
+		QVERIFY(extra.waitConnected());
+		QTRY_VERIFY(extra.closedByServer);
+		for (const auto &client : clients)
+			QVERIFY(!client->closedByServer);
+
+		server.stop();
+		for (const auto &client : clients)
+			QTRY_VERIFY(client->closedByServer);
 	}
 
 	void curlClient_data()
@@ -417,8 +472,8 @@ private slots:
 		const QString url = "http://127.0.0.1:38080/callback?code=x%20y%2Bz&state=s-1";
 		QTest::newRow("redirect")
 			<< QStringList{"-i", url} << 0 << response(SUCCESS_PAGE) << QStringLiteral("x y%2Bz");
-		QTest::newRow("favicon") << QStringList{"-i", "http://127.0.0.1:38080/favicon.ico"} << 0
-					 << response(errorPage("No code received")) << QString();
+		QTest::newRow("favicon")
+			<< QStringList{"-i", "http://127.0.0.1:38080/favicon.ico"} << 0 << NOT_FOUND << QString();
 		// curl reports an empty reply (52) when the server closes without answering.
 		QTest::newRow("POST")
 			<< QStringList{"-i", "-d", "code=abc&state=xyz", url} << 52 << QByteArray() << QString();
@@ -432,6 +487,7 @@ private slots:
 		QFETCH(QString, code);
 
 		OAuthServer server;
+		server.setExpectedState("s-1");
 		QVERIFY(server.start());
 		QSignalSpy codes(&server, &OAuthServer::codeReceived);
 		QProcess curl;

@@ -173,8 +173,8 @@ private slots:
 		QCOMPARE(lines.size(), 2);
 		QCOMPARE(lines[0].level, LOG_WARNING);
 		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
-		QCOMPARE(lines[1].level, LOG_WARNING);
-		QCOMPARE(lines[1].text, PREFIX + "Tiplark: Failed to save token file");
+		QCOMPARE(lines[1].level, LOG_ERROR);
+		QVERIFY(lines[1].text.startsWith(PREFIX + "Tiplark: Failed to save token file: "));
 	}
 
 	void pipeIsNoTokenFile_data()
@@ -231,10 +231,11 @@ private slots:
 		TokenStore store;
 		fill(store, "a", "r", EARLIER);
 		store.load();
-		store.save();
-		store.clear();
-		QCOMPARE(log.texts(), QStringList({PREFIX + "Tiplark: Failed to save token file",
-						   PREFIX + "Tiplark: Tokens cleared"}));
+		QVERIFY(!store.save());
+		QVERIFY(store.clear());
+		QCOMPARE(log.texts().size(), 2);
+		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
+		QCOMPARE(log.texts()[1], PREFIX + "Tiplark: Tokens cleared");
 	}
 
 	void everyOperationCreatesTheFolder_data()
@@ -262,6 +263,14 @@ private slots:
 			store.clear();
 		QVERIFY(QDir(ObsHostStandIn::configDir()).exists());
 		QCOMPARE(QFile::exists(tokenPath()), operation == 1);
+		QCOMPARE(modeBits(ObsHostStandIn::configDir()), 0700u);
+	}
+
+	void existingFolderLosesOthersRights()
+	{
+		QCOMPARE(chmod(QFile::encodeName(m_configDir).constData(), 0775), 0);
+		TokenStore().load();
+		QCOMPARE(modeBits(m_configDir), 0700u);
 	}
 
 	void savedFileIsTheOwnersOnly()
@@ -302,8 +311,9 @@ private slots:
 		setrlimit(RLIMIT_FSIZE, &old);
 		std::signal(SIGXFSZ, oldHandler);
 
-		QCOMPARE(log.texts(), QStringList{PREFIX + "Tiplark: Failed to save token file"});
-		QCOMPARE(log.lines().value(0).level, LOG_WARNING);
+		QCOMPARE(log.texts().size(), 1);
+		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
+		QCOMPARE(log.lines().value(0).level, LOG_ERROR);
 		QCOMPARE(readFile(tokenPath()), before);
 		QCOMPARE(QDir(ObsHostStandIn::configDir()).entryList(QDir::Files | QDir::Hidden),
 			 QStringList{"tokens.json"});

@@ -6,6 +6,7 @@
 #include "auth/auth-manager.h"
 #include "http/background-request.h"
 #include "http/curl-helper.h"
+#include "log-text.h"
 #include "plugin-support.h"
 
 #include <obs.h>
@@ -134,10 +135,10 @@ void ApiClient::fetchUserInfo()
 				return;
 			}
 			obs_log(LOG_DEBUG, "Tiplark: User info response: %s",
-				response.body.left(LOGGED_BODY_BYTES).constData());
+				logText(response.body.left(LOGGED_BODY_BYTES)).constData());
 			const QString name =
 				ApiEnvelope::objectPayload(response.body).value(QLatin1String("name")).toString();
-			obs_log(LOG_INFO, "Tiplark: Parsed username: '%s'", name.toUtf8().constData());
+			obs_log(LOG_INFO, "Tiplark: Parsed username: '%s'", logText(name).constData());
 			if (name.isEmpty()) {
 				obs_log(LOG_WARNING, "Tiplark: Username is empty in response");
 				return;
@@ -201,7 +202,7 @@ void ApiClient::moderateMessage(const QString &messageId, bool accept)
 	runOperation(
 		nullptr, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
 		[this, messageId, accept](const HttpResponse &) {
-			obs_log(LOG_INFO, "Tiplark: Message %s %s", messageId.toUtf8().constData(),
+			obs_log(LOG_INFO, "Tiplark: Message %s %s", logText(messageId).constData(),
 				accept ? "accepted" : "rejected");
 			// The decided message leaves the dock's list with the next answer.
 			fetchPendingMessages();
@@ -228,7 +229,7 @@ void ApiClient::checkForUpdates()
 				return;
 			}
 			obs_log(LOG_INFO, "Tiplark: Current version: %s, Latest: %s",
-				PLUGIN_VERSION_STR.toUtf8().constData(), info.version.toUtf8().constData());
+				PLUGIN_VERSION_STR.toUtf8().constData(), logText(info.version).constData());
 			if (!isNewerVersion(info.version, PLUGIN_VERSION_STR))
 				return;
 			emit updateAvailable(info.version, info.downloadUrlFor(hostUpdatePlatform()));

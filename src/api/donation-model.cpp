@@ -1,7 +1,5 @@
 #include "donation-model.h"
 
-#include "plugin-support.h"
-
 #include <QJsonObject>
 #include <QJsonValue>
 
@@ -12,8 +10,6 @@ DonationMessage DonationMessage::fromJson(const QJsonObject &obj)
 	result.nickname = obj.value(QLatin1String("nickname")).toString();
 	// A null or missing message reads as empty, like any other non-string.
 	result.message = obj.value(QLatin1String("message_content")).toString();
-	obs_log(LOG_DEBUG, "Tiplark: Donation parsed - nick: %s, msg: '%s'", result.nickname.toUtf8().constData(),
-		result.message.toUtf8().constData());
 
 	const QJsonValue amount = obj.value(QLatin1String("amount"));
 	result.amount = amount.isDouble() ? QString::number(amount.toDouble(), 'f', 2) : amount.toString();

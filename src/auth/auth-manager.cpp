@@ -4,6 +4,7 @@
 #include "auth/token-store.h"
 #include "http/background-request.h"
 #include "http/curl-helper.h"
+#include "log-text.h"
 #include "plugin-support.h"
 
 #include <QCryptographicHash>
@@ -11,8 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QRandomGenerator64>
-#include <QRegularExpression>
+#include <QRandomGenerator>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -28,12 +29,10 @@ const char STATE_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw
 const char VERIFIER_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
 const int STATE_LENGTH = 32;
 const int VERIFIER_LENGTH = 64;
-const int LOGGED_PREFIX = 8;
-const int LOGGED_RESPONSE_BYTES = 200;
-const int LOGGED_ERROR_BYTES = 500;
 const char MASK[] = "***";
 
-// Draws each character without bias: keep the low bits the alphabet needs and draw again when the
+// Draws each character without bias from the system's cryptographically secure source, which nothing
+// else in OBS can seed or read ahead of us: keep the low bits the alphabet needs and draw again when the
 // value lies past the alphabet's end.
 QString randomString(const char *alphabet, int alphabetSize, int length)
 {
@@ -45,7 +44,7 @@ QString randomString(const char *alphabet, int alphabetSize, int length)
 	for (int i = 0; i < length; ++i) {
 		quint64 index;
 		do {
-			index = QRandomGenerator64::global()->generate() & mask;
+			index = QRandomGenerator::system()->generate64() & mask;
 		} while (index >= quint64(alphabetSize));
 		result.append(QLatin1Char(alphabet[index]));
 	}
@@ -74,11 +73,17 @@ QMap<QString, QString> tokenRequestHeaders()
 	return headers;
 }
 
+// Every byte but the unreserved ones percent-encoded: a form parser reads a bare "+" as a space, and a
+// refresh token holding one would come back to the server changed.
 QByteArray formBody(const QList<QPair<QString, QString>> &pairs)
 {
-	QUrlQuery form;
-	form.setQueryItems(pairs);
-	return form.query(QUrl::FullyEncoded).toUtf8();
+	QByteArray body;
+	for (const auto &pair : pairs) {
+		if (!body.isEmpty())
+			body += '&';
+		body += QUrl::toPercentEncoding(pair.first) + '=' + QUrl::toPercentEncoding(pair.second);
+	}
+	return body;
 }
 
 bool isSecretKey(const QByteArray &key)
@@ -97,19 +102,6 @@ QByteArray maskForm(const QByteArray &form)
 			pair = key + '=' + MASK;
 	}
 	return pairs.join('&');
-}
-
-// Response bodies likewise; the text may be cut off anywhere, so a value runs to its closing quote or
-// to the end. Latin-1 maps bytes one to one, so nothing else of the body changes.
-QByteArray maskJson(const QByteArray &json)
-{
-	static const QRegularExpression member(
-		QStringLiteral(
-			"(\"(?:access_token|refresh_token|code|code_verifier)\"\\s*:\\s*\")(?:[^\"\\\\]|\\\\.)*"),
-		QRegularExpression::DotMatchesEverythingOption);
-	QString text = QString::fromLatin1(json);
-	text.replace(member, QStringLiteral("\\1") + QLatin1String(MASK));
-	return text.toLatin1();
 }
 
 // A whole number of seconds that fits 32 bits; 0 for anything else.
@@ -145,9 +137,14 @@ AuthManager::AuthManager(const ServiceAddresses &addresses, QObject *parent)
 	: QObject(parent),
 	  m_oauthBaseUrl(addresses.oauthBaseUrl),
 	  m_tokenStore(new TokenStore(this)),
-	  m_oauthServer(new OAuthServer(this))
+	  m_oauthServer(new OAuthServer(this)),
+	  m_signInTimer(new QTimer(this))
 {
 	connect(m_oauthServer, &OAuthServer::codeReceived, this, &AuthManager::handleOAuthCallback);
+	connect(m_oauthServer, &OAuthServer::redirectFailed, this, &AuthManager::onRedirectFailed);
+	m_signInTimer->setSingleShot(true);
+	m_signInTimer->setInterval(SIGN_IN_TIMEOUT_MS);
+	connect(m_signInTimer, &QTimer::timeout, this, &AuthManager::onSignInTimedOut);
 
 	m_tokenStore->load();
 	m_accessToken = m_tokenStore->accessToken();
@@ -163,6 +160,11 @@ bool AuthManager::isAuthenticated() const
 QString AuthManager::accessToken() const
 {
 	return m_accessToken;
+}
+
+void AuthManager::setSignInTimeout(int ms)
+{
+	m_signInTimer->setInterval(ms);
 }
 
 QString AuthManager::generateRandomString(int length)
@@ -188,6 +190,7 @@ void AuthManager::startLogin()
 	const QString challenge = generateCodeChallenge(m_pendingCodeVerifier);
 
 	// Without a listener the browser's redirect would go nowhere and the sign-in would hang unseen.
+	m_oauthServer->setExpectedState(m_pendingState);
 	if (!m_oauthServer->start()) {
 		emit authenticationComplete(false);
 		return;
@@ -206,22 +209,37 @@ void AuthManager::startLogin()
 
 	obs_log(LOG_INFO, "Tiplark: Opening authorization URL");
 	QDesktopServices::openUrl(url);
+	m_signInTimer->start();
 }
 
-void AuthManager::handleOAuthCallback(const QString &code, const QString &state)
+void AuthManager::endSignIn()
 {
-	obs_log(LOG_INFO, "Tiplark: OAuth callback received, code length: %d", int(code.length()));
+	m_signInTimer->stop();
+	m_oauthServer->setExpectedState(QString());
 	m_oauthServer->stop();
+}
 
-	if (state == m_pendingState) {
-		obs_log(LOG_INFO, "Tiplark: State verified, exchanging code for token...");
-		exchangeCodeForToken(code);
-		return;
-	}
+void AuthManager::handleOAuthCallback(const QString &code)
+{
+	// The listener passes on only the redirect that carries the pending state.
+	obs_log(LOG_INFO, "Tiplark: OAuth callback received, code length: %d", int(code.length()));
+	endSignIn();
+	obs_log(LOG_INFO, "Tiplark: State verified, exchanging code for token...");
+	exchangeCodeForToken(code);
+}
 
-	obs_log(LOG_WARNING, "Tiplark: OAuth state mismatch (expected: %s, got: %s)",
-		m_pendingState.left(LOGGED_PREFIX).toUtf8().constData(),
-		state.left(LOGGED_PREFIX).toUtf8().constData());
+void AuthManager::onRedirectFailed(const QString &error)
+{
+	endSignIn();
+	obs_log(LOG_WARNING, "Tiplark: Sign-in refused by the authorization server: %s", logText(error).constData());
+	emit authenticationComplete(false);
+}
+
+void AuthManager::onSignInTimedOut()
+{
+	endSignIn();
+	obs_log(LOG_WARNING, "Tiplark: Sign-in abandoned, the browser did not come back within %d s",
+		m_signInTimer->interval() / 1000);
 	emit authenticationComplete(false);
 }
 
@@ -241,16 +259,15 @@ void AuthManager::exchangeCodeForToken(const QString &code)
 	obs_log(LOG_DEBUG, "Tiplark: Token request body: %s", maskForm(body).constData());
 
 	runInBackground(
-		this, [url, body, headers] { return CurlHelper::post(url, body, headers); },
+		this, [url, body, headers] { return CurlHelper::postCredentials(url, body, headers); },
 		[this](const HttpResponse &response) { onExchangeFinished(response); });
 }
 
 void AuthManager::onExchangeFinished(const HttpResponse &response)
 {
 	QString failure = response.error;
+	// The token endpoint's answers, failed ones too, may carry tokens: none of their bodies is logged.
 	if (isSuccess(response)) {
-		obs_log(LOG_DEBUG, "Tiplark: Token response: %s",
-			maskJson(response.body).left(LOGGED_RESPONSE_BYTES).constData());
 		const TokenAnswer answer = parseTokenAnswer(response.body);
 		if (!answer.accessToken.isEmpty() && !answer.refreshToken.isEmpty()) {
 			obs_log(LOG_INFO,
@@ -259,10 +276,11 @@ void AuthManager::onExchangeFinished(const HttpResponse &response)
 			m_accessToken = answer.accessToken;
 			m_refreshToken = answer.refreshToken;
 			m_tokenExpiresAt = QDateTime::currentDateTime().addSecs(answer.expiresIn);
-			saveTokens();
+			const bool saved = saveTokens();
 			m_pendingState.clear();
 			m_pendingCodeVerifier.clear();
-			obs_log(LOG_INFO, "Tiplark: Authentication successful, tokens saved");
+			obs_log(LOG_INFO, saved ? "Tiplark: Authentication successful, tokens saved"
+						: "Tiplark: Authentication successful, tokens not saved");
 			emit authenticationComplete(true);
 			return;
 		}
@@ -272,8 +290,6 @@ void AuthManager::onExchangeFinished(const HttpResponse &response)
 
 	obs_log(LOG_WARNING, "Tiplark: Token exchange failed: %s (HTTP %d)", failure.toUtf8().constData(),
 		response.statusCode);
-	obs_log(LOG_WARNING, "Tiplark: Response body: %s",
-		maskJson(response.body).left(LOGGED_ERROR_BYTES).constData());
 	emit authenticationComplete(false);
 }
 
@@ -287,6 +303,12 @@ void AuthManager::refreshAccessToken()
 	// refresh token that a rotating server has already replaced, and sign the streamer out.
 	if (m_refreshInFlight)
 		return;
+	// A service that keeps failing is not asked again on every rejected request of every tick.
+	if (m_refreshFailures >= REFRESH_FAILURES_BEFORE_BACKOFF && m_lastRefresh.isValid() &&
+	    !m_lastRefresh.hasExpired(REFRESH_BACKOFF_MS)) {
+		obs_log(LOG_DEBUG, "Tiplark: Token refresh held back after %d failures in a row", m_refreshFailures);
+		return;
+	}
 	doRefreshToken();
 }
 
@@ -299,9 +321,10 @@ void AuthManager::doRefreshToken()
 	const QMap<QString, QString> headers = tokenRequestHeaders();
 
 	m_refreshInFlight = true;
+	m_lastRefresh.start();
 	const quint64 session = m_session;
 	runInBackground(
-		this, [url, body, headers] { return CurlHelper::post(url, body, headers); },
+		this, [url, body, headers] { return CurlHelper::postCredentials(url, body, headers); },
 		[this, session](const HttpResponse &response) { onRefreshFinished(response, session); });
 }
 
@@ -317,11 +340,14 @@ void AuthManager::onRefreshFinished(const HttpResponse &response, quint64 sessio
 
 	if (isSuccess(response)) {
 		const TokenAnswer answer = parseTokenAnswer(response.body);
+		// Keeping the sign-in would refresh it again with every rejected request, for ever.
 		if (answer.accessToken.isEmpty()) {
 			obs_log(LOG_WARNING, "Tiplark: Token refresh failed: %s",
 				"Token response without access_token");
+			logout();
 			return;
 		}
+		m_refreshFailures = 0;
 		m_accessToken = answer.accessToken;
 		// The server may keep the refresh token as it is and leave it out of the answer.
 		if (!answer.refreshToken.isEmpty())
@@ -337,6 +363,7 @@ void AuthManager::onRefreshFinished(const HttpResponse &response, quint64 sessio
 		logout();
 		return;
 	}
+	++m_refreshFailures;
 	// A network blip or a server in trouble says nothing about the sign-in; the next 401 tries again.
 	obs_log(LOG_INFO, "Tiplark: Keeping the sign-in (HTTP %d), the refresh is tried again on the next rejection",
 		response.statusCode);
@@ -346,17 +373,23 @@ void AuthManager::logout()
 {
 	++m_session;
 	m_refreshInFlight = false;
+	m_refreshFailures = 0;
 	m_accessToken.clear();
 	m_refreshToken.clear();
 	m_tokenExpiresAt = QDateTime();
-	m_tokenStore->clear();
+	const bool deleted = m_tokenStore->clear();
 	obs_log(LOG_INFO, "Tiplark: Logged out");
+	if (!deleted)
+		emit tokensNotDeleted();
 }
 
-void AuthManager::saveTokens()
+bool AuthManager::saveTokens()
 {
 	m_tokenStore->setAccessToken(m_accessToken);
 	m_tokenStore->setRefreshToken(m_refreshToken);
 	m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
-	m_tokenStore->save();
+	if (m_tokenStore->save())
+		return true;
+	emit tokensNotSaved();
+	return false;
 }

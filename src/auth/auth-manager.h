@@ -3,11 +3,13 @@
 #include "service-addresses.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
 struct HttpResponse;
 class OAuthServer;
+class QTimer;
 class TokenStore;
 
 // Signs the streamer in through the browser (OAuth 2.0 authorization code with PKCE), keeps the tokens,
@@ -33,21 +35,37 @@ public:
 	static const QString CLIENT_ID;
 	static const QString SCOPES;
 
+	// A sign-in whose browser has not come back by then fails, and its listener closes.
+	static constexpr int SIGN_IN_TIMEOUT_MS = 5 * 60 * 1000;
+	void setSignInTimeout(int ms);
+	// After this many failed refreshes in a row, at most one refresh per REFRESH_BACKOFF_MS.
+	static constexpr int REFRESH_FAILURES_BEFORE_BACKOFF = 2;
+	static constexpr qint64 REFRESH_BACKOFF_MS = 30000;
+
 signals:
 	void authenticationComplete(bool success);
+	// tokens.json could not be written (the sign-in then lasts only until OBS closes), or could not be
+	// deleted at logout (the next start signs the streamer in again).
+	void tokensNotSaved();
+	void tokensNotDeleted();
 
 private:
-	void handleOAuthCallback(const QString &code, const QString &state);
+	void handleOAuthCallback(const QString &code);
+	void onRedirectFailed(const QString &error);
+	void onSignInTimedOut();
+	// Ends the sign-in in progress, whatever its outcome: no more redirects are taken.
+	void endSignIn();
 	void exchangeCodeForToken(const QString &code);
 	void doRefreshToken();
 	void onExchangeFinished(const HttpResponse &response);
 	void onRefreshFinished(const HttpResponse &response, quint64 session);
 	// Writes the working copies through to the token store and saves it.
-	void saveTokens();
+	bool saveTokens();
 
 	const QString m_oauthBaseUrl;
 	TokenStore *m_tokenStore = nullptr;
 	OAuthServer *m_oauthServer = nullptr;
+	QTimer *m_signInTimer = nullptr;
 	QString m_pendingState;
 	QString m_pendingCodeVerifier;
 	QString m_accessToken;
@@ -57,4 +75,7 @@ private:
 	bool m_refreshInFlight = false;
 	// Counts logouts: a refresh answer that belongs to an earlier sign-in is dropped.
 	quint64 m_session = 0;
+	// Failed refreshes in a row (no answer, a server fault), and when the last one was sent.
+	int m_refreshFailures = 0;
+	QElapsedTimer m_lastRefresh;
 };

@@ -1,5 +1,6 @@
 #include "auth/oauth-server.h"
 
+#include "log-text.h"
 #include "plugin-support.h"
 
 #include <QHostAddress>
@@ -11,6 +12,7 @@ namespace {
 const quint16 FIRST_PORT = 38080;
 const quint16 LAST_PORT = 38084;
 const int WRITE_TIMEOUT_MS = 3000;
+const int LOGGED_STATE_PREFIX = 8;
 
 // One layout for both pages; %1 title, %2 icon class, %3 icon colour, %4 icon, %5 heading,
 // %6 paragraph, %7 the lines after the container.
@@ -148,10 +150,21 @@ bool OAuthServer::start()
 
 void OAuthServer::stop()
 {
+	// Whatever is still connected can only be a spare browser connection or someone else's.
+	const QSet<QTcpSocket *> open = m_connections;
+	m_connections.clear();
+	for (QTcpSocket *socket : open)
+		closeWithoutAnswer(socket);
+
 	if (!m_server->isListening())
 		return;
 	m_server->close();
 	obs_log(LOG_INFO, "Tiplark: OAuth server stopped");
+}
+
+void OAuthServer::setExpectedState(const QString &state)
+{
+	m_expectedState = state;
 }
 
 QString OAuthServer::redirectUri() const
@@ -163,20 +176,26 @@ void OAuthServer::onNewConnection()
 {
 	while (m_server->hasPendingConnections()) {
 		QTcpSocket *socket = m_server->nextPendingConnection();
+		// Any local process can connect: a few connections at a time, each for a bounded time, so
+		// that none can hold the listener or fill the GUI thread's work.
+		if (m_connections.size() >= MAX_CONNECTIONS) {
+			closeWithoutAnswer(socket);
+			continue;
+		}
+		m_connections.insert(socket);
 
-		// Browsers open spare connections that may never carry a request; they must not pile up.
-		auto *idle = new QTimer(socket);
-		idle->setSingleShot(true);
-		idle->setInterval(IDLE_TIMEOUT_MS);
-		connect(idle, &QTimer::timeout, socket, [socket] { closeWithoutAnswer(socket); });
-		idle->start();
+		// Counted from the connection on, not from its last byte: a drip keeps no connection open.
+		auto *limit = new QTimer(socket);
+		limit->setSingleShot(true);
+		connect(limit, &QTimer::timeout, socket, [socket] { closeWithoutAnswer(socket); });
+		limit->start(m_connectionTimeoutMs);
 
-		connect(socket, &QTcpSocket::readyRead, this, [this, socket, idle] {
-			idle->start();
-			handleRequest(socket);
-		});
+		connect(socket, &QTcpSocket::readyRead, this, [this, socket] { handleRequest(socket); });
 		connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-		connect(socket, &QObject::destroyed, this, [this, socket] { m_pending.remove(socket); });
+		connect(socket, &QObject::destroyed, this, [this, socket] {
+			m_pending.remove(socket);
+			m_connections.remove(socket);
+		});
 	}
 }
 
@@ -191,7 +210,7 @@ void OAuthServer::handleRequest(QTcpSocket *socket)
 	const QString requestLine = reader.requestLine();
 	m_pending.remove(socket);
 	// One answer per connection: nothing that arrives later is looked at.
-	disconnect(socket, nullptr, this, nullptr);
+	disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
 	if (status == RequestLineReader::Status::TooLong) {
 		closeWithoutAnswer(socket);
 		return;
@@ -206,15 +225,42 @@ void OAuthServer::answer(QTcpSocket *socket, const QString &requestLine)
 		closeWithoutAnswer(socket);
 		return;
 	}
+	if (query.path != QLatin1String("/callback")) {
+		reply(socket, QByteArrayLiteral("HTTP/1.1 404 Not Found\r\n"
+						"Content-Length: 0\r\n"
+						"Connection: close\r\n"
+						"\r\n"));
+		return;
+	}
+	// Only the authorization server knows the state: anything else is a page or a local process
+	// trying to end the sign-in with a code of its own, and the sign-in goes on waiting.
+	if (m_expectedState.isEmpty() || query.state != m_expectedState) {
+		obs_log(LOG_WARNING, "Tiplark: OAuth state mismatch (expected: %s, got: %s)",
+			m_expectedState.left(LOGGED_STATE_PREFIX).toUtf8().constData(),
+			logText(query.state.left(LOGGED_STATE_PREFIX)).constData());
+		RedirectQuery refused;
+		refused.error = QStringLiteral("Invalid state");
+		reply(socket, answerFor(refused));
+		return;
+	}
 
-	socket->write(answerFor(query));
+	reply(socket, answerFor(query));
+	if (!query.error.isEmpty())
+		emit redirectFailed(query.error);
+	else if (query.code.isEmpty())
+		emit redirectFailed(QStringLiteral("No code received"));
+	else
+		emit codeReceived(query.code, query.state);
+}
+
+void OAuthServer::reply(QTcpSocket *socket, const QByteArray &response)
+{
+	m_connections.remove(socket);
+	socket->write(response);
 	socket->flush();
 	socket->waitForBytesWritten(WRITE_TIMEOUT_MS);
 	socket->close();
 	socket->deleteLater();
-
-	if (!query.code.isEmpty() && !query.state.isEmpty())
-		emit codeReceived(query.code, query.state);
 }
 
 QByteArray OAuthServer::answerFor(const RedirectQuery &query)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QTcpServer;
@@ -21,20 +22,29 @@ public:
 
 	// Binds the first free port of 38080-38084 unless already listening; true when listening afterwards.
 	bool start();
+	// Stops listening and closes every connection still open.
 	void stop();
 	QString redirectUri() const;
 
-	// How much of a request is gathered while waiting for its request line, and how long a connection
-	// may stay silent before it is dropped.
+	// The state of the sign-in in progress: only a redirect to /callback that carries it is taken.
+	void setExpectedState(const QString &state);
+
+	// How much of a request is gathered while waiting for its request line, how long a connection may
+	// stay open in all, and how many may be open at once.
 	static constexpr int MAX_REQUEST_LINE_BYTES = RequestLineReader::MAX_REQUEST_LINE_BYTES;
-	static constexpr int IDLE_TIMEOUT_MS = 10000;
+	static constexpr int CONNECTION_TIMEOUT_MS = 10000;
+	static constexpr int MAX_CONNECTIONS = 8;
+	void setConnectionTimeout(int ms) { m_connectionTimeoutMs = ms; }
 
 	// The whole HTTP answer to a redirect that carried query: the success page when it has a code and
 	// no error, else the error page.
 	static QByteArray answerFor(const RedirectQuery &query);
 
 signals:
+	// The redirect of the sign-in in progress, with its code...
 	void codeReceived(const QString &code, const QString &state);
+	// ... or with the authorization server's error in place of a code.
+	void redirectFailed(const QString &error);
 
 private slots:
 	void onNewConnection();
@@ -42,10 +52,14 @@ private slots:
 private:
 	void handleRequest(QTcpSocket *socket);
 	void answer(QTcpSocket *socket, const QString &requestLine);
+	void reply(QTcpSocket *socket, const QByteArray &response);
 	static QString createErrorHtml(const QString &message);
 
 	QTcpServer *m_server = nullptr;
 	quint16 m_port = 0;
+	QString m_expectedState;
+	int m_connectionTimeoutMs = CONNECTION_TIMEOUT_MS;
+	QSet<QTcpSocket *> m_connections;
 	// Connections whose request line is not complete yet.
 	QHash<QTcpSocket *, RequestLineReader> m_pending;
 };

@@ -33,8 +33,10 @@ RedirectQuery RedirectQuery::fromRequestLine(const QString &requestLine)
 	if (!match.hasMatch())
 		return result;
 
-	const QUrlQuery query(QUrl(QStringLiteral("http://localhost") + match.captured(1)));
+	const QUrl url(QStringLiteral("http://localhost") + match.captured(1));
+	const QUrlQuery query(url);
 	result.isGet = true;
+	result.path = url.path();
 	result.code = query.queryItemValue(QStringLiteral("code"));
 	result.state = query.queryItemValue(QStringLiteral("state"));
 	result.error = query.queryItemValue(QStringLiteral("error"));

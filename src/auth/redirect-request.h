@@ -27,6 +27,7 @@ private:
 // What the browser's redirect carried in its query.
 struct RedirectQuery {
 	bool isGet = false; // the line is "GET <target> HTTP..."; nothing else is answered
+	QString path;
 	QString code;
 	QString state;
 	QString error;

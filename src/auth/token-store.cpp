@@ -24,10 +24,20 @@ QString TokenStore::getConfigPath() const
 	char *raw = obs_module_get_config_path(obs_current_module(), "tokens.json");
 	const QString path = QString::fromUtf8(raw);
 	bfree(raw);
+	if (path.isEmpty())
+		return path;
 
+	// Nobody else may list or open what is in the folder, the save's temporary file included, which some
+	// file systems create readable by others for a moment. An existing folder only loses rights.
+	const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+						   QFileDevice::ExeOwner | QFileDevice::ReadUser |
+						   QFileDevice::WriteUser | QFileDevice::ExeUser;
 	QDir dir = QFileInfo(path).dir();
 	if (!dir.exists())
 		dir.mkpath(".");
+	const QFileDevice::Permissions current = QFileInfo(dir.absolutePath()).permissions();
+	if (current & ~ownerOnly)
+		QFile::setPermissions(dir.absolutePath(), current & ownerOnly);
 	return path;
 }
 
@@ -61,7 +71,7 @@ void TokenStore::load()
 	obs_log(LOG_INFO, "Tiplark: Tokens loaded");
 }
 
-void TokenStore::save()
+bool TokenStore::save()
 {
 	QJsonObject object;
 	object.insert(ACCESS_TOKEN_KEY, m_accessToken);
@@ -79,23 +89,32 @@ void TokenStore::save()
 		     file.write(content) == content.size();
 	if (saved)
 		saved = file.commit();
-	else if (file.isOpen())
-		file.cancelWriting();
-
-	if (saved)
-		obs_log(LOG_INFO, "Tiplark: Tokens saved");
-	else
-		obs_log(LOG_WARNING, "Tiplark: Failed to save token file");
+	if (!saved) {
+		// Read before cancelling, which puts its own text in place of the reason.
+		const QByteArray reason = file.errorString().toUtf8();
+		if (file.isOpen())
+			file.cancelWriting();
+		obs_log(LOG_ERROR, "Tiplark: Failed to save token file: %s", reason.constData());
+		return false;
+	}
+	obs_log(LOG_INFO, "Tiplark: Tokens saved");
+	return true;
 }
 
-void TokenStore::clear()
+bool TokenStore::clear()
 {
 	m_accessToken.clear();
 	m_refreshToken.clear();
 	m_tokenExpiresAt = QDateTime();
 
-	QFile::remove(getConfigPath());
+	// A file left behind would sign the streamer in again at the next start.
+	QFile file(getConfigPath());
+	if (file.exists() && !file.remove()) {
+		obs_log(LOG_ERROR, "Tiplark: Failed to delete token file: %s", file.errorString().toUtf8().constData());
+		return false;
+	}
 	obs_log(LOG_INFO, "Tiplark: Tokens cleared");
+	return true;
 }
 
 QString TokenStore::accessToken() const

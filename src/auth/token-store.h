@@ -13,8 +13,9 @@ public:
 	explicit TokenStore(QObject *parent = nullptr);
 
 	void load();
-	void save();
-	void clear();
+	// Both false, with the reason in the log, when the file could not be written or deleted.
+	bool save();
+	bool clear();
 
 	QString accessToken() const;
 	QString refreshToken() const;
@@ -24,7 +25,7 @@ public:
 	void setRefreshToken(const QString &token);
 	void setTokenExpiresAt(const QDateTime &expiresAt);
 
-	// Full path of tokens.json; creates its folder when missing.
+	// Full path of tokens.json; creates its folder when missing and keeps it the owner's alone.
 	QString getConfigPath() const;
 
 private:

@@ -1,6 +1,7 @@
 #include "curl-helper.h"
 
 #include "connection-cache.h"
+#include "log-text.h"
 #include "plugin-support.h"
 
 #include <curl/curl.h>
@@ -39,8 +40,11 @@ int progressCallback(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 	return g_abortTransfers.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
+// Whether a request's form or answer carries credentials.
+enum class Carries { Data, Credentials };
+
 HttpResponse doRequest(const QString &method, const QString &url, const QByteArray &body,
-		       const QMap<QString, QString> &headers)
+		       const QMap<QString, QString> &headers, Carries carries = Carries::Data)
 {
 	HttpResponse response;
 	const QByteArray urlBytes = url.toUtf8();
@@ -58,18 +62,29 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	ReceiveBuffer received;
 	const QByteArray redirectProtocols = CurlHelper::allowedRedirectProtocols(url).toUtf8();
 	const QByteArray userAgent = QStringLiteral("OBS-Tiplark/%1").arg(QString::fromUtf8(PLUGIN_VERSION)).toUtf8();
-	curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
-	curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
-	curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
-	curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-	curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-	curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.constData());
+	// Every option here keeps a request within its bounds (where it goes, how long it takes, how much
+	// it takes in): one that libcurl refuses ends the request before anything is sent.
+	CURLcode setup = CURLE_OK;
+	auto require = [&setup](CURLcode code) {
+		if (setup == CURLE_OK)
+			setup = code;
+	};
+	const bool follow = carries == Carries::Data;
+	require(curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData()));
+	require(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback));
+	require(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received));
+	require(curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L));
+	require(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L));
+	if (follow) {
+		require(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, CurlHelper::MAX_REDIRECTS));
+		require(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.constData()));
+	}
 	curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
 	curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.constData());
 	// Safe use from several threads at once: no signals for timeouts.
-	curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-	curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback);
-	curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+	require(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
+	require(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback));
+	require(curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L));
 	CURLSH *share = ConnectionCache::lend();
 	if (share)
 		curl_easy_setopt(curl, CURLOPT_SHARE, share);
@@ -84,26 +99,29 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 		headerList = curl_slist_append(headerList, line.constData());
 	}
 	if (headerList)
-		curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
+		require(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList));
 
 	// Never a null pointer: an empty body goes out as an empty text of size 0.
 	const char *bodyData = body.constData();
 	if (method == QLatin1String("POST")) {
-		curl_easy_setopt(curl, CURLOPT_POST, 1L);
-		curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData);
-		curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size()));
+		require(curl_easy_setopt(curl, CURLOPT_POST, 1L));
+		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData));
+		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size())));
 		obs_log(LOG_DEBUG, "Tiplark HTTP: POST body size: %d bytes", int(body.size()));
 	} else if (method == QLatin1String("PATCH")) {
-		curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PATCH");
-		curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData);
-		curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size()));
+		require(curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PATCH"));
+		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData));
+		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size())));
 		obs_log(LOG_DEBUG, "Tiplark HTTP: PATCH body size: %d bytes", int(body.size()));
 	} else if (method == QLatin1String("GET")) {
-		curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+		require(curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L));
 	}
 
-	obs_log(LOG_DEBUG, "Tiplark HTTP: Executing request...");
-	const CURLcode result = curl_easy_perform(curl);
+	CURLcode result = setup;
+	if (result == CURLE_OK) {
+		obs_log(LOG_DEBUG, "Tiplark HTTP: Executing request...");
+		result = curl_easy_perform(curl);
+	}
 
 	if (result != CURLE_OK) {
 		const QByteArray description = received.tooLarge
@@ -119,9 +137,10 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 		response.body = received.bytes;
 		obs_log(LOG_INFO, "Tiplark HTTP: Response %ld, body size: %d bytes", status,
 			int(received.bytes.size()));
-		if (status >= 400) {
+		// Error answers may hold personal data, and the token endpoint's may echo credentials.
+		if (status >= 400 && carries == Carries::Data) {
 			const QByteArray excerpt = received.bytes.left(500);
-			obs_log(LOG_WARNING, "Tiplark HTTP: Error response body: %s", excerpt.constData());
+			obs_log(LOG_DEBUG, "Tiplark HTTP: Error response body: %s", logText(excerpt).constData());
 		}
 	}
 
@@ -142,6 +161,12 @@ HttpResponse CurlHelper::get(const QString &url, const QMap<QString, QString> &h
 HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)
 {
 	return doRequest(QStringLiteral("POST"), url, body, headers);
+}
+
+HttpResponse CurlHelper::postCredentials(const QString &url, const QByteArray &body,
+					 const QMap<QString, QString> &headers)
+{
+	return doRequest(QStringLiteral("POST"), url, body, headers, Carries::Credentials);
 }
 
 HttpResponse CurlHelper::patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)

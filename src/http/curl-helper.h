@@ -20,6 +20,14 @@ HttpResponse get(const QString &url, const QMap<QString, QString> &headers);
 HttpResponse post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
 HttpResponse patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
 
+// A POST to the token endpoint, whose form carries the code, the verifier or the refresh token and whose
+// answer carries tokens: no redirect is followed, so the form goes to url and nowhere else, and the
+// answer's body never reaches the log.
+HttpResponse postCredentials(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
+
+// How many redirects the other requests follow at most; more end as a failure.
+constexpr long MAX_REDIRECTS = 5;
+
 // Answers larger than this end as a failure ("Response body too large (over 16 MiB)").
 constexpr qsizetype MAX_BODY_BYTES = 16 * 1024 * 1024;
 

@@ -5,6 +5,8 @@ expired access token with exactly one refresh."""
 
 import os
 import time
+import urllib.parse
+import urllib.request
 
 from obsdriver import obshost
 from obsdriver.obshost import check
@@ -54,10 +56,15 @@ def run(session, sandbox, args):
     # The update banner: a newer version with a web address is published.
     dock.wait_until(lambda: dock.is_showing(dock.button("Pobierz")), "the update banner")
 
-    # Sign in through the browser.
+    # Sign in through the browser, after a page or local process has sent a redirect of its own.
     dock.press(dock.button("Zaloguj"))
-    browse(wait_for_url(urls, 1), os.path.join(args.artifacts, "e2e-sign-in-page.png"), session.tmp)
+    authorization = wait_for_url(urls, 1)
+    forge_redirect(authorization)
+    obs.wait_for(PREFIX + "Tiplark: OAuth state mismatch", timeout=10)
+    browse(authorization, os.path.join(args.artifacts, "e2e-sign-in-page.png"), session.tmp)
     obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
+    exchanges = sandbox.requests_to("/oauth/token", "POST")
+    check(len(exchanges) == 1 and "forged" not in exchanges[0]["body"], "the forged code was exchanged")
     dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name")
     check(os.stat(session.home.token_file).st_mode & 0o777 == 0o600, "tokens.json is not 0600")
 
@@ -117,6 +124,14 @@ def run(session, sandbox, args):
     session.screenshot("e2e-after-refresh.png")
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
+
+
+def forge_redirect(authorization):
+    """Another page's redirect to the sign-in's listener: it gets the error page and ends nothing."""
+    query = urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    with opener.open(query["redirect_uri"][0] + "?code=forged&state=forged", timeout=10) as answer:
+        check("Błąd logowania" in answer.read().decode("utf-8"), "the forged redirect got no error page")
 
 
 def refresh_count(sandbox):
