@@ -22,7 +22,9 @@ configure_and_build() {
   local name=$1
   shift
   echo "==== build $name"
-  cmake -S "$root" -B "$root/build/$name" -G Ninja -DTIPLARK_BUILD_TESTS=ON "$@" >/dev/null &&
+  # -U: a tree configured with other addresses before gets the production ones back.
+  cmake -S "$root" -B "$root/build/$name" -G Ninja -UAPI_BASE_URL -UOAUTH_BASE_URL -DTIPLARK_BUILD_TESTS=ON "$@" \
+    >/dev/null &&
     cmake --build "$root/build/$name" -j "$jobs"
 }
 
