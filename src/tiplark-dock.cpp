@@ -7,14 +7,17 @@
 #include "row-list-accessibility.h"
 #include "tiplark-settings.h"
 
+#include <QCursor>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTimer>
 #include <QUrl>
@@ -23,6 +26,9 @@
 namespace {
 const char *const SPLITTER_STATE_KEY = "SplitterState";
 const int POLL_INTERVAL_MS = 5000;
+// Ticks a read may stay unanswered before the dock tells the streamer; one may pass, as a read can be
+// sent just before a tick (the pending list, after a decision).
+const int HANGING_TICKS = 2;
 
 // Texts from the service are shown as they are, never as markup (which could load files or images), and a
 // very long one is cut, with the whole text in its tooltip, so that it cannot stretch the dock.
@@ -76,6 +82,9 @@ TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent) : Q
 	connect(m_apiClient, &ApiClient::donationsReceived, this, &TiplarkDock::onDonationsReceived);
 	connect(m_apiClient, &ApiClient::apiError, this, &TiplarkDock::onApiError);
 	connect(m_apiClient, &ApiClient::updateAvailable, this, &TiplarkDock::onUpdateAvailable);
+	connect(m_apiClient, &ApiClient::serviceAnswered, this, &TiplarkDock::onServiceAnswered);
+	connect(m_apiClient, &ApiClient::serviceFailing, this, &TiplarkDock::onServiceFailing);
+	connect(m_authManager, &AuthManager::accessTokenRefreshed, this, &TiplarkDock::onAccessTokenRefreshed);
 
 	installRowListAccessibility();
 	setupUi();
@@ -151,6 +160,15 @@ void TiplarkDock::setupUi()
 	connect(m_disableModerationButton, &QPushButton::clicked, this, &TiplarkDock::onDisableModerationClicked);
 	moderationRow->addWidget(m_disableModerationButton, 0);
 	mainLayout->addLayout(moderationRow);
+
+	// Its own colours, readable on OBS's dark and light themes alike.
+	m_connectionLabel = new QLabel(this);
+	m_connectionLabel->setTextFormat(Qt::PlainText);
+	m_connectionLabel->setWordWrap(true);
+	m_connectionLabel->setStyleSheet(
+		"background-color: #c0392b; color: white; border-radius: 4px; padding: 4px 8px;");
+	m_connectionLabel->setVisible(false);
+	mainLayout->addWidget(m_connectionLabel);
 
 	m_splitter = new QSplitter(Qt::Vertical, this);
 	m_splitter->setChildrenCollapsible(false);
@@ -245,6 +263,10 @@ void TiplarkDock::updateLoginState()
 
 	if (!authenticated) {
 		m_statusLabel->setText(tr("Nie zalogowano"));
+		m_userName.clear();
+		m_failingReads.reset();
+		m_lastGoodAnswer = QDateTime();
+		showConnectionState();
 		m_pendingList->clear();
 		m_donationsList->clear();
 		m_pendingMessages.clear();
@@ -273,19 +295,34 @@ void TiplarkDock::pollData()
 		return;
 	}
 
+	poll(ApiClient::Read::ModerationStatus, "moderation status", &ApiClient::fetchModerationStatus);
+	if (m_moderationEnabled)
+		poll(ApiClient::Read::PendingMessages, "pending messages", &ApiClient::fetchPendingMessages);
+	poll(ApiClient::Read::Donations, "donations", &ApiClient::fetchDonations);
+}
+
+void TiplarkDock::poll(ApiClient::Read read, const char *what, void (ApiClient::*fetch)())
+{
 	// A service that accepts connections but does not answer would otherwise collect a request per
-	// kind and tick on the shared thread pool, and get all of them at once when it comes back.
-	if (isAnswered(m_apiClient, ApiClient::Read::ModerationStatus, "moderation status"))
-		m_apiClient->fetchModerationStatus();
-	if (m_moderationEnabled && isAnswered(m_apiClient, ApiClient::Read::PendingMessages, "pending messages"))
-		m_apiClient->fetchPendingMessages();
-	if (isAnswered(m_apiClient, ApiClient::Read::Donations, "donations"))
-		m_apiClient->fetchDonations();
+	// kind and tick on the read threads, and get all of them at once when it comes back.
+	int &passed = m_ticksUnanswered[size_t(read)];
+	if (isAnswered(m_apiClient, read, what)) {
+		passed = 0;
+		(m_apiClient->*fetch)();
+	} else if (++passed >= HANGING_TICKS) {
+		// The service hangs: say so long before the transport gives up on the request.
+		onServiceFailing(read);
+	}
 }
 
 void TiplarkDock::updateModerationButtons(bool enabled)
 {
 	m_moderationEnabled = enabled;
+	// No longer read, the pending list cannot come back as answered.
+	if (!enabled) {
+		m_failingReads.reset(size_t(ApiClient::Read::PendingMessages));
+		showConnectionState();
+	}
 	m_enableModerationButton->setEnabled(!enabled);
 	m_disableModerationButton->setEnabled(enabled);
 	if (enabled) {
@@ -300,7 +337,41 @@ void TiplarkDock::updateModerationButtons(bool enabled)
 void TiplarkDock::onUserInfoReceived(const QString &username)
 {
 	obs_log(LOG_INFO, "Tiplark: User info received: %s", logText(username).constData());
+	m_userName = username;
 	showServiceText(m_statusLabel, QStringLiteral("%1").arg(username));
+}
+
+void TiplarkDock::onAccessTokenRefreshed()
+{
+	// Started with a token the service no longer took, the user read failed before this refresh.
+	if (m_userName.isEmpty() && m_authManager->isAuthenticated() &&
+	    isAnswered(m_apiClient, ApiClient::Read::UserInfo, "user info"))
+		m_apiClient->fetchUserInfo();
+}
+
+void TiplarkDock::onServiceAnswered(ApiClient::Read read)
+{
+	m_lastGoodAnswer = QDateTime::currentDateTime();
+	m_failingReads.reset(size_t(read));
+	showConnectionState();
+}
+
+void TiplarkDock::onServiceFailing(ApiClient::Read read)
+{
+	m_failingReads.set(size_t(read));
+	showConnectionState();
+}
+
+void TiplarkDock::showConnectionState()
+{
+	// The lists keep what they show; this says why they no longer change.
+	const bool failing = m_failingReads.any() && m_authManager->isAuthenticated();
+	if (failing && m_lastGoodAnswer.isValid())
+		m_connectionLabel->setText(tr("Tiplark nie odpowiada, ponawiam próby. Ostatnia odpowiedź o %1.")
+						   .arg(m_lastGoodAnswer.toString(QStringLiteral("HH:mm:ss"))));
+	else if (failing)
+		m_connectionLabel->setText(tr("Tiplark nie odpowiada, ponawiam próby."));
+	m_connectionLabel->setVisible(failing);
 }
 
 void TiplarkDock::onModerationStatusReceived(bool enabled)
@@ -310,14 +381,12 @@ void TiplarkDock::onModerationStatusReceived(bool enabled)
 
 void TiplarkDock::onPendingMessagesReceived(const QList<DonationMessage> &messages)
 {
-	m_pendingMessages = messages;
-	populatePendingList();
+	populatePendingList(messages);
 }
 
 void TiplarkDock::onDonationsReceived(const QList<DonationMessage> &donations)
 {
-	m_donations = donations;
-	populateDonationsList();
+	populateDonationsList(donations);
 }
 
 void TiplarkDock::onApiError(const QString &error)
@@ -367,21 +436,80 @@ void TiplarkDock::onUpdateClicked()
 	QDesktopServices::openUrl(url);
 }
 
-void TiplarkDock::populatePendingList()
+void TiplarkDock::populatePendingList(const QList<DonationMessage> &messages)
 {
-	m_pendingList->clear();
-	for (const DonationMessage &msg : m_pendingMessages)
-		createMessageWidget(m_pendingList, msg, true);
+	updateList(m_pendingList, m_pendingMessages, messages, true);
 }
 
-void TiplarkDock::populateDonationsList()
+void TiplarkDock::populateDonationsList(const QList<DonationMessage> &donations)
 {
-	m_donationsList->clear();
-	for (const DonationMessage &msg : m_donations)
-		createMessageWidget(m_donationsList, msg, false);
+	updateList(m_donationsList, m_donations, donations, false);
 }
 
-void TiplarkDock::createMessageWidget(QListWidget *list, const DonationMessage &msg, bool withActions)
+namespace {
+// Two records that would be drawn alike: the row of one serves the other.
+bool sameOnScreen(const DonationMessage &a, const DonationMessage &b)
+{
+	return a.id == b.id && a.nickname == b.nickname && a.message == b.message && a.amount == b.amount &&
+	       a.currency == b.currency && a.goalName == b.goalName && a.createdAt == b.createdAt &&
+	       a.createdAt.offsetFromUtc() == b.createdAt.offsetFromUtc();
+}
+
+bool pointedAt(const QListWidget *list)
+{
+	const QWidget *viewport = list->viewport();
+	return viewport->isVisible() && viewport->rect().contains(viewport->mapFromGlobal(QCursor::pos()));
+}
+} // namespace
+
+void TiplarkDock::updateList(QListWidget *list, QList<DonationMessage> &shown, const QList<DonationMessage> &records,
+			     bool withActions)
+{
+	// The row at the top of the view stays there while the streamer has scrolled down or points into
+	// the list, so that rows added above move nothing under the cursor. At the top and not pointed
+	// at, the view stays at the top and shows what came in.
+	QListWidgetItem *anchor = nullptr;
+	if (list->verticalScrollBar()->value() > 0 || pointedAt(list))
+		anchor = list->itemAt(1, 1);
+
+	// Records not placed yet, by id: a row whose record comes later waits for it.
+	QHash<QString, int> ahead;
+	for (const DonationMessage &record : records)
+		++ahead[record.id];
+	auto removeRow = [&](int row) {
+		if (list->item(row) == anchor)
+			anchor = nullptr;
+		list->model()->removeRow(row);
+		shown.removeAt(row);
+	};
+
+	int row = 0;
+	for (const DonationMessage &record : records) {
+		while (row < shown.size() && shown.at(row).id != record.id && ahead.value(shown.at(row).id) == 0)
+			removeRow(row);
+		if (row < shown.size() && shown.at(row).id == record.id) {
+			if (!sameOnScreen(shown.at(row), record)) {
+				createMessageWidget(list, list->item(row), record, withActions);
+				shown[row] = record;
+			}
+		} else {
+			auto *item = new QListWidgetItem;
+			list->insertItem(row, item);
+			createMessageWidget(list, item, record, withActions);
+			shown.insert(row, record);
+		}
+		--ahead[record.id];
+		++row;
+	}
+	while (shown.size() > row)
+		removeRow(row);
+
+	if (anchor)
+		list->scrollToItem(anchor, QAbstractItemView::PositionAtTop);
+}
+
+void TiplarkDock::createMessageWidget(QListWidget *list, QListWidgetItem *item, const DonationMessage &msg,
+				      bool withActions)
 {
 	auto *row = new QWidget;
 	auto *rowLayout = new QVBoxLayout(row);
@@ -434,9 +562,9 @@ void TiplarkDock::createMessageWidget(QListWidget *list, const DonationMessage &
 	rowLayout->addLayout(info);
 
 	row->adjustSize();
-	auto *item = new QListWidgetItem(list);
 	QSize hint = row->sizeHint();
 	hint.setHeight(hint.height() + 8);
 	item->setSizeHint(hint);
+	// A widget the item showed before goes with this call.
 	list->setItemWidget(item, row);
 }

@@ -1,18 +1,23 @@
 #pragma once
 
+#include "api/api-client.h"
 #include "api/donation-model.h"
 #include "service-addresses.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
-class ApiClient;
+#include <array>
+#include <bitset>
+
 class AuthManager;
 class QGroupBox;
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QSplitter;
 class QTimer;
@@ -41,6 +46,9 @@ private slots:
 	void onPendingMessagesReceived(const QList<DonationMessage> &messages);
 	void onDonationsReceived(const QList<DonationMessage> &donations);
 	void onApiError(const QString &error);
+	void onServiceAnswered(ApiClient::Read read);
+	void onServiceFailing(ApiClient::Read read);
+	void onAccessTokenRefreshed();
 	void onUpdateAvailable(const QString &version, const QString &downloadUrl);
 	void onUpdateClicked();
 	void pollData();
@@ -49,9 +57,17 @@ private:
 	void setupUi();
 	void updateLoginState();
 	void updateModerationButtons(bool enabled);
-	void populatePendingList();
-	void populateDonationsList();
-	void createMessageWidget(QListWidget *list, const DonationMessage &msg, bool withActions);
+	void showConnectionState();
+	// Asks for one polled read, unless its last request is still unanswered.
+	void poll(ApiClient::Read read, const char *what, void (ApiClient::*fetch)());
+	void populatePendingList(const QList<DonationMessage> &messages);
+	void populateDonationsList(const QList<DonationMessage> &donations);
+	// Brings list and shown (the records its rows show, in order) in line with records.
+	void updateList(QListWidget *list, QList<DonationMessage> &shown, const QList<DonationMessage> &records,
+			bool withActions);
+	// Draws msg into the list's item, in place of whatever the item showed.
+	void createMessageWidget(QListWidget *list, QListWidgetItem *item, const DonationMessage &msg,
+				 bool withActions);
 	// Tells the streamer, once per run for each text, that the token file could not be saved or deleted.
 	void onTokenFileFailed(const QString &text);
 
@@ -77,4 +93,10 @@ private:
 	bool m_moderationEnabled = false;
 	// Texts of token-file failures already shown: each is told once per run.
 	QStringList m_toldFailures;
+	// Shown while any polled read fails, with the time of the service's last good answer.
+	QLabel *m_connectionLabel = nullptr;
+	QDateTime m_lastGoodAnswer;
+	std::bitset<4> m_failingReads;          // by ApiClient::Read
+	std::array<int, 4> m_ticksUnanswered{}; // ticks that passed over a read still waiting, by kind
+	QString m_userName;
 };

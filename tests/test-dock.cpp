@@ -10,6 +10,7 @@
 #include "token-file.h"
 #include "tiplark-dock.h"
 
+#include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -81,6 +82,17 @@ QJsonObject donation(const QString &id, const QString &nickname, const QString &
 			   {"payment_method", "blik"},
 			   {"goal", QJsonObject{{"name", "Nowa kamera"}}},
 			   {"created_at", "2024-05-01T12:30:00Z"}};
+}
+
+// "a b*": records a and b named after their ids, b with another message.
+QList<DonationMessage> records(const QString &spec)
+{
+	QList<DonationMessage> list;
+	for (const QString &name : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+		const QString id = QString(name).remove('*');
+		list << DonationMessage::fromJson(donation(id, id, name.endsWith('*') ? "inna" : "hej"));
+	}
+	return list;
 }
 
 // Captures what the dock hands to the desktop.
@@ -413,6 +425,91 @@ private slots:
 			 QStringLiteral("background-color: #27ae60; color: white; font-weight: bold; padding: 0px;"));
 		QCOMPARE(accept->property("messageId").toString(), QStringLiteral("m-1"));
 		QCOMPARE(reject->property("messageId").toString(), QStringLiteral("m-1"));
+	}
+
+	void answersUpdateRowsInPlace_data()
+	{
+		QTest::addColumn<QString>("before");
+		QTest::addColumn<QString>("after"); // "b*": b with a new message
+		QTest::addColumn<QString>("kept");  // the rows that keep their widgets
+		QTest::newRow("identical") << "a b c" << "a b c" << "a b c";
+		QTest::newRow("new on top") << "b c" << "a b c" << "b c";
+		QTest::newRow("oldest dropped") << "a b c" << "a b" << "a b";
+		QTest::newRow("middle gone") << "a b c" << "a c" << "a c";
+		QTest::newRow("changed redrawn") << "a b c" << "a b* c" << "a c";
+		QTest::newRow("moved up") << "a b c" << "c a b" << "a b";
+		QTest::newRow("emptied") << "a b" << "" << "";
+		QTest::newRow("twice the same id") << "a a b" << "a b b" << "a b";
+	}
+
+	void answersUpdateRowsInPlace()
+	{
+		QFETCH(QString, before);
+		QFETCH(QString, after);
+		QFETCH(QString, kept);
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		for (const char *slot : {"onPendingMessagesReceived", "onDonationsReceived"}) {
+			QListWidget *view = slot[2] == 'P' ? pendingList(&dock) : donationsList(&dock);
+			QVERIFY(QMetaObject::invokeMethod(&dock, slot, Q_ARG(QList<DonationMessage>, records(before))));
+			QSet<QWidget *> old;
+			for (int row = 0; row < view->count(); ++row)
+				old << view->itemWidget(view->item(row));
+			const QList<DonationMessage> next = records(after);
+			QVERIFY(QMetaObject::invokeMethod(&dock, slot, Q_ARG(QList<DonationMessage>, next)));
+			QCOMPARE(view->count(), next.size());
+			QStringList stayed;
+			for (int row = 0; row < view->count(); ++row) {
+				QWidget *widget = view->itemWidget(view->item(row));
+				QCOMPARE(rowTexts(view, row).mid(0, 2), (QStringList{next[row].id, next[row].message}));
+				if (old.contains(widget))
+					stayed << next[row].id;
+				if (view == pendingList(&dock))
+					QCOMPARE(button(widget, "✓")->property("messageId").toString(), next[row].id);
+			}
+			QCOMPARE(stayed.join(' '), kept);
+		}
+	}
+
+	void aScrolledListKeepsItsTopRow_data()
+	{
+		QTest::addColumn<int>("scrolledTo");
+		QTest::addColumn<bool>("pointedAt");
+		QTest::addColumn<int>("topAfter"); // after one record came in on top
+		QTest::newRow("at the top") << 0 << false << 0;
+		QTest::newRow("at the top, pointed at") << 0 << true << 1;
+		QTest::newRow("scrolled down") << 40 << false << 41;
+	}
+
+	void aScrolledListKeepsItsTopRow()
+	{
+		QFETCH(int, scrolledTo);
+		QFETCH(bool, pointedAt);
+		QFETCH(int, topAfter);
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		dock.show();
+		QVERIFY(QTest::qWaitForWindowExposed(&dock));
+		QString spec = QStringLiteral("x");
+		for (int i = 1; i < 100; ++i)
+			spec += QStringLiteral(" %1").arg(i);
+		QListWidget *view = donationsList(&dock);
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
+						  Q_ARG(QList<DonationMessage>, records(spec))));
+		view->scrollToItem(view->item(scrolledTo), QAbstractItemView::PositionAtTop);
+		QCursor::setPos(pointedAt ? view->viewport()->mapToGlobal(QPoint(20, 20)) : QPoint(-100, -100));
+		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
+						  Q_ARG(QList<DonationMessage>, records("new " + spec))));
+		QApplication::processEvents();
+		QCOMPARE(view->row(view->itemAt(1, 1)), topAfter);
+	}
+
+	void aStaleTokenAtStartStillGetsTheName()
+	{
+		// A day-old token at start: the user read is refused, a refresh mends it.
+		signIn();
+		Sandbox::OAuth::expireAccessTokens(m_sandbox.state());
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(statusText(&dock), QStringLiteral("Streamer"));
 	}
 
 	void rowButtonsModerate()

@@ -31,12 +31,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <memory>
 
 using Sandbox::Fault;
+const QString NOT_ANSWERING = QStringLiteral("Tiplark nie odpowiada, ponawiam próby. Ostatnia odpowiedź o ");
 
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
@@ -117,6 +117,15 @@ QStringList useless(Op op)
 	default:
 		return healthy(op); // the answer is not read
 	}
+}
+
+// A 2xx answer that is not JSON: a read keeps what the dock shows; an answer nobody reads passes.
+QStringList unreadable(Op op)
+{
+	if (op == Op::FetchUserInfo || op == Op::FetchModerationStatus || op == Op::FetchPendingMessages ||
+	    op == Op::FetchDonations)
+		return {warn("Tiplark: Answer is not JSON, ignored (HTTP 200)")};
+	return useless(op);
 }
 
 QStringList failed(Op op, int status, const QString &error)
@@ -229,11 +238,6 @@ private slots:
 	{
 		qRegisterMetaType<QList<DonationMessage>>();
 		QVERIFY(m_sandbox.start());
-		// The global pool has as many threads as the machine has cores, two on a small one: then two
-		// requests held by a hanging service already take all of it, and a third waits unsent. Room for
-		// the three polled reads, so that what goes on the wire shows what the dock asks for.
-		QThreadPool::globalInstance()->setMaxThreadCount(
-			qMax(QThreadPool::globalInstance()->maxThreadCount(), 8));
 	}
 
 	void init()
@@ -295,11 +299,11 @@ private slots:
 			row("200 with HTML")
 				<< Setup::Fault
 				<< Fault::respond(200, "<html><body>Maintenance</body></html>", "text/html")
-				<< useless(op) << afterUseless;
+				<< unreadable(op) << afterUseless;
 			row("200 with an empty body")
 				<< Setup::Fault << Fault::respond(200, "") << useless(op) << afterUseless;
 			row("200 with truncated JSON")
-				<< Setup::Fault << Fault::malformed() << useless(op) << afterUseless;
+				<< Setup::Fault << Fault::malformed() << unreadable(op) << afterUseless;
 			row("200 with wrong member types")
 				<< Setup::Fault
 				<< Fault::respond(200, R"({"data":{"name":7,"enabled":"true","id":[]},"version":9,)"
@@ -501,6 +505,15 @@ private:
 		return shown(list(dock, QStringLiteral("Ostatnie wpłaty")));
 	}
 
+	// The dock's line about the service's state; empty while hidden.
+	static QString connectionLine(QWidget *dock)
+	{
+		for (auto *label : dock->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
+			if (label->text().startsWith("Tiplark nie") && !label->isHidden())
+				return label->text();
+		return QString();
+	}
+
 	static QStringList apiErrors(const LogCapture &log)
 	{
 		QStringList result;
@@ -542,6 +555,7 @@ private slots:
 		QCOMPARE(client->inFlight(ApiClient::Read::ModerationStatus), 1);
 		QCOMPARE(client->inFlight(ApiClient::Read::PendingMessages), 1);
 		QCOMPARE(client->inFlight(ApiClient::Read::Donations), 1);
+		QVERIFY(connectionLine(dock.get()).startsWith(NOT_ANSWERING));
 		// Each later tick passed over each kind once, quietly.
 		for (const char *what : {"moderation status", "pending messages", "donations"})
 			QCOMPARE(log.count(P +
@@ -569,6 +583,7 @@ private slots:
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(m_sandbox.requestCount(), 3);
 		QCOMPARE(pendingShown(dock.get()), (QStringList{"Ola", "Ala"}));
+		QCOMPARE(connectionLine(dock.get()), QString());
 		QCOMPARE(readFile(tokenPath()), tokensBefore);
 	}
 
@@ -577,19 +592,22 @@ private slots:
 		QTest::addColumn<Fault>("fault");
 		QTest::addColumn<bool>("refused");
 		QTest::addColumn<QString>("error");
+		QTest::addColumn<bool>("lineShown"); // the dock says that the service fails
 
-		QTest::newRow("connection refused") << Fault() << true << "HTTP -1: " + curlText(CURLE_COULDNT_CONNECT);
+		QTest::newRow("connection refused")
+			<< Fault() << true << "HTTP -1: " + curlText(CURLE_COULDNT_CONNECT) << true;
 		QTest::newRow("closed without an answer")
-			<< Fault::close() << false << "HTTP -1: " + curlText(CURLE_GOT_NOTHING);
+			<< Fault::close() << false << "HTTP -1: " + curlText(CURLE_GOT_NOTHING) << true;
 		QTest::newRow("closed mid-body")
 			<< Fault::raw("HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n{\"data\": [") << false
-			<< "HTTP -1: " + curlText(CURLE_PARTIAL_FILE);
+			<< "HTTP -1: " + curlText(CURLE_PARTIAL_FILE) << true;
 		for (int status : {429, 500, 502, 503})
 			QTest::addRow("status %d", status)
-				<< Fault::respond(status, "{}") << false << QStringLiteral("HTTP %1: ").arg(status);
-		QTest::newRow("20 MiB") << Fault::large(20 * 1024 * 1024) << false << "HTTP -1: " + TOO_LARGE;
+				<< Fault::respond(status, "{}") << false << QStringLiteral("HTTP %1: ").arg(status)
+				<< (status >= 500);
+		QTest::newRow("20 MiB") << Fault::large(20 * 1024 * 1024) << false << "HTTP -1: " + TOO_LARGE << true;
 		QTest::newRow("redirect to ftp") << Fault::redirect("ftp://127.0.0.1/v1/donations") << false
-						 << "HTTP -1: " + curlText(CURLE_UNSUPPORTED_PROTOCOL);
+						 << "HTTP -1: " + curlText(CURLE_UNSUPPORTED_PROTOCOL) << true;
 	}
 
 	// Failed reads change nothing on screen: the last good lists stay until a good answer replaces them.
@@ -598,6 +616,7 @@ private slots:
 		QFETCH(Fault, fault);
 		QFETCH(bool, refused);
 		QFETCH(QString, error);
+		QFETCH(bool, lineShown);
 
 		auto dock = filledDock();
 		QVERIFY(dock);
@@ -618,6 +637,7 @@ private slots:
 		QCOMPARE(apiErrors(log), repeated(3, "Tiplark API error: " + error));
 		QCOMPARE(pendingShown(dock.get()), QStringList{"Ola"});
 		QCOMPARE(donationsShown(dock.get()), QStringList{"Tomek"});
+		QCOMPARE(connectionLine(dock.get()).startsWith(NOT_ANSWERING), lineShown);
 		QVERIFY(dock->findChild<QTimer *>()->isActive());
 		QCOMPARE(readFile(tokenPath()), tokensBefore);
 
@@ -627,11 +647,11 @@ private slots:
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(pendingShown(dock.get()), (QStringList{"Ola", "Ala"}));
 		QCOMPARE(donationsShown(dock.get()), QStringList{"Tomek"});
+		QCOMPARE(connectionLine(dock.get()), QString());
 	}
 
-	// A 200 whose body is no list is no failure: the reader's empty list replaces what was shown until the
-	// next good answer (the documented reading of such answers; see the report on issue 7).
-	void uselessAnswerEmptiesAListUntilTheNextTick()
+	// A 200 whose body is not JSON (a maintenance page) says nothing about the list: it stays as shown.
+	void unreadableAnswerKeepsTheList()
 	{
 		auto dock = filledDock();
 		QVERIFY(dock);
@@ -639,11 +659,13 @@ private slots:
 				   Fault::respond(200, "<html>Maintenance</html>", "text/html").once());
 		tick(*dock);
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(donationsShown(dock.get()), QStringList());
+		QCOMPARE(donationsShown(dock.get()), QStringList{"Tomek"});
 		QCOMPARE(pendingShown(dock.get()), QStringList{"Ola"});
+		QVERIFY(connectionLine(dock.get()).startsWith(NOT_ANSWERING));
 		tick(*dock);
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(donationsShown(dock.get()), QStringList{"Tomek"});
+		QCOMPARE(connectionLine(dock.get()), QString());
 	}
 
 	// Every token expires at once and the service rotates refresh tokens: the poll's three 401s lead to
@@ -669,6 +691,7 @@ private slots:
 							    saved["refresh_token"].toString().toUtf8()));
 		QCOMPARE(pendingShown(dock.get()), QStringList{"Ola"});
 		QCOMPARE(donationsShown(dock.get()), QStringList{"Tomek"});
+		QCOMPARE(connectionLine(dock.get()), QString()); // mended by the refresh: no trouble to report
 
 		Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation("p-2", "Ala"));
 		log.clear();

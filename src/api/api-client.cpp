@@ -58,12 +58,34 @@ void ApiClient::start(const Read *read, Work work, Done done)
 		return;
 	}
 	const Read kind = *read;
-	const bool started = runInBackground(this, std::move(work), [this, kind, done](const HttpResponse &response) {
-		--m_inFlight[size_t(kind)];
-		done(response);
-	});
+	const bool started = runInBackground(
+		this, std::move(work),
+		[this, kind, done](const HttpResponse &response) {
+			--m_inFlight[size_t(kind)];
+			if (!reportHealth(kind, response))
+				return;
+			done(response);
+		},
+		RequestLane::Read);
 	if (started)
 		++m_inFlight[size_t(kind)];
+}
+
+bool ApiClient::reportHealth(Read read, const HttpResponse &response)
+{
+	if (!succeeded(response)) {
+		if (response.statusCode == -1 || response.statusCode >= 500)
+			emit serviceFailing(read);
+		return true;
+	}
+	// Read as empty, such an answer (a proxy's error page, a cut-off body) would empty a list on screen.
+	if (!ApiEnvelope::isReadable(response.body)) {
+		obs_log(LOG_WARNING, "Tiplark: Answer is not JSON, ignored (HTTP %d)", response.statusCode);
+		emit serviceFailing(read);
+		return false;
+	}
+	emit serviceAnswered(read);
+	return true;
 }
 
 void ApiClient::runOperation(const Read *read, const QMap<QString, QString> &headers, Work work, Done onSuccess)
@@ -233,5 +255,6 @@ void ApiClient::checkForUpdates()
 			if (!isNewerVersion(info.version, PLUGIN_VERSION_STR))
 				return;
 			emit updateAvailable(info.version, info.downloadUrlFor(hostUpdatePlatform()));
-		});
+		},
+		RequestLane::Read);
 }

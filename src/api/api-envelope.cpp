@@ -7,6 +7,15 @@ namespace {
 const QLatin1String DATA_KEY("data");
 } // namespace
 
+bool ApiEnvelope::isReadable(const QByteArray &body)
+{
+	if (body.trimmed().isEmpty())
+		return true;
+	QJsonParseError error;
+	QJsonDocument::fromJson(body, &error);
+	return error.error == QJsonParseError::NoError;
+}
+
 QJsonObject ApiEnvelope::objectPayload(const QByteArray &body)
 {
 	const QJsonObject top = QJsonDocument::fromJson(body).object();

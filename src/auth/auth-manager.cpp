@@ -355,6 +355,7 @@ void AuthManager::onRefreshFinished(const HttpResponse &response, quint64 sessio
 		m_tokenExpiresAt = QDateTime::currentDateTime().addSecs(answer.expiresIn);
 		saveTokens();
 		obs_log(LOG_INFO, "Tiplark: Token refreshed");
+		emit accessTokenRefreshed();
 		return;
 	}
 

@@ -48,6 +48,8 @@ signals:
 	// deleted at logout (the next start signs the streamer in again).
 	void tokensNotSaved();
 	void tokensNotDeleted();
+	// A refresh replaced the access token; requests rejected before it can be made again.
+	void accessTokenRefreshed();
 
 private:
 	void handleOAuthCallback(const QString &code);

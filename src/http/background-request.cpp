@@ -7,8 +7,10 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -23,10 +25,22 @@ std::mutex g_mutex;
 std::condition_variable g_workerFinished;
 int g_inFlight = 0;
 bool g_shutDown = false;
+// One pool per lane, made on first use; only the GUI thread touches them.
+std::array<std::unique_ptr<QThreadPool>, 2> g_pools;
+
+QThreadPool *pool(RequestLane lane)
+{
+	std::unique_ptr<QThreadPool> &slot = g_pools[lane == RequestLane::Read ? 0 : 1];
+	if (!slot) {
+		slot = std::make_unique<QThreadPool>();
+		slot->setMaxThreadCount(lane == RequestLane::Read ? READ_LANE_THREADS : ACTION_LANE_THREADS);
+	}
+	return slot.get();
+}
 
 } // namespace
 
-bool runInBackground(QObject *owner, BackgroundWork work, BackgroundDone done)
+bool runInBackground(QObject *owner, BackgroundWork work, BackgroundDone done, RequestLane lane)
 {
 	Q_ASSERT(owner && owner->thread() == QThread::currentThread());
 	{
@@ -68,26 +82,40 @@ bool runInBackground(QObject *owner, BackgroundWork work, BackgroundDone done)
 		--g_inFlight;
 		g_workerFinished.notify_all();
 	};
-	auto future = QtConcurrent::run(QThreadPool::globalInstance(), std::move(worker));
+	auto future = QtConcurrent::run(pool(lane), std::move(worker));
 	Q_UNUSED(future) // nobody waits for the worker
 	return true;
 }
 
 bool shutdownBackgroundRequests(int timeoutMs)
 {
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
 	CurlHelper::abortTransfers();
 	QObject *context = nullptr;
 	bool allFinished;
 	{
 		std::unique_lock<std::mutex> lock(g_mutex);
 		g_shutDown = true;
-		allFinished = g_workerFinished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-							[] { return g_inFlight == 0; });
+		allFinished = g_workerFinished.wait_until(lock, deadline, [] { return g_inFlight == 0; });
 		context = g_context;
 		g_context = nullptr;
 	}
 	// Drops the continuations still queued, unrun.
 	delete context;
+	// The pools' threads go too: none may outlive the module's code. A pool that cannot finish is left
+	// alone, as destroying it would wait for its stuck worker.
+	for (std::unique_ptr<QThreadPool> &slot : g_pools) {
+		if (!slot)
+			continue;
+		const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+			deadline - std::chrono::steady_clock::now());
+		if (allFinished && slot->waitForDone(int(qMax<qint64>(left.count(), 100)))) {
+			slot.reset();
+			continue;
+		}
+		Q_UNUSED(slot.release())
+		allFinished = false;
+	}
 	return allFinished;
 }
 
