@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Debian root file systems for the other OBS hosts, made with mmdebstrap from this machine's Debian mirror:
+#
+#   scripts/debian-root.sh path KIND            creates KIND's root unless cached; prints its folder
+#   scripts/debian-root.sh run KIND [--fresh] [--bind DIR]... -- COMMAND...
+#                                               runs COMMAND (as root) inside KIND's root
+#
+# KIND is one of
+#   trixie-build    Debian 13 with OBS 30 (Qt 6): builds the plug-in and runs the end-to-end tests
+#   trixie-clean    Debian 13 with OBS 30 and the test tools, no build tools: installs a package
+#   bookworm-clean  Debian 12 with OBS 29 (Qt 5), likewise
+#
+# A root is kept in $TIPLARK_ROOT_CACHE (default build/roots) under a name made from its release and
+# package list, so a changed list makes a new root; downloaded packages are kept there too, per release.
+# "run" mounts /proc, /sys, /dev, a tmpfs on /tmp and /dev/shm, the repository and ccache's folder (both
+# at their own paths) in a mount namespace of its own: no mount outlives it. With --fresh, the root is
+# an overlay whose changes vanish when COMMAND ends, so each run starts from the same clean system.
+# The network is the caller's: in a private network namespace the root shares its loopback.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cache=${TIPLARK_ROOT_CACHE:-$root/build/roots}
+
+# What the end-to-end tests need in any host: the X server, screenshots, the accessibility tree and the
+# browser for the sign-in.
+test_tools=(xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
+  python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium procps)
+
+release_of() { echo "${1%%-*}"; }
+
+# Packages installed into KIND's root, then packages only downloaded into its apt cache (the libraries
+# the plug-in's package pulls in besides OBS, so that installing it needs no network).
+packages_of() {
+  case $1 in
+  trixie-build)
+    echo obs-studio libobs-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
+      cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian "${test_tools[@]}"
+    ;;
+  trixie-clean | bookworm-clean) echo obs-studio "${test_tools[@]}" ;;
+  *)
+    echo "unknown root: $1 (trixie-build, trixie-clean or bookworm-clean)" >&2
+    return 1
+    ;;
+  esac
+}
+
+downloads_of() {
+  case $1 in
+  trixie-clean) echo libcurl4t64 ;;
+  bookworm-clean) echo libcurl4 ;;
+  esac
+}
+
+# The URI of the first non-security Debian source this machine's apt uses; never written anywhere in
+# the repository.
+debian_mirror() {
+  local uri=""
+  if compgen -G "/etc/apt/sources.list.d/*.sources" >/dev/null; then
+    uri=$(awk '/^[ \t]*$/ { if (uri != "" && suites !~ /-security/) exit; uri = suites = "" }
+        tolower($1) == "uris:" { uri = $2 } tolower($1) == "suites:" { suites = $0 }
+        END { if (uri != "" && suites !~ /-security/) print uri }' \
+      /etc/apt/sources.list.d/*.sources)
+  fi
+  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+    uri=$(awk '$1 == "deb" && $0 !~ /-security/ { for (i = 2; i <= NF; i++) if ($i !~ /^\[/) { print $i; exit } }' \
+      /etc/apt/sources.list)
+  fi
+  [ -n "$uri" ] || {
+    echo "no Debian mirror found in the apt sources" >&2
+    return 1
+  }
+  echo "$uri"
+}
+
+root_dir() {
+  local kind=$1 key
+  key=$(printf '%s\n' "$(release_of "$kind")" $(packages_of "$kind") -- $(downloads_of "$kind") | sha256sum | cut -c1-12)
+  echo "$cache/$kind-$key"
+}
+
+create() {
+  local kind=$1 dir release
+  dir=$(root_dir "$kind")
+  [ -f "$dir.ready" ] && return 0
+  command -v mmdebstrap >/dev/null || {
+    echo "mmdebstrap is missing: run scripts/install-deps.sh" >&2
+    return 1
+  }
+  release=$(release_of "$kind")
+  local debs="$cache/debs-$release" include downloads mirror
+  mkdir -p "$debs"
+  rm -rf "$dir" "$dir.tmp"
+  include=$(packages_of "$kind" | tr ' ' ',')
+  downloads=$(downloads_of "$kind")
+  mirror=$(debian_mirror)
+  echo "==== creating the $kind root in $dir"
+  # Downloaded packages are synced in before and out after, so a new root rarely downloads much; the
+  # apt lists and cache stay in the root for offline installs from it later.
+  mmdebstrap --variant=apt --mode=root --format=directory --include="$include" \
+    --aptopt='Acquire::Check-Valid-Until "false"' --aptopt='APT::Install-Recommends "false"' \
+    --skip=cleanup/apt/lists --skip=cleanup/apt/cache --skip=essential/unlink \
+    --setup-hook='mkdir -p "$1"/var/cache/apt/archives' \
+    --setup-hook="sync-in $debs /var/cache/apt/archives" \
+    ${downloads:+--customize-hook="chroot \"\$1\" apt-get install --download-only -y $downloads"} \
+    --customize-hook="sync-out /var/cache/apt/archives $debs" \
+    "$release" "$dir.tmp" "$mirror"
+  mv "$dir.tmp" "$dir"
+  touch "$dir.ready"
+}
+
+# Runs inside the new mount namespace: $1 root folder, $2 "fresh" or "", $3 newline-separated extra
+# folders to bind, the rest the command.
+enter() {
+  local dir=$1 fresh=$2 binds=$3
+  shift 3
+  mount --make-rprivate /
+  if [ "$fresh" = fresh ]; then
+    local scratch=$dir.fresh
+    mkdir -p "$scratch"
+    mount -t tmpfs tmpfs "$scratch"
+    mkdir "$scratch/upper" "$scratch/work" "$scratch/merged"
+    mount -t overlay overlay -o "lowerdir=$dir,upperdir=$scratch/upper,workdir=$scratch/work" "$scratch/merged"
+    dir=$scratch/merged
+  fi
+  mount -t proc proc "$dir/proc"
+  mount -t sysfs sysfs "$dir/sys"
+  mount --rbind /dev "$dir/dev"
+  mount -t tmpfs -o mode=1777 tmpfs "$dir/dev/shm"
+  mount -t tmpfs -o mode=1777 tmpfs "$dir/tmp"
+  local folder
+  while IFS= read -r folder; do
+    [ -n "$folder" ] || continue
+    mkdir -p "$dir$folder"
+    mount --bind "$folder" "$dir$folder"
+  done <<<"$binds"
+  exec chroot "$dir" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
+    CCACHE_DIR=/root/.cache/ccache CCACHE_BASEDIR=/work "$@"
+}
+
+case ${1:-} in
+path)
+  create "$2"
+  root_dir "$2"
+  ;;
+run)
+  kind=$2
+  shift 2
+  fresh=""
+  binds=$root
+  [ -d /root/.cache/ccache ] && binds+=$'\n'/root/.cache/ccache
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    case $1 in
+    --fresh) fresh=fresh ;;
+    --bind)
+      binds+=$'\n'$(cd "$2" && pwd)
+      shift
+      ;;
+    *)
+      echo "unknown option: $1" >&2
+      exit 2
+      ;;
+    esac
+    shift
+  done
+  [ "${1:-}" = -- ] && shift
+  [ $# -gt 0 ] || set -- /bin/bash
+  create "$kind"
+  [ "$(id -u)" -eq 0 ] || {
+    echo "debian-root.sh run needs root (mounts and chroot)" >&2
+    exit 1
+  }
+  exec unshare --mount bash -c "$(declare -f enter); enter \"\$@\"" enter "$(root_dir "$kind")" "$fresh" "$binds" "$@"
+  ;;
+*)
+  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+  exit 2
+  ;;
+esac
