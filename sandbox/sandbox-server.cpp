@@ -243,7 +243,7 @@ private:
 			for (bool more = true; more;) {
 				connection.beginRequest();
 				bool connectionClosed = false;
-				ok = process_request(connection, !session, connectionClosed, nullptr);
+				ok = processRequest(connection, !session, connectionClosed, 0);
 				more = ok && session && !connectionClosed && !connection.dropped() &&
 				       ++served < kKeepAliveRequests &&
 				       connection.waitForNextRequest(kKeepAliveSeconds * 1000, closing);
@@ -278,6 +278,27 @@ private:
 		}
 		++(SSL_session_reused(session) ? resumedHandshakes : fullHandshakes);
 		return session;
+	}
+
+	// cpp-httplib 0.14 and later (Debian 13) hand the peer's and the local address to the request too.
+	template<typename Stream>
+	auto processRequest(Stream &stream, bool closeConnection, bool &connectionClosed, int)
+		-> decltype(process_request(stream, std::string(), 0, std::string(), 0, closeConnection,
+					    connectionClosed, nullptr))
+	{
+		std::string remoteIp, localIp;
+		int remotePort = 0, localPort = 0;
+		stream.get_remote_ip_and_port(remoteIp, remotePort);
+		stream.get_local_ip_and_port(localIp, localPort);
+		return process_request(stream, remoteIp, remotePort, localIp, localPort, closeConnection,
+				       connectionClosed, nullptr);
+	}
+
+	template<typename Stream>
+	auto processRequest(Stream &stream, bool closeConnection, bool &connectionClosed, long)
+		-> decltype(process_request(stream, closeConnection, connectionClosed, nullptr))
+	{
+		return process_request(stream, closeConnection, connectionClosed, nullptr);
 	}
 };
 
