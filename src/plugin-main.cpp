@@ -26,47 +26,68 @@ bool curlInitialized = false;
 std::unique_ptr<ConnectionCache> connectionCache;
 TiplarkDock *dock = nullptr;
 QDockWidget *dockWidget = nullptr;
-std::unique_ptr<QuitSignalRelay> quitRelay;
 ServiceAddresses serviceAddresses;
 
-void relayQuitSignal(QMainWindow *mainWindow)
+void createDock(QMainWindow *mainWindow)
 {
+	dock = new TiplarkDock(serviceAddresses, mainWindow);
 #if LIBOBS_API_MAJOR_VER >= 30
-	(void)mainWindow;
-#else
-	// OBS 29 closes the main window right inside its SIGINT handler; the close has to wait for the
-	// event loop instead (OBS 30 does that itself).
-	quitRelay = std::make_unique<QuitSignalRelay>([window = QPointer<QMainWindow>(mainWindow)] {
-		if (window)
-			window->close();
-	});
-#endif
-}
-
-void registerDock(QMainWindow *mainWindow, TiplarkDock *panel)
-{
-#if LIBOBS_API_MAJOR_VER >= 30
-	(void)mainWindow;
-	obs_frontend_add_dock_by_id("TiplarkDock", "Tiplark", panel);
+	obs_frontend_add_dock_by_id("TiplarkDock", "Tiplark", dock);
 #else
 	// OBS 29 only lists a dock in its Docks menu; hosting and placing it is up to the plug-in.
 	auto *host = new QDockWidget(mainWindow);
 	host->setObjectName("TiplarkDock");
 	host->setWindowTitle("Tiplark");
-	host->setWidget(panel);
+	host->setWidget(dock);
 	mainWindow->addDockWidget(Qt::RightDockWidgetArea, host);
 	obs_frontend_add_dock(host);
 #endif
 }
 
+#if LIBOBS_API_MAJOR_VER >= 30
+// OBS 30 saves where every dock registered by id is and puts it back, but only for docks that exist when
+// it restores its layout, before the frontend has finished loading: the dock is registered at load, and
+// its placement is OBS's alone (a new dock starts closed, in the Docks menu). OBS 30 also closes its
+// window on SIGINT from its event loop by itself.
+void onModuleLoad()
+{
+	createDock(static_cast<QMainWindow *>(obs_frontend_get_main_window()));
+}
+
+void onFinishedLoading(QMainWindow *)
+{
+	const QWidget *host = dock->parentWidget();
+	obs_log(LOG_INFO, "Tiplark dock created, visible: %s", host && !host->isHidden() ? "true" : "false");
+}
+
+void onModuleUnload() {}
+#else
+std::unique_ptr<QuitSignalRelay> quitRelay;
+
+void onModuleLoad() {}
+
+void onModuleUnload()
+{
+	quitRelay.reset();
+}
+
+void onFinishedLoading(QMainWindow *mainWindow)
+{
+	// OBS 29 closes the main window right inside its SIGINT handler; the close has to wait for the
+	// event loop instead.
+	quitRelay = std::make_unique<QuitSignalRelay>([window = QPointer<QMainWindow>(mainWindow)] {
+		if (window)
+			window->close();
+	});
+	createDock(mainWindow);
+	dockWidget = restoreDockPlacement(mainWindow, dock);
+}
+#endif
+
 void frontend_event_callback(enum obs_frontend_event event, void *)
 {
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
-		auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
-		relayQuitSignal(mainWindow);
-		dock = new TiplarkDock(serviceAddresses, mainWindow);
-		registerDock(mainWindow, dock);
-		dockWidget = restoreDockPlacement(mainWindow, dock);
+		onFinishedLoading(static_cast<QMainWindow *>(obs_frontend_get_main_window()));
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
 		if (dockWidget)
 			saveDockPlacement(static_cast<QMainWindow *>(obs_frontend_get_main_window()), dockWidget);
@@ -87,13 +108,14 @@ bool obs_module_load(void)
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
 	serviceAddresses = serviceAddressesFromEnvironment();
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
+	onModuleLoad();
 	return true;
 }
 
 void obs_module_unload(void)
 {
 	obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
-	quitRelay.reset();
+	onModuleUnload();
 	removeRowListAccessibility();
 	// OBS unloads our code after this returns: no worker may still be inside a request then.
 	const bool workersDone = shutdownBackgroundRequests();
