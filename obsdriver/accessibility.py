@@ -41,6 +41,21 @@ def obs_application(timeout=30):
     raise NotFound("OBS is not in the accessibility tree")
 
 
+def press_menu_item(menu, item, timeout=10):
+    """Triggers a menu bar item without opening the menu, as a screen reader does."""
+    deadline = time.monotonic() + timeout
+    while True:
+        for node in _walk(obs_application(timeout)):
+            if node.get_role() == Atspi.Role.MENU_ITEM and node.get_name() == menu:
+                for entry in _walk(node):
+                    if entry is not node and entry.get_name() == item:
+                        Dock.press(entry)
+                        return
+        if time.monotonic() > deadline:
+            raise NotFound("no menu item %s > %s" % (menu, item))
+        time.sleep(0.1)
+
+
 class Dock:
     """The Tiplark dock's subtree; lookups are by role and visible text."""
 

@@ -1,4 +1,5 @@
-"""Runs Debian's real OBS Studio headless with the plug-in loaded from a build tree.
+"""Runs a real OBS Studio headless with the plug-in loaded from a build tree: Debian 12's OBS 29 (Qt 5)
+or Debian 13's OBS 30 (Qt 6), whichever host the test runs in (--host).
 
 Everything lives in a temporary home: OBS's profile, the plug-in's settings and tokens, the X
 server and the session bus. Nothing of the user's own OBS configuration is read or written.
@@ -25,6 +26,23 @@ class HostError(AssertionError):
     pass
 
 
+class Host:
+    """An OBS host: the OBS and Qt versions it must log, and what differs in how it treats the dock."""
+
+    def __init__(self, name, obs_version, qt_version, keeps_dock_placement):
+        self.name = name
+        self.obs_version = obs_version
+        self.qt_version = qt_version
+        # OBS 30 saves and restores the layout of docks registered by id itself.
+        self.keeps_dock_placement = keeps_dock_placement
+
+
+HOSTS = {host.name: host for host in (
+    Host("debian12", "29.0.2", "5.15", keeps_dock_placement=False),
+    Host("debian13", "30.2.3", "6.8", keeps_dock_placement=True),
+)}
+
+
 def check(condition, message):
     if not condition:
         raise HostError(message)
@@ -33,6 +51,7 @@ def check(condition, message):
 def parse_arguments():
     """The command line every end-to-end script takes."""
     parser = argparse.ArgumentParser()
+    parser.add_argument("--host", choices=sorted(HOSTS), default="debian12", help="the OBS host the test runs in")
     parser.add_argument("--module-dir", required=True)
     parser.add_argument("--data-dir", required=True)
     parser.add_argument("--artifacts", required=True)
@@ -295,7 +314,8 @@ class Obs:
 class Session:
     """The display, a home and helpers for starting OBS in it; a context manager."""
 
-    def __init__(self, module_dir, data_dir, artifacts_dir, service_url, use_own_display=True):
+    def __init__(self, module_dir, data_dir, artifacts_dir, service_url, use_own_display=True, host="debian12"):
+        self.host = HOSTS[host]
         self.module_dir = os.path.abspath(module_dir)
         self.data_dir = os.path.abspath(data_dir)
         self.artifacts_dir = os.path.abspath(artifacts_dir)
@@ -312,10 +332,27 @@ class Session:
         obs = Obs(self.home, self.display, self.module_dir, self.data_dir,
                   extra_env=dict(self.service_env, **(extra_env or {})), **kwargs)
         self.running.append(obs)
+        # The host the test claims is the one that runs: OBS logs its own and its Qt's version first.
+        obs.wait_for(r"OBS %s" % re.escape(self.host.obs_version))
+        obs.wait_for(r"Qt Version: %s" % re.escape(self.host.qt_version))
         return obs
 
+    def show_dock(self, obs):
+        """Waits until the dock exists. OBS 30 starts a dock it never placed before closed, in its Docks
+        menu: the streamer opens it from there (it then floats until moved)."""
+        created = obs.wait_for(r"\[%s\] Tiplark dock created, visible: (true|false)" % PLUGIN_NAME)
+        if created.group(1) == "false" and self.host.keeps_dock_placement:
+            importlib.import_module("obsdriver.accessibility").press_menu_item("Docks", "Tiplark")
+        else:
+            check(created.group(1) == "true", "the dock is not shown")
+
+    def artifact(self, name):
+        """Where a screenshot goes: named after the host, so that both hosts' pictures lie side by side."""
+        stem, extension = os.path.splitext(name)
+        return os.path.join(self.artifacts_dir, "%s.%s%s" % (stem, self.host.name, extension))
+
     def screenshot(self, name):
-        return self.display.screenshot(os.path.join(self.artifacts_dir, name))
+        return self.display.screenshot(self.artifact(name))
 
     def use_accessibility(self):
         """Starts the accessibility bus (before OBS: OBS registers with it at start) and returns the

@@ -30,7 +30,8 @@ def main():
     started = time.monotonic()
     sandbox = Sandbox(args.sandbox)
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url) as session:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
+                             host=args.host) as session:
             accessibility = session.use_accessibility()
             urls = url_catcher(os.path.join(session.tmp, "bin"))
             stage = Stages(session, sandbox, accessibility, urls)
@@ -60,7 +61,7 @@ class Stages:
 
     def start(self):
         self.obs = self.session.start_obs(path_prefix=os.path.dirname(self.urls))
-        self.obs.wait_for(PREFIX + "Tiplark dock created, visible: true")
+        self.session.show_dock(self.obs)
         self.obs.fill_screen()
         self.dock = self.accessibility.Dock()
 

@@ -23,7 +23,8 @@ def main():
 
     sandbox = Sandbox(args.sandbox)
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url) as session:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
+                             host=args.host) as session:
             run(session, sandbox, args)
     finally:
         sandbox.stop()
@@ -49,7 +50,7 @@ def run(session, sandbox, args):
 
     urls = url_catcher(os.path.join(session.tmp, "bin"))
     obs = session.start_obs(path_prefix=os.path.dirname(urls))
-    obs.wait_for(PREFIX + "Tiplark dock created, visible: true")
+    session.show_dock(obs)
     obs.fill_screen()
     dock = accessibility.Dock()
 
@@ -61,7 +62,7 @@ def run(session, sandbox, args):
     authorization = wait_for_url(urls, 1)
     forge_redirect(authorization)
     obs.wait_for(PREFIX + "Tiplark: OAuth state mismatch", timeout=10)
-    browse(authorization, os.path.join(args.artifacts, "e2e-sign-in-page.png"), session.tmp)
+    browse(authorization, session.artifact("e2e-sign-in-page.png"), session.tmp)
     obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
     exchanges = sandbox.requests_to("/oauth/token", "POST")
     check(len(exchanges) == 1 and "forged" not in exchanges[0]["body"], "the forged code was exchanged")
