@@ -48,12 +48,16 @@ def check(condition, message):
         raise HostError(message)
 
 
-def parse_arguments():
-    """The command line every end-to-end script takes."""
+def parse_arguments(installed=False):
+    """The command line every end-to-end script takes. A test of the installed plug-in takes its package
+    instead of a build tree's module."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--host", choices=sorted(HOSTS), default="debian12", help="the OBS host the test runs in")
-    parser.add_argument("--module-dir", required=True)
-    parser.add_argument("--data-dir", required=True)
+    if installed:
+        parser.add_argument("--package", required=True, help="the .deb file to install into this system")
+    else:
+        parser.add_argument("--module-dir", required=True)
+        parser.add_argument("--data-dir", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--sandbox", required=True, help="the tiplark-sandbox program")
     return parser.parse_args()
@@ -212,9 +216,9 @@ class Obs:
             "LIBGL_ALWAYS_SOFTWARE": "1",
             "QT_QPA_PLATFORM": "xcb",
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-            "OBS_PLUGINS_PATH": module_dir,
-            "OBS_PLUGINS_DATA_PATH": data_dir,
         })
+        if module_dir:
+            env.update({"OBS_PLUGINS_PATH": module_dir, "OBS_PLUGINS_DATA_PATH": data_dir})
         if path_prefix:
             env["PATH"] = path_prefix + os.pathsep + env["PATH"]
         env.update(extra_env or {})
@@ -316,8 +320,9 @@ class Session:
 
     def __init__(self, module_dir, data_dir, artifacts_dir, service_url, use_own_display=True, host="debian12"):
         self.host = HOSTS[host]
-        self.module_dir = os.path.abspath(module_dir)
-        self.data_dir = os.path.abspath(data_dir)
+        # None: the plug-in installed on the system, found by OBS on its own
+        self.module_dir = module_dir and os.path.abspath(module_dir)
+        self.data_dir = data_dir and os.path.abspath(data_dir)
         self.artifacts_dir = os.path.abspath(artifacts_dir)
         # Every OBS of the session talks to this service, never to production.
         self.service_env = service_env(service_url)
