@@ -31,6 +31,7 @@ def main():
     parser.add_argument("--module-dir", required=True)
     parser.add_argument("--data-dir", required=True)
     parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--host", choices=sorted(obshost.HOSTS), default="debian12", help="the OBS host it runs in")
     parser.add_argument("--sandbox", required=True, help="the tiplark-sandbox program")
     parser.add_argument("--port", type=int, default=0, help="the sandbox's port on 127.0.0.1 (0: a free one)")
     parser.add_argument("--donation-ms", type=int, default=4000, help="a new donation every this many ms")
@@ -47,7 +48,7 @@ def main():
     status = 1
     try:
         with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
-                             use_own_display=headless) as session:
+                             use_own_display=headless, host=args.host) as session:
             try:
                 if headless:
                     status = scripted_streamer(session, sandbox, args)
@@ -114,7 +115,7 @@ def scripted_streamer(session, sandbox, args):
     accessibility = session.use_accessibility()
     urls = url_catcher(os.path.join(session.tmp, "bin"))
     obs = session.start_obs(path_prefix=os.path.dirname(urls))
-    obs.wait_for(PREFIX + "Tiplark dock created")
+    session.show_dock(obs)
     obs.fill_screen()
     print("OBS is running headless with the Tiplark dock (log: %s)" % obs.log_path, flush=True)
     dock = accessibility.Dock()
@@ -122,8 +123,8 @@ def scripted_streamer(session, sandbox, args):
     shot(session, "demo-1-signed-out.png")
 
     dock.press(dock.button("Zaloguj"))
-    browse(wait_for_url(urls, 1), os.path.join(args.artifacts, "demo-2-sign-in-page.png"), session.tmp)
-    print("screenshot:", os.path.join(args.artifacts, "demo-2-sign-in-page.png"))
+    browse(wait_for_url(urls, 1), session.artifact("demo-2-sign-in-page.png"), session.tmp)
+    print("screenshot:", session.artifact("demo-2-sign-in-page.png"))
     obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
     name = obs.wait_for(PREFIX + "Tiplark: User info received: (.*)", timeout=20).group(1)
     print("signed in as", name, flush=True)

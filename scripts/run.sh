@@ -1,20 +1,41 @@
 #!/usr/bin/env bash
-# The main job: builds the Qt 5 plug-in (the build Debian's OBS loads, in the tree the tests use), starts
-# the sandbox service on 127.0.0.1 with its donation script, and runs OBS Studio with the plug-in in an
-# isolated OBS profile, pointed at the sandbox through its environment override. With a display, sign in
-# from the dock in your own browser; without one, a scripted streamer signs in, moderates and saves
-# screenshots in build/demo/screenshots/. The sandbox is stopped when OBS ends, and on Ctrl-C.
+# The main job: builds the plug-in (in the tree the tests use), starts the sandbox service on 127.0.0.1 with
+# its donation script, and runs OBS Studio with the plug-in in an isolated OBS profile, pointed at the
+# sandbox through its environment override. With a display, sign in from the dock in your own browser;
+# without one, a scripted streamer signs in, moderates and saves screenshots in build/demo/screenshots/.
+# The sandbox is stopped when OBS ends, and on Ctrl-C.
+#
+#   scripts/run.sh                   this machine's OBS (Debian 12's OBS 29: the Qt 5 build)
+#   scripts/run.sh --host debian13   Debian 13's OBS 30 (the Qt 6 build) inside a Debian 13 root file
+#                                    system (scripts/debian-root.sh; needs root), always headless;
+#                                    screenshots in build/demo-debian13/screenshots/
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 
-build="$root/build/qt5"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=5 -DTIPLARK_BUILD_TESTS=ON \
-  >/dev/null
-cmake --build "$build" --target tiplark-obs-plugin tiplark-sandbox
-demo="$root/build/demo"
+host=debian12
+if [ "${1:-}" = --host ]; then
+  host=$2
+  shift 2
+fi
+case $host in
+debian12) qt=5 build="$root/build/qt5" demo="$root/build/demo" in_root=() ;;
+debian13)
+  qt=6 build="$root/build/debian13" demo="$root/build/demo-debian13"
+  in_root=("$root/scripts/debian-root.sh" run trixie-build --)
+  ;;
+*)
+  echo "unknown host: $host (debian12 or debian13)" >&2
+  exit 2
+  ;;
+esac
+
+"${in_root[@]}" cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=$qt \
+  -DTIPLARK_BUILD_TESTS=ON >/dev/null
+"${in_root[@]}" cmake --build "$build" --target tiplark-obs-plugin tiplark-sandbox
 rm -rf "$demo/data" && mkdir -p "$demo/data" && cp -r "$root/data" "$demo/data/tiplark-obs-plugin"
 
-PYTHONPATH="$root" exec /usr/bin/python3 "$root/scripts/demo.py" --module-dir "$build/src" --data-dir "$demo/data" \
-  --artifacts "$demo/screenshots" --sandbox "$build/sandbox/tiplark-sandbox" --port "${TIPLARK_DEMO_PORT:-0}" "$@"
+exec "${in_root[@]}" env PYTHONPATH="$root" /usr/bin/python3 "$root/scripts/demo.py" --host "$host" \
+  --module-dir "$build/src" --data-dir "$demo/data" --artifacts "$demo/screenshots" \
+  --sandbox "$build/sandbox/tiplark-sandbox" --port "${TIPLARK_DEMO_PORT:-0}" "$@"
