@@ -28,15 +28,23 @@ test_tools=(xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagem
 
 release_of() { echo "${1%%-*}"; }
 
+# OBS's icons are SVG; Debian 13 ships Qt 6's SVG image plug-in apart, as a recommendation of OBS.
+obs_of() {
+  case $(release_of "$1") in
+  trixie) echo obs-studio qt6-svg-plugins ;;
+  *) echo obs-studio ;;
+  esac
+}
+
 # Packages installed into KIND's root, then packages only downloaded into its apt cache (the libraries
 # the plug-in's package pulls in besides OBS, so that installing it needs no network).
 packages_of() {
   case $1 in
   trixie-build)
-    echo obs-studio libobs-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
+    echo $(obs_of "$1") libobs-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
       cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian "${test_tools[@]}"
     ;;
-  trixie-clean | bookworm-clean) echo obs-studio "${test_tools[@]}" ;;
+  trixie-clean | bookworm-clean) echo $(obs_of "$1") "${test_tools[@]}" ;;
   *)
     echo "unknown root: $1 (trixie-build, trixie-clean or bookworm-clean)" >&2
     return 1
@@ -89,7 +97,8 @@ create() {
   release=$(release_of "$kind")
   local debs="$cache/debs-$release" include downloads mirror
   mkdir -p "$debs"
-  rm -rf "$dir" "$dir.tmp"
+  # A changed package list leaves the previous root of this kind unused.
+  rm -rf "$dir" "$dir.tmp" "$cache/$kind"-*
   include=$(packages_of "$kind" | tr ' ' ',')
   downloads=$(downloads_of "$kind")
   mirror=$(debian_mirror)
