@@ -2,13 +2,17 @@
 #include "http/background-request.h"
 #include "http/connection-cache.h"
 #include "plugin-support.h"
-#include "quit-signal-relay.h"
 #include "row-list-accessibility.h"
 #include "service-addresses.h"
 #include "tiplark-dock.h"
 
 #include <obs-frontend-api.h>
 #include <obs-module.h>
+
+#if LIBOBS_API_MAJOR_VER < 30
+// Only OBS 29 needs the SIGINT relay: OBS 30 builds leave it out.
+#include "quit-signal-relay.h"
+#endif
 
 #include <curl/curl.h>
 
