@@ -5,7 +5,6 @@ nothing of it behind. Run as root; the sandbox runs outside the clean system, on
 
 import os
 import subprocess
-import sys
 
 from obsdriver import obshost
 from obsdriver.browser import browse, url_catcher, wait_for_url
@@ -28,7 +27,9 @@ def main():
     try:
         subprocess.run([os.path.join(REPOSITORY, "scripts", "debian-root.sh"), "run", CLEAN_ROOT[args.host], "--fresh",
                         "--", "env", "PYTHONPATH=" + REPOSITORY, "TIPLARK_PACKAGE_TEST_SERVICE=" + sandbox.base_url,
-                        "/usr/bin/python3", os.path.abspath(__file__), *sys.argv[1:]], check=True)
+                        "/usr/bin/python3", os.path.abspath(__file__), "--host", args.host,
+                        "--package", os.path.abspath(args.package), "--sandbox", os.path.abspath(args.sandbox),
+                        "--artifacts", os.path.abspath(args.artifacts)], check=True)
     finally:
         sandbox.stop()
 
@@ -51,6 +52,7 @@ def in_clean_system(args, sandbox):
         browse(wait_for_url(urls, 1), session.artifact("e2e-package-sign-in-page.png"), session.tmp)
         obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
         dock.wait_until(lambda: dock.is_showing(dock.button("Wyloguj")), "the signed-in dock")
+        obs.fill_screen()
         session.screenshot("e2e-package.png")
         status, _ = obs.quit()
         check(status == 0, "OBS exited with %d" % status)
