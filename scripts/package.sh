@@ -20,11 +20,13 @@ esac
 
 build="$root/build/package-$release"
 mkdir -p "$root/build/packages"
-# Debian's hardening flags, all of them, as Debian's own packages are built (CMake reads no CPPFLAGS).
+# The production service addresses, whatever an earlier configuration of the tree said, and all of
+# Debian's hardening flags, as Debian's own packages are built (CMake reads no CPPFLAGS).
 "${in_release[@]}" sh -c "eval \"\$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)\" &&
   export CFLAGS=\"\$CFLAGS \$CPPFLAGS\" CXXFLAGS=\"\$CXXFLAGS \$CPPFLAGS\" &&
   cmake -S '$root' -B '$build' -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
-    -DTIPLARK_QT_MAJOR=$qt -DTIPLARK_BUILD_TESTS=OFF -DTIPLARK_SYSTEM_INSTALL=ON >/dev/null &&
+    -DTIPLARK_QT_MAJOR=$qt -DTIPLARK_BUILD_TESTS=OFF -DTIPLARK_SYSTEM_INSTALL=ON -UAPI_BASE_URL -UOAUTH_BASE_URL \
+    >/dev/null &&
   cmake --build '$build' -j 2 &&
   cd '$build' && cpack -B '$build/cpack' >/dev/null &&
   cp '$build'/cpack/*.deb '$root/build/packages/' &&
