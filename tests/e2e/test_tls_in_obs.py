@@ -20,7 +20,8 @@ def main():
     tls = os.environ["TIPLARK_TEST_TLS_DIR"]
     sandbox = Sandbox(args.sandbox, args=["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")])
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url) as session:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
+                             host=args.host) as session:
             run(session, sandbox)
     finally:
         sandbox.stop()
@@ -36,7 +37,7 @@ def run(session, sandbox):
 
     urls = url_catcher(os.path.join(session.tmp, "bin"))
     obs = session.start_obs(path_prefix=os.path.dirname(urls))
-    obs.wait_for(PREFIX + "Tiplark dock created, visible: true")
+    session.show_dock(obs)
     dock = accessibility.Dock()
 
     # The streamer's browser: the sign-in page over TLS redirects to the plug-in's loopback listener.
