@@ -130,6 +130,9 @@ enter() {
     mkdir "$scratch/upper" "$scratch/work" "$scratch/merged"
     mount -t overlay overlay -o "lowerdir=$dir,upperdir=$scratch/upper,workdir=$scratch/work" "$scratch/merged"
     dir=$scratch/merged
+  else
+    # The root a mount of its own, so that commands inside can make mount namespaces of their own too.
+    mount --bind "$dir" "$dir"
   fi
   mount -t proc proc "$dir/proc"
   mount -t sysfs sysfs "$dir/sys"
