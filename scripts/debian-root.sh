@@ -10,7 +10,8 @@
 #   trixie-clean    Debian 13 with OBS 30 and the test tools, no build tools: installs a package
 #   bookworm-clean  Debian 12 with OBS 29 (Qt 5), likewise
 #
-# A root is kept in $TIPLARK_ROOT_CACHE (default build/roots) under a name made from its release and
+# A root is kept in $TIPLARK_ROOT_CACHE (default /var/cache/tiplark-obs-plugin/roots: outside the
+# checkout, so that every clone on the machine, CI's included, finds it) under a name made from its release and
 # package list, so a changed list makes a new root; downloaded packages are kept there too, per release.
 # "run" mounts /proc, /sys, /dev, a tmpfs on /tmp and /dev/shm, the repository and ccache's folder (both
 # at their own paths) in a mount namespace of its own: no mount outlives it. With --fresh, the root is
@@ -19,7 +20,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-cache=${TIPLARK_ROOT_CACHE:-$root/build/roots}
+cache=${TIPLARK_ROOT_CACHE:-/var/cache/tiplark-obs-plugin/roots}
 
 # What the end-to-end tests need in any host: the X server, screenshots, the accessibility tree and the
 # browser for the sign-in.
@@ -146,7 +147,7 @@ enter() {
     mount --bind "$folder" "$dir$folder"
   done <<<"$binds"
   exec chroot "$dir" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
-    CCACHE_DIR=/root/.cache/ccache CCACHE_BASEDIR=/work "$@"
+    CCACHE_DIR=/root/.cache/ccache CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 "$@"
 }
 
 case ${1:-} in
