@@ -1,5 +1,6 @@
 #include "auth/auth-manager.h"
 #include "auth/token-store.h"
+#include "browser-stand-in.h"
 #include "log-capture.h"
 #include "oauth-endpoints.h"
 #include "plugin-support.h"
@@ -95,13 +96,24 @@ QList<DonationMessage> records(const QString &spec)
 	return list;
 }
 
-// Captures what the dock hands to the desktop.
-class UrlSink : public QObject {
-	Q_OBJECT
+// Closes each message box the dock opens, keeping its title and text.
+class MessageBoxCatcher {
 public:
-	QList<QUrl> opened;
-public slots:
-	void open(const QUrl &url) { opened.append(url); }
+	MessageBoxCatcher()
+	{
+		QObject::connect(&m_timer, &QTimer::timeout, [this] {
+			if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+				seen << box->windowTitle() << box->text();
+				box->done(QMessageBox::Ok);
+			}
+		});
+		m_timer.start(20);
+	}
+
+	QStringList seen;
+
+private:
+	QTimer m_timer;
 };
 } // namespace
 
@@ -271,15 +283,8 @@ private slots:
 	{
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
-		QStringList seen;
-		QTimer closer;
-		connect(&closer, &QTimer::timeout, [&seen] {
-			if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-				seen << box->windowTitle() << box->text();
-				box->done(QMessageBox::Ok);
-			}
-		});
-		closer.start(20);
+		MessageBoxCatcher boxes;
+		const QStringList &seen = boxes.seen;
 		LogCapture log;
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onAuthenticationComplete", Q_ARG(bool, false)));
 		QCOMPARE(seen, (QStringList{"Błąd logowania", "Nie udało się zalogować do Tiplark"}));
@@ -292,15 +297,8 @@ private slots:
 		signIn();
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
-		QStringList seen;
-		QTimer closer;
-		connect(&closer, &QTimer::timeout, [&seen] {
-			if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-				seen << box->windowTitle() << box->text();
-				box->done(QMessageBox::Ok);
-			}
-		});
-		closer.start(20);
+		MessageBoxCatcher boxes;
+		const QStringList &seen = boxes.seen;
 		// A folder in the file's place cannot be deleted, not even by root.
 		QFile::remove(tokenPath());
 		QVERIFY(QDir().mkpath(QDir(tokenPath()).filePath("inside")));
@@ -340,7 +338,7 @@ private slots:
 	{
 		QFETCH(QString, url);
 		QFETCH(bool, offered);
-		UrlSink sink;
+		UrlCatcher sink;
 		for (const char *scheme : {"http", "https", "file", "tiplark-installer", "javascript"})
 			QDesktopServices::setUrlHandler(scheme, &sink, "open");
 
@@ -356,7 +354,7 @@ private slots:
 		QCOMPARE(log.texts(LOG_WARNING).size(), !offered && !url.isEmpty() ? 1 : 0);
 
 		download->click();
-		QCOMPARE(sink.opened, offered ? QList<QUrl>{QUrl(url)} : QList<QUrl>());
+		QCOMPARE(sink.urls, offered ? QList<QUrl>{QUrl(url)} : QList<QUrl>());
 		for (const char *scheme : {"http", "https", "file", "tiplark-installer", "javascript"})
 			QDesktopServices::unsetUrlHandler(scheme);
 	}
