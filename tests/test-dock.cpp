@@ -86,10 +86,10 @@ QJsonObject donation(const QString &id, const QString &nickname, const QString &
 }
 
 // "a b*": records a and b named after their ids, b with another message.
-QList<DonationMessage> records(const QString &spec)
+QList<DonationMessage> records(const QString &names)
 {
 	QList<DonationMessage> list;
-	for (const QString &name : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+	for (const QString &name : names.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
 		const QString id = QString(name).remove('*');
 		list << DonationMessage::fromJson(donation(id, id, name.endsWith('*') ? "inna" : "hej"));
 	}
@@ -486,16 +486,16 @@ private slots:
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		dock.show();
 		QVERIFY(QTest::qWaitForWindowExposed(&dock));
-		QString spec = QStringLiteral("x");
+		QString names = QStringLiteral("x");
 		for (int i = 1; i < 100; ++i)
-			spec += QStringLiteral(" %1").arg(i);
+			names += QStringLiteral(" %1").arg(i);
 		QListWidget *view = donationsList(&dock);
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
-						  Q_ARG(QList<DonationMessage>, records(spec))));
+						  Q_ARG(QList<DonationMessage>, records(names))));
 		view->scrollToItem(view->item(scrolledTo), QAbstractItemView::PositionAtTop);
 		QCursor::setPos(pointedAt ? view->viewport()->mapToGlobal(QPoint(20, 20)) : QPoint(-100, -100));
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
-						  Q_ARG(QList<DonationMessage>, records("new " + spec))));
+						  Q_ARG(QList<DonationMessage>, records("new " + names))));
 		QApplication::processEvents();
 		QCOMPARE(view->row(view->itemAt(1, 1)), topAfter);
 	}
