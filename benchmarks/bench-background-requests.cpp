@@ -5,6 +5,7 @@
 // pattern's. The sandbox serves on the same machine, so all passes share the cores with it.
 //
 //   bench-background-requests [--count N]     (N = 1000 by default)
+#include "format-and-drop.h"
 #include "http/background-request.h"
 #include "sandbox-server.h"
 
@@ -27,13 +28,6 @@
 #include <vector>
 
 namespace {
-// What OBS does with a line: format it (and write it to its log file, left out here).
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
 // An answer of the size the dock polls for: twenty donations.
 QByteArray donationList()
 {

@@ -8,6 +8,7 @@
 // shown. Needs a trusted test CA: run under tests/tls/with-test-ca.sh.
 //
 //   bench-connection-reuse [--count N] [--rounds R]     (N = 100, R = 5 by default)
+#include "format-and-drop.h"
 #include "http/connection-cache.h"
 #include "http/curl-helper.h"
 #include "sandbox-server.h"
@@ -30,13 +31,6 @@
 #include <vector>
 
 namespace {
-// What OBS does with a line: format it (and write it to its log file, left out here).
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
 double cpuMs(clockid_t clock)
 {
 	timespec now{};

@@ -7,6 +7,7 @@
 //
 //   bench-dock-memory [--ticks N] [--style-sheet FILE]     (N = 2000 by default)
 #include "dock-soak.h"
+#include "format-and-drop.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
 
@@ -22,12 +23,6 @@
 #include <cstring>
 
 namespace {
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
 void report(const char *when, const DockSoak &soak)
 {
 	printf("%-16s %8d %12ld %12ld %12ld %14d %6d\n", when, soak.ticks(), residentKiB(), heapInUseKiB(),

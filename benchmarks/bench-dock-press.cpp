@@ -6,6 +6,7 @@
 //   bench-dock-press [--runs N]     (N = 20 by default)
 #include "api/api-client.h"
 #include "dock-soak.h"
+#include "format-and-drop.h"
 #include "http/background-request.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
@@ -27,12 +28,6 @@
 #include <vector>
 
 namespace {
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
 QPushButton *acceptButton(TiplarkDock *dock, int row)
 {
 	for (auto *group : dock->findChildren<QGroupBox *>())

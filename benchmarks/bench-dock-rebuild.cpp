@@ -10,6 +10,7 @@
 //   bench-dock-rebuild [--runs N] [--rows R]     (N = 31 by default; R: one row count instead of the three)
 #include "api/donation-model.h"
 #include "dock-soak.h"
+#include "format-and-drop.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
@@ -32,12 +33,6 @@
 #include <vector>
 
 namespace {
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
 // count records, newest first, numbered from first up: the service's latest count donations.
 QList<DonationMessage> donations(int count, int first = 0, const QString &series = QStringLiteral("8d3e"))
 {

@@ -4,6 +4,7 @@
 // debug line when OBS is not in verbose mode: format it, then drop it. A second pass uses a handler that
 // drops lines without formatting them, to show what the line itself costs.
 #include "api/api-envelope.h"
+#include "format-and-drop.h"
 
 #include <util/base.h>
 
@@ -18,12 +19,6 @@
 #include <functional>
 
 namespace {
-void formatAndDrop(int, const char *format, va_list args, void *)
-{
-	char buffer[4096];
-	vsnprintf(buffer, sizeof(buffer), format, args);
-}
-
 void dropUnformatted(int, const char *, va_list, void *) {}
 
 QJsonObject donation(int i)
