@@ -694,6 +694,18 @@ void Server::addResetHook(ResetHook hook)
 	hook(d->state);
 }
 
+void State::set(const QString &key, const QVariant &value)
+{
+	QMutexLocker lock(&mutex);
+	values.insert(key, value);
+}
+
+QVariant State::value(const QString &key)
+{
+	QMutexLocker lock(&mutex);
+	return values.value(key);
+}
+
 State &Server::state()
 {
 	return d->state;

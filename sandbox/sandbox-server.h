@@ -84,6 +84,10 @@ struct Fault {
 struct State {
 	QMutex mutex;
 	QVariantHash values;
+
+	// One value, under the lock: not while holding mutex.
+	void set(const QString &key, const QVariant &value);
+	QVariant value(const QString &key);
 };
 
 class Server;

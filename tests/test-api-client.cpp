@@ -104,19 +104,7 @@ class TestApiClient : public QObject {
 		m_client = std::make_unique<ApiClient>(m_auth.get(), sandboxAddresses(m_sandbox));
 	}
 
-	void setState(const QString &key, const QVariant &value)
-	{
-		QMutexLocker lock(&m_sandbox.state().mutex);
-		m_sandbox.state().values.insert(key, value);
-	}
-
-	QVariant state(const QString &key)
-	{
-		QMutexLocker lock(&m_sandbox.state().mutex);
-		return m_sandbox.state().values.value(key);
-	}
-
-	void setList(const QString &key, const QJsonArray &list) { setState(key, list.toVariantList()); }
+	void setList(const QString &key, const QJsonArray &list) { m_sandbox.state().set(key, list.toVariantList()); }
 
 	// The request's header lines without the two that libcurl adds on its own.
 	static QStringList ownHeaderLines(const Sandbox::Request &request)
@@ -264,7 +252,7 @@ private slots:
 	void listsFromTheService()
 	{
 		QFETCH(bool, envelope);
-		setState(Sandbox::ApiState::ENVELOPE, envelope);
+		m_sandbox.state().set(Sandbox::ApiState::ENVELOPE, envelope);
 		setList(Sandbox::ApiState::DONATIONS, {donation("d-3", "Trzeci"), QJsonObject(),
 						       donation("d-1", "Pierwszy"), donation("d-3", "Trzeci")});
 		setList(Sandbox::ApiState::PENDING, {donation("p-1", "Ola"), donation("p-2", "Tomek")});
@@ -330,7 +318,7 @@ private slots:
 
 	void userInfoFromTheService()
 	{
-		setState(Sandbox::ApiState::USER_NAME, QStringLiteral("Streamer Testowy"));
+		m_sandbox.state().set(Sandbox::ApiState::USER_NAME, QStringLiteral("Streamer Testowy"));
 		QSignalSpy received(m_client.get(), &ApiClient::userInfoReceived);
 		m_client->fetchUserInfo();
 		QVERIFY(received.wait());
@@ -408,7 +396,7 @@ private slots:
 	{
 		QFETCH(bool, enabled);
 		QFETCH(int, status);
-		setState(Sandbox::ApiState::MODERATION_ENABLED, !enabled);
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, !enabled);
 		if (status != 200)
 			m_sandbox.setFault("/v1/moderation", Fault::respond(status, QByteArray()));
 		LogCapture log;
@@ -429,7 +417,7 @@ private slots:
 			 QStringList(line(LOG_INFO, QStringLiteral("Tiplark: Moderation status set to ") +
 							    (enabled ? "enabled" : "disabled"))));
 		if (status == 200)
-			QCOMPARE(state(Sandbox::ApiState::MODERATION_ENABLED).toBool(), enabled);
+			QCOMPARE(m_sandbox.state().value(Sandbox::ApiState::MODERATION_ENABLED).toBool(), enabled);
 	}
 
 	void skip()
@@ -437,7 +425,7 @@ private slots:
 		LogCapture log;
 		QSignalSpy errors(m_client.get(), &ApiClient::apiError);
 		m_client->skipCurrentDonation();
-		QTRY_COMPARE(state(Sandbox::ApiState::SKIPS).toInt(), 1);
+		QTRY_COMPARE(m_sandbox.state().value(Sandbox::ApiState::SKIPS).toInt(), 1);
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(clientLines(log), QStringList(line(LOG_INFO, "Tiplark: Donation skipped")));
 		QCOMPARE(errors.count(), 0);
@@ -472,7 +460,7 @@ private slots:
 		QCOMPARE(requests.at(1).method, QByteArray("GET"));
 		QCOMPARE(requests.at(1).path, QByteArray("/v1/moderation/moderate/pending-messages"));
 		QStringList shown;
-		for (const QVariant &item : state(Sandbox::ApiState::DONATIONS).toList())
+		for (const QVariant &item : m_sandbox.state().value(Sandbox::ApiState::DONATIONS).toList())
 			shown.append(item.toMap().value("id").toString());
 		QCOMPARE(shown, accept ? QStringList({"m-1", "d-1"}) : QStringList({"d-1"}));
 	}
@@ -537,7 +525,7 @@ private slots:
 		QCOMPARE(first.method, QByteArray("PATCH"));
 		QCOMPARE(first.target, target);
 		QCOMPARE(m_sandbox.requests("/v1/donations/queue/skip").size(), 0);
-		QCOMPARE(state(Sandbox::ApiState::SKIPS).toInt(), 0);
+		QCOMPARE(m_sandbox.state().value(Sandbox::ApiState::SKIPS).toInt(), 0);
 		QCOMPARE(errors.count(), 0);
 		// The service found the message by its id: only the other one is left.
 		QCOMPARE(ids(pending.first().first().value<QList<DonationMessage>>()), QStringList{"m-1"});
@@ -691,7 +679,7 @@ private slots:
 		QFETCH(QString, url);
 		QVariantMap answer = urls;
 		answer.insert("version", version);
-		setState(Sandbox::ApiState::UPDATE, answer);
+		m_sandbox.state().set(Sandbox::ApiState::UPDATE, answer);
 		QSignalSpy available(m_client.get(), &ApiClient::updateAvailable);
 		LogCapture log;
 

@@ -122,12 +122,6 @@ class TestDock : public QObject {
 
 	Sandbox::Server m_sandbox;
 
-	void setState(const QString &key, const QVariant &value)
-	{
-		QMutexLocker lock(&m_sandbox.state().mutex);
-		m_sandbox.state().values.insert(key, value);
-	}
-
 	void signIn() { saveSandboxSignIn(m_sandbox); }
 
 	// Requests sent together arrive in any order: sorted.
@@ -155,8 +149,8 @@ private slots:
 	void init()
 	{
 		m_sandbox.reset();
-		setState("api.update", QVariantMap{{"version", "1.0.0"}});
-		setState("api.userName", "Streamer");
+		m_sandbox.state().set("api.update", QVariantMap{{"version", "1.0.0"}});
+		m_sandbox.state().set("api.userName", "Streamer");
 		TokenStore().clear();
 	}
 
@@ -179,7 +173,7 @@ private slots:
 	void withStoredTokensTheDockSignsInAtOnce()
 	{
 		signIn();
-		setState("api.moderationEnabled", true);
+		m_sandbox.state().set("api.moderationEnabled", true);
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		// Before any answer: the signed-in controls, all three moderation buttons enabled.
 		QVERIFY(button(&dock, "Zaloguj")->isHidden());
@@ -203,7 +197,7 @@ private slots:
 	void eachTickAsksForWhatTheLastStatusAllows()
 	{
 		signIn();
-		setState("api.moderationEnabled", false);
+		m_sandbox.state().set("api.moderationEnabled", false);
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(button(&dock, "Włącz moderację")->styleSheet(), QStringLiteral("background-color: #27ae60;"));
@@ -239,7 +233,7 @@ private slots:
 	void logoutEmptiesTheDock()
 	{
 		signIn();
-		setState("api.moderationEnabled", true);
+		m_sandbox.state().set("api.moderationEnabled", true);
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
@@ -265,7 +259,7 @@ private slots:
 		QVERIFY(settleBackgroundRequests());
 		// The service rejects both tokens: the refresh fails and signs the streamer out.
 		Sandbox::OAuth::expireAccessTokens(m_sandbox.state());
-		setState(Sandbox::OAuth::REFRESH_TOKENS, QVariantMap());
+		m_sandbox.state().set(Sandbox::OAuth::REFRESH_TOKENS, QVariantMap());
 		LogCapture log;
 		tick(dock);
 		QVERIFY(settleBackgroundRequests());
@@ -315,7 +309,7 @@ private slots:
 	void userInfoWithoutANameKeepsTheLabel()
 	{
 		signIn();
-		setState("api.userName", QVariant());
+		m_sandbox.state().set("api.userName", QVariant());
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));

@@ -211,13 +211,7 @@ class TestFaultInjection : public QObject {
 	Sandbox::Server m_sandbox;
 	QByteArray m_refreshToken;
 
-	void setState(const QString &key, const QVariant &value)
-	{
-		QMutexLocker lock(&m_sandbox.state().mutex);
-		m_sandbox.state().values.insert(key, value);
-	}
-
-	void setList(const QString &key, const QJsonArray &list) { setState(key, list.toVariantList()); }
+	void setList(const QString &key, const QJsonArray &list) { m_sandbox.state().set(key, list.toVariantList()); }
 
 	void signIn()
 	{
@@ -244,9 +238,9 @@ private slots:
 	{
 		m_sandbox.reset();
 		ObsHostStandIn::setVersionString("31.1.1");
-		setState(Sandbox::ApiState::USER_NAME, "Streamer");
-		setState(Sandbox::ApiState::MODERATION_ENABLED, true);
-		setState(Sandbox::ApiState::UPDATE, QVariantMap{{"version", "9.9.9"}});
+		m_sandbox.state().set(Sandbox::ApiState::USER_NAME, "Streamer");
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
+		m_sandbox.state().set(Sandbox::ApiState::UPDATE, QVariantMap{{"version", "9.9.9"}});
 		setList(Sandbox::ApiState::PENDING, {donation("p-1", "Ola")});
 		setList(Sandbox::ApiState::DONATIONS, {donation("d-1", "Tomek")});
 		signIn();
@@ -355,7 +349,9 @@ private slots:
 		connect(&client, &ApiClient::updateAvailable, this,
 			[&](const QString &version, const QString &) { events << "updateAvailable(" + version + ")"; });
 
-		auto start = [&] { startServiceOperation(op, client, auth); };
+		auto start = [&] {
+			startServiceOperation(op, client, auth);
+		};
 
 		LogCapture log;
 		if (setup == Setup::Refused) {

@@ -39,22 +39,10 @@ class TestSandboxApi : public QObject {
 		return CurlHelper::patch(url(path), body, headers);
 	}
 
-	QVariant state(const QString &key)
-	{
-		QMutexLocker lock(&m_sandbox.state().mutex);
-		return m_sandbox.state().values.value(key);
-	}
-
-	void setState(const QString &key, const QVariant &value)
-	{
-		QMutexLocker lock(&m_sandbox.state().mutex);
-		m_sandbox.state().values.insert(key, value);
-	}
-
 	QStringList idsOf(const QString &key)
 	{
 		QStringList ids;
-		for (const QVariant &item : state(key).toList())
+		for (const QVariant &item : m_sandbox.state().value(key).toList())
 			ids.append(item.toMap().value("id").toString());
 		return ids;
 	}
@@ -119,7 +107,7 @@ private slots:
 	{
 		const QByteArray wrapped = send("GET", "/v1/donations", bearer(m_token)).body;
 		QVERIFY(QJsonDocument::fromJson(wrapped).object().value("data").isArray());
-		setState(Sandbox::ApiState::ENVELOPE, false);
+		m_sandbox.state().set(Sandbox::ApiState::ENVELOPE, false);
 		const QJsonDocument bare = QJsonDocument::fromJson(send("GET", "/v1/donations", bearer(m_token)).body);
 		QVERIFY(bare.isArray());
 		QCOMPARE(bare.array(), QJsonDocument::fromJson(wrapped).object().value("data").toArray());
@@ -169,7 +157,7 @@ private slots:
 		{
 			Sandbox::DonationScript script(m_sandbox, 20);
 			QTRY_VERIFY(idsOf(Sandbox::ApiState::PENDING).size() >= pendingBefore + 2);
-			setState(Sandbox::ApiState::MODERATION_ENABLED, false);
+			m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, false);
 			QTRY_VERIFY(idsOf(Sandbox::ApiState::DONATIONS).size() >= shownBefore + 2);
 		}
 		// Stopped with the script: nothing arrives any more.
