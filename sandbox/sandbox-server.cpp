@@ -86,7 +86,17 @@ public:
 		m_headerComplete = m_headerBytes.contains("\r\n\r\n");
 	}
 
-	bool is_writable() const override { return !m_dropped && waitForSocket(m_fd, POLLOUT, kWriteTimeoutMs); }
+	// cpp-httplib up to 0.18 (Debian 12 and 13) asks is_writable(); later ones (Debian forky) ask
+	// wait_readable(), wait_writable() and duration() instead. The stream answers both, hence no override.
+	bool is_writable() const { return !m_dropped && waitForSocket(m_fd, POLLOUT, kWriteTimeoutMs); }
+	bool wait_readable() const { return is_readable(); }
+	bool wait_writable() const { return is_writable(); }
+	time_t duration() const
+	{
+		return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+									     m_opened)
+			.count();
+	}
 
 	ssize_t read(char *ptr, size_t size) override
 	{
@@ -178,6 +188,7 @@ private:
 	QByteArray m_headerBytes;
 	bool m_headerComplete = false;
 	bool m_dropped = false;
+	const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
 };
 
 // The connection whose request the current thread is handling.
