@@ -41,19 +41,62 @@ def obs_application(timeout=30):
     raise NotFound("OBS is not in the accessibility tree")
 
 
-def press_menu_item(menu, item, timeout=10):
-    """Triggers a menu bar item without opening the menu, as a screen reader does."""
+def press_menu_item(menu, item, timeout=10, answer=None):
+    """Triggers a menu bar item without opening the menu, as a screen reader does. With answer, the item
+    opens a message box, whose button of that name is pressed."""
     deadline = time.monotonic() + timeout
     while True:
         for node in _walk(obs_application(timeout)):
             if node.get_role() == Atspi.Role.MENU_ITEM and node.get_name() == menu:
                 for entry in _walk(node):
                     if entry is not node and entry.get_name() == item:
-                        Dock.press(entry)
+                        if answer is None:
+                            Dock.press(entry)
+                        else:
+                            _press_into_message_box(entry, answer)
                         return
         if time.monotonic() > deadline:
             raise NotFound("no menu item %s > %s" % (menu, item))
         time.sleep(0.1)
+
+
+def _press_into_message_box(entry, answer):
+    # OBS answers a menu item's press only once the message box it opens is closed: the press gives up
+    # waiting for that answer soon (libatspi's usual limits after), and the box's button is pressed.
+    Atspi.set_timeout(500, 500)
+    try:
+        Dock.press(entry)
+    except GLib.GError:
+        pass
+    finally:
+        Atspi.set_timeout(800, 15000)
+    press_button(answer)
+
+
+def press_button(name, timeout=10):
+    """Presses a push button anywhere in OBS."""
+    deadline = time.monotonic() + timeout
+    while True:
+        for node in _walk(obs_application(timeout)):
+            if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == name:
+                Dock.press(node)
+                return
+        if time.monotonic() > deadline:
+            raise NotFound("no button %r in OBS" % name)
+        time.sleep(0.1)
+
+
+def main_window_extents(timeout=10):
+    """Screen x, y, width and height of OBS's main window (its title begins with "OBS ")."""
+    for node in _children(obs_application(timeout)):
+        if (node.get_name() or "").startswith("OBS "):
+            return extents(node)
+    raise NotFound("no OBS main window")
+
+
+def extents(node):
+    rect = node.get_extents(Atspi.CoordType.SCREEN)
+    return rect.x, rect.y, rect.width, rect.height
 
 
 class Dock:
