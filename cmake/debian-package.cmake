@@ -5,11 +5,18 @@ include(GNUInstallDirs)
 install(TARGETS ${PROJECT_NAME} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/obs-plugins)
 install(DIRECTORY data/ DESTINATION ${CMAKE_INSTALL_DATADIR}/obs/obs-plugins/${PROJECT_NAME})
 
-# The release the package is built on and for: its OBS is the one the module was built against.
+# The release the package is built on and for: its OBS is the one the module was built against. Debian
+# testing has no number yet: its code name stands in.
 file(STRINGS /etc/os-release _os_version REGEX "^VERSION_ID=")
 string(REGEX REPLACE "^VERSION_ID=\"?([0-9]+).*" "\\1" _os_version "${_os_version}")
 math(EXPR _obs_next "${libobs_VERSION_MAJOR} + 1")
-set(_release "1+deb${_os_version}")
+if(_os_version)
+  set(_release "1+deb${_os_version}")
+else()
+  file(STRINGS /etc/os-release _os_codename REGEX "^VERSION_CODENAME=")
+  string(REGEX REPLACE "^VERSION_CODENAME=\"?([a-z]+).*" "\\1" _os_codename "${_os_codename}")
+  set(_release "1+${_os_codename}")
+endif()
 
 set(_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME})
 string(TIMESTAMP _changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)

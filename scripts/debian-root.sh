@@ -9,6 +9,8 @@
 # KIND is one of
 #   trixie-build    Debian 13 with OBS 30 (Qt 6): builds the plug-in and runs the end-to-end tests
 #   trixie-clean    Debian 13 with OBS 30 and the test tools, no build tools: installs a package
+#   forky-build     Debian forky (testing) with OBS 32 (Qt 6), as trixie-build
+#   forky-clean     Debian forky with OBS 32 and the test tools, as trixie-clean
 #   bookworm-clean  Debian 12 with OBS 29 (Qt 5), likewise
 #
 # A root holds its release's main suite and, for a stable release, its security suite. It is kept in
@@ -43,10 +45,10 @@ suites_of() {
   esac
 }
 
-# OBS's icons are SVG; Debian 13 ships Qt 6's SVG image plug-in apart, as a recommendation of OBS.
+# OBS's icons are SVG; Debian 13 and later ship Qt 6's SVG image plug-in apart, as a recommendation of OBS.
 obs_of() {
   case $(release_of "$1") in
-  trixie) echo obs-studio qt6-svg-plugins ;;
+  trixie | forky) echo obs-studio qt6-svg-plugins ;;
   *) echo obs-studio ;;
   esac
 }
@@ -55,13 +57,15 @@ obs_of() {
 # the plug-in's package pulls in besides OBS, so that installing it needs no network).
 packages_of() {
   case $1 in
-  trixie-build)
+  trixie-build | forky-build)
+    # mount (for the TLS test's private mount namespace) is no longer in every system from forky on.
     echo $(obs_of "$1") libobs-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
-      cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian "${test_tools[@]}"
+      cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian $([ "$1" = forky-build ] && echo mount) \
+      "${test_tools[@]}"
     ;;
-  trixie-clean | bookworm-clean) echo $(obs_of "$1") "${test_tools[@]}" ;;
+  trixie-clean | forky-clean | bookworm-clean) echo $(obs_of "$1") "${test_tools[@]}" ;;
   *)
-    echo "unknown root: $1 (trixie-build, trixie-clean or bookworm-clean)" >&2
+    echo "unknown root: $1 (trixie-build, trixie-clean, forky-build, forky-clean or bookworm-clean)" >&2
     return 1
     ;;
   esac
@@ -69,7 +73,7 @@ packages_of() {
 
 downloads_of() {
   case $1 in
-  trixie-clean) echo libcurl4t64 ;;
+  trixie-clean | forky-clean) echo libcurl4t64 ;;
   bookworm-clean) echo libcurl4 ;;
   esac
 }

@@ -5,15 +5,19 @@
 #   scripts/package.sh debian12   the Qt 5 build, for Debian 12's OBS 29 (built on this Debian 12 machine)
 #   scripts/package.sh debian13   the Qt 6 build, for Debian 13's OBS 30 (built in a Debian 13 root
 #                                 file system, scripts/debian-root.sh; needs root)
+#   scripts/package.sh forky      the Qt 6 build, for Debian forky's OBS 32 (built in a forky root; needs
+#                                 root)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 release=${1:-}
+# The root file system each is built in, and the end of its package's version.
 case $release in
-debian12) qt=5 in_release=() ;;
-debian13) qt=6 in_release=("$root/scripts/debian-root.sh" run trixie-build --) ;;
+debian12) in_release=() suffix=deb12 ;;
+debian13) in_release=("$root/scripts/debian-root.sh" run trixie-build --) suffix=deb13 ;;
+forky) in_release=("$root/scripts/debian-root.sh" run forky-build --) suffix=forky ;;
 *)
-  echo "usage: $0 debian12|debian13" >&2
+  echo "usage: $0 debian12|debian13|forky" >&2
   exit 2
   ;;
 esac
@@ -24,12 +28,10 @@ mkdir -p "$root/build/packages"
 # Debian's hardening flags, as Debian's own packages are built (CMake reads no CPPFLAGS).
 "${in_release[@]}" sh -c "eval \"\$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)\" &&
   export CFLAGS=\"\$CFLAGS \$CPPFLAGS\" CXXFLAGS=\"\$CXXFLAGS \$CPPFLAGS\" &&
-  cmake -S '$root' -B '$build' -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
-    -DTIPLARK_QT_MAJOR=$qt -DTIPLARK_BUILD_TESTS=OFF -DTIPLARK_SYSTEM_INSTALL=ON -UAPI_BASE_URL -UOAUTH_BASE_URL \
-    >/dev/null &&
+  cmake -S '$root' --preset 'package-$release' -UAPI_BASE_URL -UOAUTH_BASE_URL >/dev/null &&
   cmake --build '$build' -j 2 &&
   cd '$build' && cpack -B '$build/cpack' >/dev/null &&
   cp '$build'/cpack/*.deb '$root/build/packages/' &&
   lintian --fail-on error '$build'/cpack/*.deb" >&2
 # The package's path, alone on standard output.
-ls "$root"/build/packages/*+deb"${release#debian}"_*.deb
+ls "$root"/build/packages/*+"$suffix"_*.deb

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the plug-in for Qt 6, for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then runs every test of each build; then builds the
-# fuzz targets with clang and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30,
-# built and tested end to end inside a Debian 13 root file system, and the .deb packages for Debian 12
-# and 13, each installed into a clean system of its release, loaded by its OBS and removed again.
+# fuzz targets with clang and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30 and
+# for Debian forky's OBS 32, each built and tested end to end inside a root file system of its Debian, and
+# the .deb packages for Debian 12, 13 and forky, each installed into a clean system of its release, loaded
+# by its OBS and removed again. Every build is a preset of CMakePresets.json, in build/<preset>.
 # The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
 # root; tests run in a private network namespace and never download anything.
 # Exits non-zero when a build or a test fails.
@@ -29,14 +30,14 @@ passed=0
 failed=0
 
 # Every build has the production service addresses compiled in, as shipped; tests point it at sandboxes.
+# Inside a root file system (in_root), only the given targets.
 configure_and_build() {
   local name=$1
   shift
   stage "build $name"
   # -U: a tree configured with other addresses before gets the production ones back.
-  cmake -S "$root" -B "$root/build/$name" -G Ninja -UAPI_BASE_URL -UOAUTH_BASE_URL -DTIPLARK_BUILD_TESTS=ON "$@" \
-    >/dev/null &&
-    cmake --build "$root/build/$name" -j "$jobs"
+  "${in_root[@]}" cmake -S "$root" --preset "$name" -UAPI_BASE_URL -UOAUTH_BASE_URL >/dev/null &&
+    "${in_root[@]}" cmake --build "$root/build/$name" -j "$jobs" ${1:+--target "$@"}
 }
 
 # The sign-in listener binds fixed loopback ports (38080-38084); a private network namespace keeps them
@@ -53,7 +54,7 @@ in_private_network() {
 
 # Everything the tests need from the network, made before the first of them: the Debian root file systems
 # of the other OBS hosts and of the package tests.
-roots=(trixie-build trixie-clean bookworm-clean)
+roots=(trixie-build trixie-clean forky-build forky-clean bookworm-clean)
 prepared=false
 if [ "$(id -u)" -eq 0 ]; then
   stage "prepare"
@@ -92,29 +93,15 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
 
-builds=(
-  "qt6-asan -DCMAKE_BUILD_TYPE=Debug -DTIPLARK_SANITIZE=ON"
-  "qt5 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=5"
-  "qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo"
-)
-for build in "${builds[@]}"; do
-  read -r -a words <<<"$build"
-  if configure_and_build "${words[@]}"; then
-    run_tests "${words[0]}"
+# libFuzzer comes with clang only: the fuzz tree builds the instrumented core and the fuzz targets, whose
+# tests run each fuzzer for a bounded time.
+for build in qt6-asan qt5 qt6 fuzz; do
+  if configure_and_build "$build"; then
+    run_tests "$build"
   else
-    failed_builds+=("${words[0]} (build)")
+    failed_builds+=("$build (build)")
   fi
 done
-
-# libFuzzer comes with clang only: a small tree of its own builds the instrumented core and the fuzz
-# targets, whose tests run each fuzzer for a bounded time.
-stage "build fuzz"
-if CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTIPLARK_BUILD_TESTS=OFF -DTIPLARK_FUZZ=ON >/dev/null && cmake --build "$root/build/fuzz" -j "$jobs"; then
-  run_tests fuzz
-else
-  failed_builds+=("fuzz (build)")
-fi
 
 # One more test, counted as the ctest ones are.
 count() {
@@ -126,33 +113,34 @@ count() {
 }
 
 if $prepared; then
-  # Debian 13's OBS 30 runs Qt 6.8: the Qt 6 module and the sandbox are built inside a Debian 13 root
-  # against its libobs 30, warnings as errors, and the end-to-end tests run in its OBS.
-  stage "build debian13"
-  in_root=("$root/scripts/debian-root.sh" run trixie-build --)
-  if "${in_root[@]}" cmake -S "$root" -B "$root/build/debian13" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DTIPLARK_BUILD_TESTS=ON >/dev/null &&
-    "${in_root[@]}" cmake --build "$root/build/debian13" -j "$jobs" --target tiplark-obs-plugin tiplark-sandbox e2e-data; then
-    run_tests debian13 -L e2e
-  else
-    failed_builds+=("debian13 (build)")
-  fi
+  # Debian 13's OBS 30 runs Qt 6.8, forky's OBS 32 Qt 6.11: the Qt 6 module and the sandbox are built inside
+  # a root of that Debian against its libobs, warnings as errors, and the end-to-end tests run in its OBS.
+  for host in "debian13 trixie-build" "forky forky-build"; do
+    read -r preset kind <<<"$host"
+    in_root=("$root/scripts/debian-root.sh" run "$kind" --)
+    if configure_and_build "$preset" tiplark-obs-plugin tiplark-sandbox e2e-data; then
+      run_tests "$preset" -L e2e
+    else
+      failed_builds+=("$preset (build)")
+    fi
+  done
   in_root=()
 
   # The packages, each installed into a clean system of its own release (thrown away afterwards) and
   # signed in against a sandbox on this machine's side of the loopback.
-  for release in debian12 debian13; do
+  for package in "debian12 debian12" "debian13 debian13" "forky debian-forky"; do
+    read -r release host <<<"$package"
     stage "package $release"
     if deb=$("$root/scripts/package.sh" "$release"); then
       count in_private_network env PYTHONPATH="$root" /usr/bin/python3 "$root/tests/e2e/test_package_in_obs.py" \
-        --host "$release" --package "$deb" --sandbox "$root/build/qt5/sandbox/tiplark-sandbox" \
+        --host "$host" --package "$deb" --sandbox "$root/build/qt5/sandbox/tiplark-sandbox" \
         --artifacts "$root/build/e2e-screenshots"
     else
       failed_builds+=("package $release")
     fi
   done
 elif [ "$(id -u)" -ne 0 ]; then
-  failed_builds+=("debian13 and packages (need root)")
+  failed_builds+=("debian13, forky and packages (need root)")
 fi
 
 if [ ${#failed_builds[@]} -gt 0 ]; then
