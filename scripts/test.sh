@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the plug-in for Qt 6, for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then runs every test of each build; then builds the
+# Builds the plug-in for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then runs every test of each build; then builds the
 # fuzz targets with clang and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30,
 # built and tested end to end inside a Debian 13 root file system, and the .deb packages for Debian 12
 # and 13, each installed into a clean system of its release, loaded by its OBS and removed again.
@@ -24,7 +24,9 @@ stage() {
   echo "==== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s; the stage before took $((SECONDS - stage_start)) s)"
   stage_start=$SECONDS
 }
-failed_builds=()
+failed_# The Qt 6 module's optimised builds are those of the OBS hosts below, built inside their own releases; on
+# this machine the Qt 6 tests run under the sanitizers only, which keeps a cold run inside CI's budget.
+builds=()
 passed=0
 failed=0
 
@@ -92,10 +94,11 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
 
+# The Qt 6 module's optimised builds are those of the OBS hosts below, built inside their own releases; on
+# this machine the Qt 6 tests run under the sanitizers only, which keeps a cold run inside CI's budget.
 builds=(
   "qt6-asan -DCMAKE_BUILD_TYPE=Debug -DTIPLARK_SANITIZE=ON"
   "qt5 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIPLARK_QT_MAJOR=5"
-  "qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo"
 )
 for build in "${builds[@]}"; do
   read -r -a words <<<"$build"
