@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the plug-in for Qt 6, for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then runs every test of each build; then builds the
-# fuzz targets with clang and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30 and
-# for Debian forky's OBS 32, each built and tested end to end inside a root file system of its Debian, and
-# the .deb packages for Debian 12, 13 and forky, each installed into a clean system of its release, loaded
-# by its OBS and removed again. Every build is a preset of CMakePresets.json, in build/<preset>.
+# Builds the plug-in for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then runs every test of each build; then builds the fuzz targets with clang
+# and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30 and for Debian forky's
+# OBS 32, each built and tested end to end inside a root file system of its Debian, and the .deb packages
+# for Debian 12, 13 and forky, each installed into a clean system of its release, loaded by its OBS and
+# removed again. Every build is a preset of CMakePresets.json, in build/<preset>.
 # The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
 # root; tests run in a private network namespace and never download anything.
 # Exits non-zero when a build or a test fails.
@@ -25,7 +25,9 @@ stage() {
   echo "==== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s; the stage before took $((SECONDS - stage_start)) s)"
   stage_start=$SECONDS
 }
-failed_builds=()
+failed_# The Qt 6 module's optimised builds are those of the OBS hosts below, built inside their own releases; on
+# this machine the Qt 6 tests run under the sanitizers only, which keeps a cold run inside CI's budget.
+builds=()
 passed=0
 failed=0
 
@@ -93,9 +95,11 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
 
+# The Qt 6 module's optimised builds are those of the OBS hosts below, built inside their own releases; on
+# this machine the Qt 6 tests run under the sanitizers only, which keeps a cold run inside CI's budget.
 # libFuzzer comes with clang only: the fuzz tree builds the instrumented core and the fuzz targets, whose
 # tests run each fuzzer for a bounded time.
-for build in qt6-asan qt5 qt6 fuzz; do
+for build in qt6-asan qt5 fuzz; do
   if configure_and_build "$build"; then
     run_tests "$build"
   else
