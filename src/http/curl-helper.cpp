@@ -44,7 +44,8 @@ int progressCallback(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 enum class Carries { Data, Credentials };
 
 HttpResponse doRequest(const QString &method, const QString &url, const QByteArray &body,
-		       const QMap<QString, QString> &headers, Carries carries = Carries::Data)
+		       const QMap<QString, QString> &headers, Carries carries = Carries::Data,
+		       CurlHelper::Resend resend = CurlHelper::Resend::Allowed)
 {
 	HttpResponse response;
 	const QByteArray urlBytes = url.toUtf8();
@@ -85,9 +86,15 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	require(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
 	require(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback));
 	require(curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L));
+	// An aborted transfer must not then wait in the clean-up for a name lookup that hangs: the lookup's
+	// thread is left to end by itself, so that unload is not held past its deadline.
+	require(curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
 	CURLSH *share = ConnectionCache::lend();
 	if (share)
 		curl_easy_setopt(curl, CURLOPT_SHARE, share);
+	// libcurl sends again only what went out on a kept connection: a new one is never re-sent.
+	if (resend == CurlHelper::Resend::Never)
+		require(curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L));
 
 	struct curl_slist *headerList = nullptr;
 	for (auto it = headers.constBegin(); it != headers.constEnd(); ++it) {
@@ -158,15 +165,16 @@ HttpResponse CurlHelper::get(const QString &url, const QMap<QString, QString> &h
 	return doRequest(QStringLiteral("GET"), url, QByteArray(), headers);
 }
 
-HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)
+HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers,
+			      Resend resend)
 {
-	return doRequest(QStringLiteral("POST"), url, body, headers);
+	return doRequest(QStringLiteral("POST"), url, body, headers, Carries::Data, resend);
 }
 
 HttpResponse CurlHelper::postCredentials(const QString &url, const QByteArray &body,
 					 const QMap<QString, QString> &headers)
 {
-	return doRequest(QStringLiteral("POST"), url, body, headers, Carries::Credentials);
+	return doRequest(QStringLiteral("POST"), url, body, headers, Carries::Credentials, Resend::Never);
 }
 
 HttpResponse CurlHelper::patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)

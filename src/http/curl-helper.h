@@ -16,13 +16,20 @@ struct HttpResponse {
 // returning, so any number may run at once on different threads. Never call them on the GUI thread.
 // While a ConnectionCache exists, they reuse its connections and TLS sessions.
 namespace CurlHelper {
+// When a kept connection closes before the first byte of the answer, libcurl sends the request again on
+// a new one, although the server may have acted on it already. Requests that must not act twice (the
+// skip, the token endpoint's) go out once only, on a connection of their own.
+enum class Resend { Allowed, Never };
+
 HttpResponse get(const QString &url, const QMap<QString, QString> &headers);
-HttpResponse post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
+HttpResponse post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers,
+		  Resend resend = Resend::Allowed);
 HttpResponse patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
 
 // A POST to the token endpoint, whose form carries the code, the verifier or the refresh token and whose
 // answer carries tokens: no redirect is followed, so the form goes to url and nowhere else, and the
-// answer's body never reaches the log.
+// answer's body never reaches the log. Never sent twice: a code or a rotating refresh token is spent
+// by its first use.
 HttpResponse postCredentials(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
 
 // How many redirects the other requests follow at most; more end as a failure.
