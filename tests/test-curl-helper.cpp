@@ -1,7 +1,6 @@
 #include "api/api-client.h"
 #include "auth/auth-manager.h"
 #include "http/background-request.h"
-#include "http/connection-cache.h"
 #include "http/curl-helper.h"
 #include "log-capture.h"
 #include "sandbox-server.h"
@@ -17,7 +16,6 @@
 #include <QThread>
 
 #include <atomic>
-#include <optional>
 
 using HeaderMap = QMap<QString, QString>;
 Q_DECLARE_METATYPE(Sandbox::Fault)
@@ -331,28 +329,33 @@ private slots:
 		QVERIFY(log.contains(LOG_ERROR, P + "Tiplark HTTP: Request failed: " + response.error + " (code 60)"));
 	}
 
-	void connectionIsKeptWhileACacheExists_data()
+	// The transport's connection cache, which requests that are never re-sent do without.
+	void connectionIsKept_data()
 	{
-		QTest::addColumn<bool>("cached");
+		QTest::addColumn<int>("resend"); // CurlHelper::Resend
+		// New connections after the first request; every one resumes the first one's TLS session.
 		QTest::addColumn<int>("connections");
 
-		QTest::newRow("no cache: a connection and a handshake each") << false << 3;
-		QTest::newRow("cache: one for all") << true << 1;
+		QTest::newRow("one for all") << int(CurlHelper::Resend::Allowed) << 0;
+		QTest::newRow("never re-sent: a connection each") << int(CurlHelper::Resend::Never) << 3;
 	}
 
-	void connectionIsKeptWhileACacheExists()
+	void connectionIsKept()
 	{
-		QFETCH(bool, cached);
+		QFETCH(int, resend);
 		QFETCH(int, connections);
-		std::optional<ConnectionCache> cache;
-		if (cached)
-			cache.emplace();
-
-		for (int i = 0; i < 3; ++i)
-			QCOMPARE(CurlHelper::get(m_tlsSandbox.baseUrl() + "/v1/me", {}).statusCode, 401);
+		QCOMPARE(CurlHelper::get(m_tlsSandbox.baseUrl() + "/v1/me", {}).statusCode, 401);
+		m_tlsSandbox.reset();
+		for (int i = 0; i < 3; ++i) {
+			const HttpResponse response =
+				CurlHelper::post(m_tlsSandbox.baseUrl() + "/v1/donations/queue/skip", {}, {},
+						 CurlHelper::Resend(resend));
+			QCOMPARE(response.statusCode, 401);
+		}
 
 		QCOMPARE(m_tlsSandbox.traffic().connections, connections);
-		QCOMPARE(m_tlsSandbox.traffic().fullHandshakes, connections);
+		QCOMPARE(m_tlsSandbox.traffic().resumedHandshakes, connections);
+		QCOMPARE(m_tlsSandbox.traffic().fullHandshakes, 0);
 	}
 
 	// The service closes a kept connection right after reading a request: libcurl sends it again on a new
@@ -375,13 +378,11 @@ private slots:
 		QFETCH(int, op);
 		QFETCH(int, sent);
 		const ServiceOperationInfo &info = serviceOperation(ServiceOperation(op));
-		ConnectionCache cache;
 		saveSandboxSignIn(m_tlsSandbox, QDateTime::currentDateTime().addSecs(3600));
 		AuthManager auth(sandboxAddresses(m_tlsSandbox));
 		ApiClient client(&auth, sandboxAddresses(m_tlsSandbox));
 		startServiceOperation(ServiceOperation::FetchUserInfo, client, auth);
 		QTRY_COMPARE(backgroundRequestsInFlight(), 0);
-		QCOMPARE(m_tlsSandbox.traffic().connections, 1);
 		const int before = m_tlsSandbox.requests(info.path).size();
 
 		m_tlsSandbox.setFault(info.path, Sandbox::Fault::close().once().forMethod(info.method));

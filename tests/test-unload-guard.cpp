@@ -1,4 +1,4 @@
-#include "http/background-request.h"
+#include "http/transport.h"
 #include "log-capture.h"
 #include "sandbox-server.h"
 #include "test-main.h"
@@ -46,7 +46,7 @@ private slots:
 		LogCapture log;
 		QElapsedTimer clock;
 		clock.start();
-		const bool finished = shutdownBackgroundRequests();
+		const bool finished = Transport::current()->shutdown();
 		const qint64 elapsed = clock.elapsed();
 
 		QVERIFY(finished);
@@ -82,7 +82,7 @@ private slots:
 		QVERIFY(!workRan);
 		QVERIFY(!doneRan);
 		// A second unload (OBS calls it once, but it must not hang or crash) finds nothing to do.
-		QVERIFY(shutdownBackgroundRequests());
+		QVERIFY(Transport::current()->shutdown());
 	}
 };
 
