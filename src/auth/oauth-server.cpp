@@ -1,6 +1,5 @@
 #include "auth/oauth-server.h"
 
-#include "log-text.h"
 #include "plugin-support.h"
 
 #include <QHostAddress>
