@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Debian root file systems for the other OBS hosts, made with mmdebstrap from this machine's Debian mirror:
 #
-#   scripts/debian-root.sh path KIND            creates KIND's root unless cached; prints its folder
+#   scripts/debian-root.sh make KIND...         makes each KIND's root unless a fresh one is cached
+#   scripts/debian-root.sh path KIND            likewise for one; prints its folder
 #   scripts/debian-root.sh run KIND [--fresh] [--bind DIR]... -- COMMAND...
 #                                               runs COMMAND (as root) inside KIND's root
 #
@@ -10,9 +11,12 @@
 #   trixie-clean    Debian 13 with OBS 30 and the test tools, no build tools: installs a package
 #   bookworm-clean  Debian 12 with OBS 29 (Qt 5), likewise
 #
-# A root is kept in $TIPLARK_ROOT_CACHE (default /var/cache/tiplark-obs-plugin/roots: outside the
-# checkout, so that every clone on the machine, CI's included, finds it) under a name made from its release and
-# package list, so a changed list makes a new root; downloaded packages are kept there too, per release.
+# A root holds its release's main suite and, for a stable release, its security suite. It is kept in
+# $TIPLARK_ROOT_CACHE (default /var/cache/tiplark-obs-plugin/roots: outside the checkout, so that every clone
+# on the machine, CI's included, finds it) under a name made from its release, suites and package list, so a
+# changed list makes a new root; one older than a week is made anew, for the security updates. Downloaded
+# packages are kept there too, per release. With TIPLARK_OFFLINE=1 (set inside the tests' private network)
+# a root is never made: one that is missing is an error, and an old one is used as it is.
 # "run" mounts /proc, /sys, /dev, a tmpfs on /tmp and /dev/shm, the repository and ccache's folder (both
 # at their own paths) in a mount namespace of its own: no mount outlives it. With --fresh, the root is
 # an overlay whose changes vanish when COMMAND ends, so each run starts from the same clean system.
@@ -28,6 +32,16 @@ test_tools=(xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagem
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium procps)
 
 release_of() { echo "${1%%-*}"; }
+
+# Testing releases get no security suite of their own.
+suites_of() {
+  local release
+  release=$(release_of "$1")
+  case $release in
+  bookworm | trixie) echo "$release $release-security" ;;
+  *) echo "$release" ;;
+  esac
+}
 
 # OBS's icons are SVG; Debian 13 ships Qt 6's SVG image plug-in apart, as a recommendation of OBS.
 obs_of() {
@@ -60,69 +74,102 @@ downloads_of() {
   esac
 }
 
-# The URI of the first non-security Debian source this machine's apt uses; never written anywhere in
-# the repository.
+# The URI of the first Debian source this machine's apt uses for regular suites, or with "security" for
+# security suites; never written anywhere in the repository.
 debian_mirror() {
-  local uri=""
+  local want=${1:-regular} uri=""
   if compgen -G "/etc/apt/sources.list.d/*.sources" >/dev/null; then
-    uri=$(awk '/^[ \t]*$/ { if (uri != "" && suites !~ /-security/) exit; uri = suites = "" }
+    uri=$(awk -v want="$want" '
+        function take() { if (!done && uri != "" && ((suites ~ /-security/) == (want == "security"))) { print uri; done = 1; exit } }
+        /^[ \t]*$/ { take(); uri = suites = "" }
         tolower($1) == "uris:" { uri = $2 } tolower($1) == "suites:" { suites = $0 }
-        END { if (uri != "" && suites !~ /-security/) print uri }' \
-      /etc/apt/sources.list.d/*.sources)
+        END { take() }' /etc/apt/sources.list.d/*.sources)
   fi
   if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
-    uri=$(awk '$1 == "deb" && $0 !~ /-security/ { for (i = 2; i <= NF; i++) if ($i !~ /^\[/) { print $i; exit } }' \
-      /etc/apt/sources.list)
+    uri=$(awk -v want="$want" '$1 == "deb" && (($0 ~ /-security/) == (want == "security")) {
+        for (i = 2; i <= NF; i++) if ($i !~ /^\[/) { print $i; exit } }' /etc/apt/sources.list)
   fi
   [ -n "$uri" ] || {
-    echo "no Debian mirror found in the apt sources" >&2
+    echo "no Debian mirror for $want suites found in the apt sources" >&2
     return 1
   }
   echo "$uri"
 }
 
+# One source line per suite, for mmdebstrap; with "expired" as the last word where the mirror's copy of the
+# suite is past its Valid-Until date (a testing suite the mirror no longer refreshes). Fails in one line when
+# the mirror cannot be reached.
+sources_of() {
+  local suite uri release_file until
+  for suite in $(suites_of "$1"); do
+    if [[ $suite == *-security ]]; then uri=$(debian_mirror security); else uri=$(debian_mirror); fi
+    release_file=$(curl -fsS --max-time 30 "$uri/dists/$suite/InRelease" 2>&1) || {
+      echo "cannot reach the Debian mirror for $suite: ${release_file##*$'\n'}" >&2
+      return 1
+    }
+    until=$(sed -n 's/^Valid-Until: //p' <<<"$release_file")
+    echo "deb $uri $suite main${until:+$([ "$(date -d "$until" +%s)" -lt "$(date +%s)" ] && echo " expired")}"
+  done
+}
+
 root_dir() {
   local kind=$1 key
-  key=$(printf '%s\n' "$(release_of "$kind")" $(packages_of "$kind") -- $(downloads_of "$kind") | sha256sum | cut -c1-12)
+  key=$(printf '%s\n' $(suites_of "$kind") -- $(packages_of "$kind") -- $(downloads_of "$kind") | sha256sum | cut -c1-12)
   echo "$cache/$kind-$key"
 }
 
 create() {
   local kind=$1 dir release
   dir=$(root_dir "$kind")
-  [ -f "$dir.ready" ] && return 0
+  if [ "${TIPLARK_OFFLINE:-}" = 1 ]; then
+    [ -f "$dir.ready" ] && return 0
+    echo "the $kind root is not made, and there is no network here: run 'scripts/debian-root.sh make $kind' first" >&2
+    return 1
+  fi
+  [ -f "$dir.ready" ] && [ -z "$(find "$dir.ready" -mtime +6)" ] && return 0
+  # One maker of a kind at a time: another run (another clone's tests, a demo) waits here, then finds the
+  # root made.
+  mkdir -p "$cache"
+  exec {lock}>"$cache/$kind.lock"
+  flock "$lock"
+  [ -f "$dir.ready" ] && [ -z "$(find "$dir.ready" -mtime +6)" ] && return 0
   command -v mmdebstrap >/dev/null || {
     echo "mmdebstrap is missing: run scripts/install-deps.sh" >&2
     return 1
   }
   release=$(release_of "$kind")
-  local debs="$cache/debs-$release" include downloads mirror
+  local debs="$cache/debs-$release" include downloads sources mirrors=() expired=()
+  sources=$(sources_of "$kind") || return 1
   mkdir -p "$debs"
-  # A changed package list leaves the previous root of this kind unused.
-  rm -rf "$dir" "$dir.tmp" "$cache/$kind"-*
+  # A changed package list, or a week's age, leaves the previous root of this kind unused.
+  rm -rf "$dir" "$dir.tmp" "$dir.ready" "$cache/$kind"-*
   include=$(packages_of "$kind" | tr ' ' ',')
   downloads=$(downloads_of "$kind")
-  mirror=$(debian_mirror)
+  mapfile -t mirrors < <(sed 's/ expired$//' <<<"$sources")
+  if grep -q ' expired$' <<<"$sources"; then
+    echo "the mirror's copy of $release has expired: apt checks no release dates in this root"
+    expired=(--aptopt='Acquire::Check-Valid-Until "false"')
+  fi
   echo "==== creating the $kind root in $dir"
   # Downloaded packages are synced in before and out after, so a new root rarely downloads much; the
   # apt lists and cache stay in the root for offline installs from it later.
-  mmdebstrap --variant=apt --mode=root --format=directory --include="$include" \
-    --aptopt='Acquire::Check-Valid-Until "false"' --aptopt='APT::Install-Recommends "false"' \
+  mmdebstrap --variant=apt --mode=root --format=directory --include="$include" "${expired[@]}" \
+    --aptopt='APT::Install-Recommends "false"' \
     --skip=cleanup/apt/lists --skip=cleanup/apt/cache --skip=essential/unlink \
     --setup-hook='mkdir -p "$1"/var/cache/apt/archives' \
     --setup-hook="sync-in $debs /var/cache/apt/archives" \
     ${downloads:+--customize-hook="chroot \"\$1\" apt-get install --download-only -y $downloads"} \
     --customize-hook="sync-out /var/cache/apt/archives $debs" \
-    "$release" "$dir.tmp" "$mirror"
+    "$release" "$dir.tmp" "${mirrors[@]}"
   mv "$dir.tmp" "$dir"
   touch "$dir.ready"
 }
 
 # Runs inside the new mount namespace: $1 root folder, $2 "fresh" or "", $3 newline-separated extra
-# folders to bind, the rest the command.
+# folders to bind, $4 ccache's folder, $5 the checkout, the rest the command.
 enter() {
-  local dir=$1 fresh=$2 binds=$3
-  shift 3
+  local dir=$1 fresh=$2 binds=$3 ccache_dir=$4 checkout=$5
+  shift 5
   mount --make-rprivate /
   if [ "$fresh" = fresh ]; then
     local scratch=$dir.fresh
@@ -147,10 +194,16 @@ enter() {
     mount --bind "$folder" "$dir$folder"
   done <<<"$binds"
   exec chroot "$dir" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
-    CCACHE_DIR=/root/.cache/ccache CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 "$@"
+    CCACHE_DIR="$ccache_dir" CCACHE_BASEDIR="$checkout" CCACHE_NOHASHDIR=1 "$@"
 }
 
 case ${1:-} in
+make)
+  shift
+  for kind in "$@"; do
+    create "$kind"
+  done
+  ;;
 path)
   create "$2"
   root_dir "$2"
@@ -160,7 +213,10 @@ run)
   shift 2
   fresh=""
   binds=$root
-  [ -d /root/.cache/ccache ] && binds+=$'\n'/root/.cache/ccache
+  # The caller's compiler cache, so that builds inside share it (an empty CCACHE_DIR means a cold build).
+  mkdir -p "${CCACHE_DIR:-$HOME/.cache/ccache}"
+  ccache_dir=$(cd "${CCACHE_DIR:-$HOME/.cache/ccache}" && pwd)
+  binds+=$'\n'$ccache_dir
   while [ $# -gt 0 ] && [ "$1" != -- ]; do
     case $1 in
     --fresh) fresh=fresh ;;
@@ -182,7 +238,7 @@ run)
     echo "debian-root.sh run needs root (mounts and chroot)" >&2
     exit 1
   }
-  exec unshare --mount bash -c "$(declare -f enter); enter \"\$@\"" enter "$(root_dir "$kind")" "$fresh" "$binds" "$@"
+  exec unshare --mount bash -c "$(declare -f enter); enter \"\$@\"" enter "$(root_dir "$kind")" "$fresh" "$binds" "$ccache_dir" "$root" "$@"
   ;;
 *)
   sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'

@@ -4,7 +4,8 @@
 # fuzz targets with clang and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30,
 # built and tested end to end inside a Debian 13 root file system, and the .deb packages for Debian 12
 # and 13, each installed into a clean system of its release, loaded by its OBS and removed again.
-# The root file systems are made once and cached (scripts/debian-root.sh), which needs root.
+# The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
+# root; tests run in a private network namespace and never download anything.
 # Exits non-zero when a build or a test fails.
 set -uo pipefail
 
@@ -16,9 +17,12 @@ jobs=$(nproc)
 # Compiler caches keyed by paths relative to the checkout, so that another clone of the same sources (CI's)
 # finds them.
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
-# Each stage's heading says how long the run has taken so far, for CI's time budget.
+# Each stage's heading says how long the run has taken so far and how long the stage before took, for CI's
+# time budget.
+stage_start=0
 stage() {
-  echo "==== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"
+  echo "==== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s; the stage before took $((SECONDS - stage_start)) s)"
+  stage_start=$SECONDS
 }
 failed_builds=()
 passed=0
@@ -36,14 +40,29 @@ configure_and_build() {
 }
 
 # The sign-in listener binds fixed loopback ports (38080-38084); a private network namespace keeps them
-# apart from anything else on the machine and guarantees that no traffic leaves it.
+# apart from anything else on the machine and guarantees that no traffic leaves it. Its own range of
+# ephemeral ports starts above them, so that no client connection or port the system picks takes one.
 in_private_network() {
   if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
-    unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$@"
+    TIPLARK_OFFLINE=1 unshare -n sh -c \
+      'ip link set lo up && sysctl -qw net.ipv4.ip_local_port_range="38100 60999" && exec "$@"' sh "$@"
   else
     "$@"
   fi
 }
+
+# Everything the tests need from the network, made before the first of them: the Debian root file systems
+# of the other OBS hosts and of the package tests.
+roots=(trixie-build trixie-clean bookworm-clean)
+prepared=false
+if [ "$(id -u)" -eq 0 ]; then
+  stage "prepare"
+  if "$root/scripts/debian-root.sh" make "${roots[@]}"; then
+    prepared=true
+  else
+    failed_builds+=("prepare (the stages that need a Debian root file system are left out)")
+  fi
+fi
 
 # The tests of one build tree; ctest runs where the tree was built (in_root: inside that root file system).
 in_root=()
@@ -106,7 +125,7 @@ count() {
   fi
 }
 
-if [ "$(id -u)" -eq 0 ]; then
+if $prepared; then
   # Debian 13's OBS 30 runs Qt 6.8: the Qt 6 module and the sandbox are built inside a Debian 13 root
   # against its libobs 30, warnings as errors, and the end-to-end tests run in its OBS.
   stage "build debian13"
@@ -132,7 +151,7 @@ if [ "$(id -u)" -eq 0 ]; then
       failed_builds+=("package $release")
     fi
   done
-else
+elif [ "$(id -u)" -ne 0 ]; then
   failed_builds+=("debian13 and packages (need root)")
 fi
 

@@ -1,6 +1,7 @@
 #include "auth/auth-manager.h"
 #include "auth/token-store.h"
 #include "browser-stand-in.h"
+#include "held-ports.h"
 #include "log-capture.h"
 #include "oauth-endpoints.h"
 #include "plugin-support.h"
@@ -74,17 +75,6 @@ QUrl withState(const QUrl &redirect, const QString &state)
 	return changed;
 }
 
-// Holds ports so that the listener finds none free.
-std::vector<std::unique_ptr<QTcpServer>> occupy(quint16 first, quint16 last)
-{
-	std::vector<std::unique_ptr<QTcpServer>> taken;
-	for (quint16 port = first; port <= last; ++port) {
-		taken.push_back(std::make_unique<QTcpServer>());
-		if (!taken.back()->listen(QHostAddress::LocalHost, port))
-			qFatal("port %d is not free", port);
-	}
-	return taken;
-}
 } // namespace
 
 Q_DECLARE_METATYPE(Sandbox::Fault)
@@ -311,7 +301,7 @@ private slots:
 
 	void noFreePortOpensNoBrowser()
 	{
-		auto taken = occupy(38080, 38084);
+		auto taken = holdPorts(38080, 38084);
 		LogCapture log;
 		AuthManager auth(sandboxAddresses(m_sandbox));
 		int linesAtSignal = -1;

@@ -1,4 +1,5 @@
 #include "auth/oauth-server.h"
+#include "held-ports.h"
 #include "log-capture.h"
 #include "plugin-support.h"
 #include "test-main.h"
@@ -65,18 +66,6 @@ int openSockets(const OAuthServer &server)
 {
 	return server.findChildren<QTcpSocket *>().size();
 }
-
-// Holds ports so that the server under test has to look further.
-std::vector<std::unique_ptr<QTcpServer>> occupy(std::initializer_list<quint16> ports)
-{
-	std::vector<std::unique_ptr<QTcpServer>> taken;
-	for (quint16 port : ports) {
-		taken.push_back(std::make_unique<QTcpServer>());
-		if (!taken.back()->listen(QHostAddress::LocalHost, port))
-			qFatal("port %d is not free", port);
-	}
-	return taken;
-}
 } // namespace
 
 class TestOAuthServer : public QObject {
@@ -86,7 +75,7 @@ private slots:
 	void portsAreTriedInOrder()
 	{
 		LogCapture log;
-		auto taken = occupy({38080, 38081});
+		auto taken = holdPorts(38080, 38081);
 		{
 			OAuthServer server;
 			QCOMPARE(server.redirectUri(), QStringLiteral("http://127.0.0.1:0/callback"));
@@ -109,7 +98,7 @@ private slots:
 
 	void noFreePort()
 	{
-		auto taken = occupy({38080, 38081, 38082, 38083, 38084});
+		auto taken = holdPorts(38080, 38084);
 		QTcpServer probe;
 		QVERIFY(!probe.listen(QHostAddress::LocalHost, 38084));
 
