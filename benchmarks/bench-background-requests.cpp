@@ -5,6 +5,7 @@
 // pattern's. The sandbox serves on the same machine, so all passes share the cores with it.
 //
 //   bench-background-requests [--count N]     (N = 1000 by default)
+#include "http/transport.h"
 #include "format-and-drop.h"
 #include "http/background-request.h"
 #include "sandbox-server.h"
@@ -113,7 +114,7 @@ int main(int argc, char **argv)
 		if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc)
 			count = std::max(1, std::atoi(argv[++i]));
 	base_set_log_handler(formatAndDrop, nullptr);
-	curl_global_init(CURL_GLOBAL_DEFAULT);
+	Transport transport;
 
 	Sandbox::Server sandbox;
 	sandbox.setFault("/v1/donations", Sandbox::Fault::respond(200, donationList()));
@@ -164,7 +165,7 @@ int main(int argc, char **argv)
 		app.exec();
 		patternRates.push_back(count / (double(clock.nsecsElapsed()) / 1e9));
 	}
-	shutdownBackgroundRequests();
+	transport.shutdown();
 	sandbox.stop();
 	const double plain = median(plainRates);
 	const double helper = median(helperRates);

@@ -9,7 +9,7 @@
 //
 //   bench-connection-reuse [--count N] [--rounds R]     (N = 100, R = 5 by default)
 #include "format-and-drop.h"
-#include "http/connection-cache.h"
+#include "http/transport.h"
 #include "http/curl-helper.h"
 #include "sandbox-server.h"
 
@@ -56,9 +56,10 @@ double percentile(std::vector<double> values, double p)
 Figures measure(Sandbox::Server &sandbox, const QString &url, int count, int threads, bool cached)
 {
 	sandbox.reset();
-	std::optional<ConnectionCache> cache;
+	// The transport's cache, or none.
+	std::optional<Transport> transport;
 	if (cached)
-		cache.emplace();
+		transport.emplace();
 	std::atomic<int> next{0};
 	std::mutex mutex;
 	std::vector<double> times;

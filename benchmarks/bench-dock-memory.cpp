@@ -6,6 +6,7 @@
 // takes glibc's per-thread caches of freed blocks out of the heap figure.
 //
 //   bench-dock-memory [--ticks N] [--style-sheet FILE]     (N = 2000 by default)
+#include "http/transport.h"
 #include "dock-soak.h"
 #include "format-and-drop.h"
 #include "obs-host-stand-in.h"
@@ -48,6 +49,7 @@ int main(int argc, char **argv)
 	ObsHostStandIn::useConfigHome(home.path());
 	base_set_log_handler(formatAndDrop, nullptr);
 	QApplication app(argc, argv);
+	Transport transport;
 	if (styleSheet && !applyStyleSheet(QString::fromLocal8Bit(styleSheet))) {
 		fprintf(stderr, "cannot read the style sheet %s\n", styleSheet);
 		return 1;

@@ -4,6 +4,7 @@
 // the median and the slowest press.
 //
 //   bench-dock-press [--runs N]     (N = 20 by default)
+#include "http/transport.h"
 #include "api/api-client.h"
 #include "dock-soak.h"
 #include "format-and-drop.h"
@@ -54,6 +55,7 @@ int main(int argc, char **argv)
 	ObsHostStandIn::useConfigHome(home.path());
 	base_set_log_handler(formatAndDrop, nullptr);
 	QApplication app(argc, argv);
+	Transport transport;
 	qRegisterMetaType<QList<DonationMessage>>();
 
 	Sandbox::Server sandbox;

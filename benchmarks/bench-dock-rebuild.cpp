@@ -8,6 +8,7 @@
 // Medians of many runs; the dock is shown on Qt's offscreen platform.
 //
 //   bench-dock-rebuild [--runs N] [--rows R]     (N = 31 by default; R: one row count instead of the three)
+#include "http/transport.h"
 #include "api/donation-model.h"
 #include "dock-soak.h"
 #include "format-and-drop.h"
@@ -99,6 +100,7 @@ int main(int argc, char **argv)
 	ObsHostStandIn::useConfigHome(home.path());
 	base_set_log_handler(formatAndDrop, nullptr);
 	QApplication app(argc, argv);
+	Transport transport;
 	qRegisterMetaType<QList<DonationMessage>>();
 
 	// Signed out: the dock sends only its update check, which the sandbox answers.

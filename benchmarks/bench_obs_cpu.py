@@ -55,7 +55,7 @@ def main():
             with_dock.home.write_tokens("cpu-access-token", "cpu-refresh-token")
             polling = with_dock.start_obs()
             bare = alone.start_obs()
-            polling.wait_for(PREFIX + "Tiplark: User info received")
+            polling.wait_for(PREFIX + "Tiplark: Parsed username: ")
             time.sleep(10)  # both past start-up, the dock's lists filled
             before = sandbox.requests_to("/v1/donations", "GET")
             start = {obs: cpu_seconds(obs.proc.pid) for obs in (polling, bare)}

@@ -165,8 +165,10 @@ class ObsHome:
     read these from user.ini, and copy global.ini into it only when they migrate an older configuration:
     both are written, and marked as migrated."""
 
-    def __init__(self, root):
+    def __init__(self, root, oauth_origin):
         self.root = root
+        # Whose tokens write_tokens saves: the plug-in uses a sign-in only with the service that issued it.
+        self.oauth_origin = oauth_origin
         self.config = os.path.join(root, "config")
         self.runtime = os.path.join(root, "runtime")
         os.makedirs(self.runtime, mode=0o700, exist_ok=True)
@@ -215,8 +217,8 @@ class ObsHome:
         """A saved sign-in, as the plug-in writes it, without going through a browser."""
         os.makedirs(os.path.dirname(self.token_file), exist_ok=True)
         with open(self.token_file, "w") as f:
-            json.dump({"access_token": access_token, "expires_at": expires_at, "refresh_token": refresh_token},
-                      f, separators=(",", ":"))
+            json.dump({"access_token": access_token, "expires_at": expires_at, "oauth_origin": self.oauth_origin,
+                       "refresh_token": refresh_token}, f, separators=(",", ":"))
         os.chmod(self.token_file, 0o600)
 
 
@@ -350,7 +352,7 @@ class Session:
         self.tmp = tempfile.mkdtemp(prefix="tiplark-e2e-")
         become_subreaper()
         self.display = Display(self.tmp) if use_own_display else DesktopDisplay()
-        self.home = ObsHome(os.path.join(self.tmp, "home"))
+        self.home = ObsHome(os.path.join(self.tmp, "home"), service_url)
         self.running = []
 
     def start_obs(self, extra_env=None, **kwargs):

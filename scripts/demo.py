@@ -126,7 +126,7 @@ def scripted_streamer(session, sandbox, args):
     browse(wait_for_url(urls, 1), session.artifact("demo-2-sign-in-page.png"), session.tmp)
     print("screenshot:", session.artifact("demo-2-sign-in-page.png"))
     obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
-    name = obs.wait_for(PREFIX + "Tiplark: User info received: (.*)", timeout=20).group(1)
+    name = obs.wait_for(PREFIX + "Tiplark: Parsed username: '(.*)'", timeout=20).group(1)
     print("signed in as", name, flush=True)
 
     # The three donations shown and two messages waiting, then one more from the donation script.

@@ -1,5 +1,4 @@
-#include "http/background-request.h"
-#include "http/connection-cache.h"
+#include "http/transport.h"
 #include "obs-host.h"
 #include "plugin-support.h"
 #include "row-list-accessibility.h"
@@ -9,8 +8,6 @@
 #include <obs-frontend-api.h>
 #include <obs-module.h>
 
-#include <curl/curl.h>
-
 #include <QMainWindow>
 
 #include <memory>
@@ -19,8 +16,7 @@ OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
 
 namespace {
-bool curlInitialized = false;
-std::unique_ptr<ConnectionCache> connectionCache;
+std::unique_ptr<Transport> transport;
 TiplarkDock *dock = nullptr;
 ServiceAddresses serviceAddresses;
 
@@ -46,10 +42,7 @@ void frontend_event_callback(enum obs_frontend_event event, void *)
 
 bool obs_module_load(void)
 {
-	// Once, before any worker thread can make a request: libcurl's own set-up is not thread-safe everywhere.
-	curlInitialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-	if (curlInitialized)
-		connectionCache = std::make_unique<ConnectionCache>();
+	transport = std::make_unique<Transport>();
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
 	serviceAddresses = serviceAddressesFromEnvironment();
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
@@ -63,16 +56,10 @@ void obs_module_unload(void)
 		obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
 	ObsHost::moduleUnloading();
 	removeRowListAccessibility();
-	// OBS unloads our code after this returns: no worker may still be inside a request then.
-	const bool workersDone = shutdownBackgroundRequests();
-	if (workersDone) {
-		connectionCache.reset();
-		if (curlInitialized)
-			curl_global_cleanup();
-	} else {
-		// A worker still inside libcurl may hold one of its shares: leave them be.
-		(void)connectionCache.release();
-	}
-	curlInitialized = false;
+	// OBS unloads our code after this returns: no worker may still be inside a request then. A worker
+	// that is (libcurl did not let go in time) still uses the transport: it is left to it.
+	if (!transport->shutdown(Transport::UNLOAD_WAIT))
+		(void)transport.release();
+	transport.reset();
 	obs_log(LOG_INFO, "plugin unloaded");
 }

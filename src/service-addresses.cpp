@@ -1,6 +1,7 @@
 #include "service-addresses.h"
 
 #include "build-config.h"
+#include "log-text.h"
 #include "plugin-support.h"
 
 #include <QHostAddress>
@@ -38,6 +39,13 @@ ServiceAddresses ServiceAddresses::production()
 	return {QStringLiteral(TIPLARK_API_BASE_URL), QStringLiteral(TIPLARK_OAUTH_BASE_URL)};
 }
 
+QString ServiceAddresses::oauthOrigin() const
+{
+	return QUrl(oauthBaseUrl)
+		.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+		.toString();
+}
+
 std::optional<ServiceAddresses> ServiceAddresses::fromOverride(const QString &apiBaseUrl, const QString &oauthBaseUrl,
 							       QString *whyNot)
 {
@@ -67,7 +75,7 @@ ServiceAddresses serviceAddressesFromEnvironment()
 	}
 	const ServiceAddresses production = ServiceAddresses::production();
 	obs_log(LOG_WARNING, "Tiplark: Service address override ignored: %s; using API %s, OAuth %s",
-		whyNot.toUtf8().constData(), production.apiBaseUrl.toUtf8().constData(),
+		logText(whyNot).constData(), production.apiBaseUrl.toUtf8().constData(),
 		production.oauthBaseUrl.toUtf8().constData());
 	return production;
 }

@@ -14,6 +14,9 @@ struct ServiceAddresses {
 	// The addresses compiled in.
 	static ServiceAddresses production();
 
+	// Scheme, host and port of the OAuth server: whose tokens a sign-in holds.
+	QString oauthOrigin() const;
+
 	// The override for another service: both addresses must be given, each an absolute https:// address
 	// or an http:// one to a loopback IP address (so that tokens never cross a network in clear text),
 	// without user name, query or fragment. A trailing slash is dropped. Otherwise nothing, with the

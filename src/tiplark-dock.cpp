@@ -336,7 +336,6 @@ void TiplarkDock::updateModerationButtons(bool enabled)
 
 void TiplarkDock::onUserInfoReceived(const QString &username)
 {
-	obs_log(LOG_INFO, "Tiplark: User info received: %s", logText(username).constData());
 	m_userName = username;
 	showServiceText(m_statusLabel, QStringLiteral("%1").arg(username));
 }

@@ -101,6 +101,7 @@ private:
 		store.setAccessToken(QString::fromLatin1(access));
 		store.setRefreshToken(QString::fromLatin1(refresh));
 		store.setTokenExpiresAt(EARLIER_EXPIRY);
+		store.setOAuthOrigin(sandboxAddresses(m_sandbox).oauthOrigin());
 		store.save();
 	}
 
@@ -221,39 +222,70 @@ private slots:
 
 	void construction_data()
 	{
+		// ORIGIN stands for the sandbox's OAuth origin.
 		QTest::addColumn<QByteArray>("file");
+		QTest::addColumn<bool>("production");
 		QTest::addColumn<bool>("authenticated");
+		// The origin of a sign-in that is not used, as the warning names it.
+		QTest::addColumn<QString>("refusedOrigin");
 		QTest::newRow("both tokens, long expired")
-			<< QByteArray(R"({"access_token":"a","expires_at":"2001-01-01T00:00:00","refresh_token":"r"})")
-			<< true;
+			<< QByteArray(
+				   R"({"access_token":"a","expires_at":"2001-01-01T00:00:00","oauth_origin":"ORIGIN","refresh_token":"r"})")
+			<< false << true << "";
 		QTest::newRow("access token only")
-			<< QByteArray(R"({"access_token":"a","expires_at":"","refresh_token":""})") << false;
+			<< QByteArray(
+				   R"({"access_token":"a","expires_at":"","oauth_origin":"ORIGIN","refresh_token":""})")
+			<< false << false << "";
 		QTest::newRow("refresh token only")
-			<< QByteArray(R"({"access_token":"","expires_at":"","refresh_token":"r"})") << false;
-		QTest::newRow("no file") << QByteArray() << false;
+			<< QByteArray(
+				   R"({"access_token":"","expires_at":"","oauth_origin":"ORIGIN","refresh_token":"r"})")
+			<< false << false << "";
+		QTest::newRow("no file") << QByteArray() << false << false << "";
+		const QByteArray unrecorded(R"({"access_token":"a","expires_at":"","refresh_token":"r"})");
+		QTest::newRow("saved before origins were recorded") << unrecorded << true << true << "";
+		QTest::newRow("production's sign-in under an override")
+			<< unrecorded << false << false << ServiceAddresses::production().oauthOrigin();
+		QTest::newRow("issued by another service")
+			<< QByteArray(
+				   "{\"access_token\":\"a\",\"oauth_origin\":\"https://other.example\",\"refresh_token\":\"r\"}")
+			<< false << false << "https://other.example";
+		QTest::newRow("line break in the origin")
+			<< QByteArray(R"({"access_token":"a","oauth_origin":"x\nTiplark: forged","refresh_token":"r"})")
+			<< false << false << "x\\nTiplark: forged";
 	}
 
 	void construction()
 	{
 		QFETCH(QByteArray, file);
+		QFETCH(bool, production);
 		QFETCH(bool, authenticated);
+		QFETCH(QString, refusedOrigin);
+		const ServiceAddresses addresses = production ? ServiceAddresses::production()
+							      : sandboxAddresses(m_sandbox);
 		if (!file.isEmpty()) {
 			QFile out(tokenPath());
 			QVERIFY(out.open(QIODevice::WriteOnly));
-			out.write(file);
+			out.write(file.replace("ORIGIN", addresses.oauthOrigin().toUtf8()));
 		}
 		LogCapture log;
-		AuthManager auth(sandboxAddresses(m_sandbox));
+		AuthManager auth(addresses);
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		QCOMPARE(auth.isAuthenticated(), authenticated);
-		QCOMPARE(auth.accessToken(),
-			 file.isEmpty() ? QString() : QJsonDocument::fromJson(file)["access_token"].toString());
+		QCOMPARE(auth.accessToken(), file.isEmpty() || !refusedOrigin.isEmpty()
+						     ? QString()
+						     : QJsonDocument::fromJson(file)["access_token"].toString());
 		// Nothing is sent, listened for or signalled, expired token or not.
 		QVERIFY(!m_sandbox.waitForRequests(1, 300));
 		QCOMPARE(outcomes.size(), 0);
 		QTcpServer probe;
 		QVERIFY(probe.listen(QHostAddress::LocalHost, 38080));
-		QCOMPARE(authLines(log), file.isEmpty() ? QStringList() : QStringList{info("Tiplark: Tokens loaded")});
+		QStringList expected;
+		if (!file.isEmpty())
+			expected << info("Tiplark: Tokens loaded");
+		if (!refusedOrigin.isEmpty())
+			expected << warning("Tiplark: Saved sign-in was issued by " + refusedOrigin +
+					    ", not used with " + addresses.oauthOrigin());
+		QCOMPARE(authLines(log), expected);
 	}
 
 	void logoutAndRefreshWhileSignedOut()
@@ -406,8 +438,7 @@ private slots:
 		QCOMPARE(authLines(log), QStringList({info("Tiplark: Tokens loaded"),
 						      info("Tiplark: OAuth server listening on port 38080"),
 						      info("Tiplark: Opening authorization URL"),
-						      warning("Tiplark: OAuth state mismatch (expected: " +
-							      state.left(8) + ", got: " + wrong.left(8) + ")")}));
+						      warning("Tiplark: OAuth state mismatch")}));
 		QCOMPARE(outcomes.size(), 0);
 		QCOMPARE(tokenRequests().size(), 0);
 		QCOMPARE(auth.accessToken(), QString::fromLatin1(earlier.accessToken));

@@ -33,6 +33,9 @@ private slots:
 					     << "" << "";
 		QTest::newRow("query") << "https://staging.example" << "https://staging.example/oauth?x=1" << ""
 				       << "";
+		QTest::newRow("line break")
+			<< "https://staging.example\nTiplark: forged" << "https://staging.example/oauth"
+			<< "" << "";
 	}
 
 	void override()
@@ -53,6 +56,8 @@ private slots:
 			QCOMPARE(inEffect.apiBaseUrl, QStringLiteral("https://api.tiplark.pl"));
 			QCOMPARE(inEffect.oauthBaseUrl, QStringLiteral("https://tiplark.pl/oauth"));
 			QVERIFY2(warnings[0].contains("Service address override ignored"), qPrintable(warnings[0]));
+			// The refused value is outside text: it never starts a line of its own.
+			QVERIFY2(!warnings[0].contains('\n'), qPrintable(warnings[0]));
 		} else {
 			QCOMPARE(inEffect.apiBaseUrl, apiInEffect);
 			QCOMPARE(inEffect.oauthBaseUrl, oauthInEffect);

@@ -176,6 +176,7 @@ int main(int argc, char **argv)
 	QTemporaryDir home;
 	ObsHostStandIn::useConfigHome(home.path());
 	QApplication app(restCount, restArgs);
+	Transport transport;
 	TestSoak test;
 	return QTest::qExec(&test, restCount, restArgs);
 }

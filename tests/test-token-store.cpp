@@ -2,6 +2,7 @@
 #include "log-capture.h"
 #include "obs-host-stand-in.h"
 #include "plugin-support.h"
+#include "service-addresses.h"
 #include "test-main.h"
 #include "token-file.h"
 
@@ -55,21 +56,24 @@ private slots:
 		QTest::addColumn<QString>("access");
 		QTest::addColumn<QString>("refresh");
 		QTest::addColumn<QDateTime>("expiry");
+		QTest::addColumn<QString>("origin");
 		QTest::addColumn<QByteArray>("file");
 
 		QTest::newRow("milliseconds are dropped")
 			<< "acc"
-			<< "ref" << QDateTime(QDate(2025, 3, 1), QTime(12, 34, 56, 789))
+			<< "ref" << QDateTime(QDate(2025, 3, 1), QTime(12, 34, 56, 789)) << "https://tiplark.pl"
 			<< QByteArray(
-				   R"({"access_token":"acc","expires_at":"2025-03-01T12:34:56","refresh_token":"ref"})");
+				   "{\"access_token\":\"acc\",\"expires_at\":\"2025-03-01T12:34:56\",\"oauth_origin\":\"https://tiplark.pl\",\"refresh_token\":\"ref\"}");
 		QTest::newRow("invalid expiry is an empty text")
 			<< "a.b-c"
-			<< "r/+=" << QDateTime()
-			<< QByteArray(R"({"access_token":"a.b-c","expires_at":"","refresh_token":"r/+="})");
-		QTest::newRow("quotes and non-ASCII survive")
-			<< QString::fromUtf8("z\"ó\\") << "" << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59))
+			<< "r/+=" << QDateTime() << "http://127.0.0.1:38201"
 			<< QByteArray(
-				   "{\"access_token\":\"z\\\"ó\\\\\",\"expires_at\":\"1999-12-31T23:59:59\",\"refresh_token\":\"\"}");
+				   "{\"access_token\":\"a.b-c\",\"expires_at\":\"\",\"oauth_origin\":\"http://127.0.0.1:38201\",\"refresh_token\":\"r/+=\"}");
+		// An origin recorded empty is no file from before origins were recorded.
+		QTest::newRow("quotes and non-ASCII survive")
+			<< QString::fromUtf8("z\"ó\\") << "" << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59)) << ""
+			<< QByteArray(
+				   "{\"access_token\":\"z\\\"ó\\\\\",\"expires_at\":\"1999-12-31T23:59:59\",\"oauth_origin\":\"\",\"refresh_token\":\"\"}");
 	}
 
 	void roundTrip()
@@ -77,11 +81,13 @@ private slots:
 		QFETCH(QString, access);
 		QFETCH(QString, refresh);
 		QFETCH(QDateTime, expiry);
+		QFETCH(QString, origin);
 		QFETCH(QByteArray, file);
 
 		LogCapture log;
 		TokenStore saved;
 		fill(saved, access, refresh, expiry);
+		saved.setOAuthOrigin(origin);
 		saved.save();
 		QCOMPARE(readFile(tokenPath()), file);
 		QVERIFY(log.contains(LOG_INFO, PREFIX + "Tiplark: Tokens saved"));
@@ -91,6 +97,7 @@ private slots:
 		loaded.load();
 		QCOMPARE(loaded.accessToken(), access);
 		QCOMPARE(loaded.refreshToken(), refresh);
+		QCOMPARE(loaded.oauthOrigin(), origin);
 		if (expiry.isValid()) {
 			QCOMPARE(loaded.tokenExpiresAt(), expiry.addMSecs(-expiry.time().msec()));
 		} else {
@@ -107,22 +114,26 @@ private slots:
 		QTest::addColumn<QString>("access");
 		QTest::addColumn<QString>("refresh");
 		QTest::addColumn<QDateTime>("expiry");
+		// A file from before the origin was recorded holds production's tokens.
+		QTest::addColumn<QString>("origin");
 
+		const QString production = ServiceAddresses::production().oauthOrigin();
 		QTest::newRow("invalid JSON") << QByteArray(R"({"access_token":"x",)") << false << "old-a"
-					      << "old-r" << EARLIER;
+					      << "old-r" << EARLIER << "old-o";
 		QTest::newRow("array") << QByteArray(R"([{"access_token":"x"}])") << false << "old-a"
-				       << "old-r" << EARLIER;
+				       << "old-r" << EARLIER << "old-o";
 		QTest::newRow("empty file") << QByteArray() << false << "old-a"
-					    << "old-r" << EARLIER;
+					    << "old-r" << EARLIER << "old-o";
 		QTest::newRow("wrong member types")
-			<< QByteArray(R"({"access_token":12,"refresh_token":"r2","expires_at":false})") << true << ""
-			<< "r2" << EARLIER;
+			<< QByteArray(R"({"access_token":12,"refresh_token":"r2","expires_at":false,"oauth_origin":1})")
+			<< true << ""
+			<< "r2" << EARLIER << "";
 		QTest::newRow("members missing") << QByteArray("{}") << true << ""
-						 << "" << EARLIER;
+						 << "" << EARLIER << production;
 		QTest::newRow("unparsable expiry")
 			<< QByteArray(R"({"access_token":"a2","refresh_token":"r2","expires_at":"soon"})") << true
 			<< "a2"
-			<< "r2" << QDateTime();
+			<< "r2" << QDateTime() << production;
 	}
 
 	void loadIgnoresUnusableFiles()
@@ -132,14 +143,17 @@ private slots:
 		QFETCH(QString, access);
 		QFETCH(QString, refresh);
 		QFETCH(QDateTime, expiry);
+		QFETCH(QString, origin);
 
 		writeFile(tokenPath(), content);
 		LogCapture log;
 		TokenStore store;
 		fill(store, "old-a", "old-r", EARLIER);
+		store.setOAuthOrigin("old-o");
 		store.load();
 		QCOMPARE(store.accessToken(), access);
 		QCOMPARE(store.refreshToken(), refresh);
+		QCOMPARE(store.oauthOrigin(), origin);
 		QCOMPARE(store.tokenExpiresAt().isValid(), expiry.isValid());
 		if (expiry.isValid())
 			QCOMPARE(store.tokenExpiresAt(), expiry);
@@ -301,7 +315,7 @@ private slots:
 		// any file, while the new content is far larger.
 		store.setAccessToken(QString(200000, 'x'));
 		LogCapture log;
-		struct rlimit old {};
+		struct rlimit old{};
 		QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
 		const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
 		struct rlimit small = old;
@@ -343,6 +357,7 @@ private slots:
 		QFETCH(bool, fileThere);
 		TokenStore store;
 		fill(store, "a", "r", EARLIER);
+		store.setOAuthOrigin("https://tiplark.pl");
 		if (fileThere)
 			store.save();
 		LogCapture log;
@@ -351,6 +366,7 @@ private slots:
 		QVERIFY(store.accessToken().isEmpty());
 		QVERIFY(store.refreshToken().isEmpty());
 		QVERIFY(!store.tokenExpiresAt().isValid());
+		QVERIFY(store.oauthOrigin().isEmpty());
 		QCOMPARE(log.texts(), QStringList{PREFIX + "Tiplark: Tokens cleared"});
 		QCOMPARE(log.lines().value(0).level, LOG_INFO);
 

@@ -1,9 +1,12 @@
-#include "http/background-request.h"
+#include "http/transport.h"
 #include "log-capture.h"
 #include "sandbox-server.h"
 #include "test-main.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
+#include <QSignalSpy>
+#include <QUdpSocket>
 
 // Module unload with requests in flight: OBS unmaps the module's code once obs_module_unload returns,
 // so the unload routine must get every worker out of libcurl first, and within a bounded time.
@@ -31,11 +34,19 @@ private slots:
 				&owner, [url] { return CurlHelper::get(url, {}); },
 				[&acted](const HttpResponse &) { ++acted; });
 		QVERIFY(m_sandbox.waitForRequests(threads));
+		// And a name lookup that hangs: the resolver asks here and is never answered.
+		QUdpSocket resolver;
+		QVERIFY2(resolver.bind(QHostAddress::LocalHost, 53), "run through tests/dns/with-silent-resolver.sh");
+		QSignalSpy asked(&resolver, &QUdpSocket::readyRead);
+		runInBackground(
+			&owner, [] { return CurlHelper::get("http://lookup-hangs.invalid/", {}); },
+			[&acted](const HttpResponse &) { ++acted; }, RequestLane::Read);
+		QVERIFY(asked.wait(10000));
 
 		LogCapture log;
 		QElapsedTimer clock;
 		clock.start();
-		const bool finished = shutdownBackgroundRequests();
+		const bool finished = Transport::current()->shutdown();
 		const qint64 elapsed = clock.elapsed();
 
 		QVERIFY(finished);
@@ -46,7 +57,7 @@ private slots:
 		QCOMPARE(m_sandbox.requestCount(), threads);
 		QCOMPARE(log.count("[tiplark-obs-plugin] Tiplark HTTP: Request failed: Operation was aborted by an "
 				   "application callback (code 42)"),
-			 threads);
+			 threads + 1);
 		// Nothing is handed back to an owner any more, not even to one that still exists.
 		QCoreApplication::sendPostedEvents();
 		QTest::qWait(50);
@@ -71,7 +82,7 @@ private slots:
 		QVERIFY(!workRan);
 		QVERIFY(!doneRan);
 		// A second unload (OBS calls it once, but it must not hang or crash) finds nothing to do.
-		QVERIFY(shutdownBackgroundRequests());
+		QVERIFY(Transport::current()->shutdown());
 	}
 };
 

@@ -212,7 +212,11 @@ void ApiClient::skipCurrentDonation()
 	const QString url = m_apiBaseUrl + QStringLiteral("/v1/donations/queue/skip");
 	const QMap<QString, QString> headers = createHeaders();
 	runOperation(
-		nullptr, headers, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
+		nullptr, headers,
+		[url, headers] {
+			// One press skips one alert: a skip sent twice would drop the next donor's as well.
+			return CurlHelper::post(url, QByteArrayLiteral("{}"), headers, CurlHelper::Resend::Never);
+		},
 		[](const HttpResponse &) { obs_log(LOG_INFO, "Tiplark: Donation skipped"); });
 }
 

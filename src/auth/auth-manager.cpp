@@ -136,6 +136,7 @@ TokenAnswer parseTokenAnswer(const QByteArray &body)
 AuthManager::AuthManager(const ServiceAddresses &addresses, QObject *parent)
 	: QObject(parent),
 	  m_oauthBaseUrl(addresses.oauthBaseUrl),
+	  m_oauthOrigin(addresses.oauthOrigin()),
 	  m_tokenStore(new TokenStore(this)),
 	  m_oauthServer(new OAuthServer(this)),
 	  m_signInTimer(new QTimer(this))
@@ -147,6 +148,15 @@ AuthManager::AuthManager(const ServiceAddresses &addresses, QObject *parent)
 	connect(m_signInTimer, &QTimer::timeout, this, &AuthManager::onSignInTimedOut);
 
 	m_tokenStore->load();
+	// Tokens go only to the server that issued them: a sign-in saved against production must not be
+	// sent to whatever service the environment names, nor the other way round.
+	if (!m_tokenStore->accessToken().isEmpty() || !m_tokenStore->refreshToken().isEmpty()) {
+		if (m_tokenStore->oauthOrigin() != m_oauthOrigin) {
+			obs_log(LOG_WARNING, "Tiplark: Saved sign-in was issued by %s, not used with %s",
+				logText(m_tokenStore->oauthOrigin()).constData(), m_oauthOrigin.toUtf8().constData());
+			return;
+		}
+	}
 	m_accessToken = m_tokenStore->accessToken();
 	m_refreshToken = m_tokenStore->refreshToken();
 	m_tokenExpiresAt = m_tokenStore->tokenExpiresAt();
@@ -389,6 +399,7 @@ bool AuthManager::saveTokens()
 	m_tokenStore->setAccessToken(m_accessToken);
 	m_tokenStore->setRefreshToken(m_refreshToken);
 	m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
+	m_tokenStore->setOAuthOrigin(m_oauthOrigin);
 	if (m_tokenStore->save())
 		return true;
 	emit tokensNotSaved();

@@ -65,6 +65,7 @@ private:
 	bool saveTokens();
 
 	const QString m_oauthBaseUrl;
+	const QString m_oauthOrigin;
 	TokenStore *m_tokenStore = nullptr;
 	OAuthServer *m_oauthServer = nullptr;
 	QTimer *m_signInTimer = nullptr;

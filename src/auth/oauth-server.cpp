@@ -1,6 +1,5 @@
 #include "auth/oauth-server.h"
 
-#include "log-text.h"
 #include "plugin-support.h"
 
 #include <QHostAddress>
@@ -12,7 +11,6 @@ namespace {
 const quint16 FIRST_PORT = 38080;
 const quint16 LAST_PORT = 38084;
 const int WRITE_TIMEOUT_MS = 3000;
-const int LOGGED_STATE_PREFIX = 8;
 
 // One layout for both pages; %1 title, %2 icon class, %3 icon colour, %4 icon, %5 heading,
 // %6 paragraph, %7 the lines after the container.
@@ -113,12 +111,6 @@ QString escapeHtml(const QString &text)
 	}
 	return escaped;
 }
-
-void closeWithoutAnswer(QTcpSocket *socket)
-{
-	socket->close();
-	socket->deleteLater();
-}
 } // namespace
 
 OAuthServer::OAuthServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
@@ -151,10 +143,8 @@ bool OAuthServer::start()
 void OAuthServer::stop()
 {
 	// Whatever is still connected can only be a spare browser connection or someone else's.
-	const QSet<QTcpSocket *> open = m_connections;
-	m_connections.clear();
-	for (QTcpSocket *socket : open)
-		closeWithoutAnswer(socket);
+	while (!m_connections.isEmpty())
+		closeWithoutAnswer(m_connections.first());
 
 	if (!m_server->isListening())
 		return;
@@ -177,25 +167,28 @@ void OAuthServer::onNewConnection()
 	while (m_server->hasPendingConnections()) {
 		QTcpSocket *socket = m_server->nextPendingConnection();
 		// Any local process can connect: a few connections at a time, each for a bounded time, so
-		// that none can hold the listener or fill the GUI thread's work.
-		if (m_connections.size() >= MAX_CONNECTIONS) {
-			closeWithoutAnswer(socket);
-			continue;
-		}
-		m_connections.insert(socket);
+		// that none can hold the listener or fill the GUI thread's work. When all are taken, the one
+		// that has waited longest for its request line makes way: refusing the newest would let
+		// whoever holds the places first lock the browser out.
+		if (m_connections.size() >= MAX_CONNECTIONS)
+			closeWithoutAnswer(m_connections.first());
+		m_connections.append(socket);
 
 		// Counted from the connection on, not from its last byte: a drip keeps no connection open.
 		auto *limit = new QTimer(socket);
 		limit->setSingleShot(true);
-		connect(limit, &QTimer::timeout, socket, [socket] { closeWithoutAnswer(socket); });
+		connect(limit, &QTimer::timeout, this, [this, socket] { closeWithoutAnswer(socket); });
 		limit->start(m_connectionTimeoutMs);
 
 		connect(socket, &QTcpSocket::readyRead, this, [this, socket] { handleRequest(socket); });
 		connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 		connect(socket, &QObject::destroyed, this, [this, socket] {
 			m_pending.remove(socket);
-			m_connections.remove(socket);
+			m_connections.removeOne(socket);
 		});
+		// What the browser sent with its connection is read now, not on a later turn of the event
+		// loop, so that connections accepted after it in a flood cannot push it out unread.
+		socket->waitForReadyRead(0);
 	}
 }
 
@@ -235,9 +228,8 @@ void OAuthServer::answer(QTcpSocket *socket, const QString &requestLine)
 	// Only the authorization server knows the state: anything else is a page or a local process
 	// trying to end the sign-in with a code of its own, and the sign-in goes on waiting.
 	if (m_expectedState.isEmpty() || query.state != m_expectedState) {
-		obs_log(LOG_WARNING, "Tiplark: OAuth state mismatch (expected: %s, got: %s)",
-			m_expectedState.left(LOGGED_STATE_PREFIX).toUtf8().constData(),
-			logText(query.state.left(LOGGED_STATE_PREFIX)).constData());
+		// Nothing of the live state goes to the log, where anyone reading it could finish the sign-in.
+		obs_log(LOG_WARNING, "Tiplark: OAuth state mismatch");
 		RedirectQuery refused;
 		refused.error = QStringLiteral("Invalid state");
 		reply(socket, answerFor(refused));
@@ -253,9 +245,17 @@ void OAuthServer::answer(QTcpSocket *socket, const QString &requestLine)
 		emit codeReceived(query.code, query.state);
 }
 
+void OAuthServer::closeWithoutAnswer(QTcpSocket *socket)
+{
+	m_connections.removeOne(socket);
+	m_pending.remove(socket);
+	socket->close();
+	socket->deleteLater();
+}
+
 void OAuthServer::reply(QTcpSocket *socket, const QByteArray &response)
 {
-	m_connections.remove(socket);
+	m_connections.removeOne(socket);
 	socket->write(response);
 	socket->flush();
 	socket->waitForBytesWritten(WRITE_TIMEOUT_MS);

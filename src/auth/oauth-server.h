@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
-#include <QSet>
+#include <QList>
 #include <QString>
 
 class QTcpServer;
@@ -53,13 +53,15 @@ private:
 	void handleRequest(QTcpSocket *socket);
 	void answer(QTcpSocket *socket, const QString &requestLine);
 	void reply(QTcpSocket *socket, const QByteArray &response);
+	void closeWithoutAnswer(QTcpSocket *socket);
 	static QString createErrorHtml(const QString &message);
 
 	QTcpServer *m_server = nullptr;
 	quint16 m_port = 0;
 	QString m_expectedState;
 	int m_connectionTimeoutMs = CONNECTION_TIMEOUT_MS;
-	QSet<QTcpSocket *> m_connections;
+	// Open connections that have not been answered, oldest first.
+	QList<QTcpSocket *> m_connections;
 	// Connections whose request line is not complete yet.
 	QHash<QTcpSocket *, RequestLineReader> m_pending;
 };

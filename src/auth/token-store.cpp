@@ -1,6 +1,7 @@
 #include "auth/token-store.h"
 
 #include "plugin-support.h"
+#include "service-addresses.h"
 
 #include <obs-module.h>
 
@@ -14,6 +15,7 @@
 namespace {
 const char *const ACCESS_TOKEN_KEY = "access_token";
 const char *const EXPIRES_AT_KEY = "expires_at";
+const char *const OAUTH_ORIGIN_KEY = "oauth_origin";
 const char *const REFRESH_TOKEN_KEY = "refresh_token";
 } // namespace
 
@@ -67,6 +69,8 @@ void TokenStore::load()
 	const QString expiresAt = object.value(EXPIRES_AT_KEY).toString();
 	if (!expiresAt.isEmpty())
 		m_tokenExpiresAt = QDateTime::fromString(expiresAt, Qt::ISODate);
+	const QJsonValue origin = object.value(OAUTH_ORIGIN_KEY);
+	m_oauthOrigin = origin.isUndefined() ? ServiceAddresses::production().oauthOrigin() : origin.toString();
 
 	obs_log(LOG_INFO, "Tiplark: Tokens loaded");
 }
@@ -78,6 +82,7 @@ bool TokenStore::save()
 	object.insert(EXPIRES_AT_KEY,
 		      m_tokenExpiresAt.isValid() ? m_tokenExpiresAt.toString(Qt::ISODate) : QString(""));
 	object.insert(REFRESH_TOKEN_KEY, m_refreshToken);
+	object.insert(OAUTH_ORIGIN_KEY, m_oauthOrigin);
 
 	// Written to a temporary file beside the old one and renamed over it, so a crash or a full disk
 	// mid-write leaves the previous sign-in intact; the tokens are for the owner's eyes only.
@@ -106,6 +111,7 @@ bool TokenStore::clear()
 	m_accessToken.clear();
 	m_refreshToken.clear();
 	m_tokenExpiresAt = QDateTime();
+	m_oauthOrigin.clear();
 
 	// A file left behind would sign the streamer in again at the next start.
 	QFile file(getConfigPath());
@@ -130,6 +136,16 @@ QString TokenStore::refreshToken() const
 QDateTime TokenStore::tokenExpiresAt() const
 {
 	return m_tokenExpiresAt;
+}
+
+QString TokenStore::oauthOrigin() const
+{
+	return m_oauthOrigin;
+}
+
+void TokenStore::setOAuthOrigin(const QString &origin)
+{
+	m_oauthOrigin = origin;
 }
 
 void TokenStore::setAccessToken(const QString &token)

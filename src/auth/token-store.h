@@ -4,8 +4,9 @@
 #include <QObject>
 #include <QString>
 
-// Keeps the sign-in that survives a restart: both tokens and the access token's expiry, in memory and in
-// tokens.json in the plug-in's configuration folder. Writes only when asked to (save, clear).
+// Keeps the sign-in that survives a restart: both tokens, the access token's expiry and the origin of the
+// OAuth server that issued them, in memory and in tokens.json in the plug-in's configuration folder.
+// Writes only when asked to (save, clear).
 class TokenStore : public QObject {
 	Q_OBJECT
 
@@ -20,10 +21,13 @@ public:
 	QString accessToken() const;
 	QString refreshToken() const;
 	QDateTime tokenExpiresAt() const;
+	// A file from before the origin was recorded holds production's tokens.
+	QString oauthOrigin() const;
 
 	void setAccessToken(const QString &token);
 	void setRefreshToken(const QString &token);
 	void setTokenExpiresAt(const QDateTime &expiresAt);
+	void setOAuthOrigin(const QString &origin);
 
 	// Full path of tokens.json; creates its folder when missing and keeps it the owner's alone.
 	QString getConfigPath() const;
@@ -32,4 +36,5 @@ private:
 	QString m_accessToken;
 	QString m_refreshToken;
 	QDateTime m_tokenExpiresAt;
+	QString m_oauthOrigin;
 };

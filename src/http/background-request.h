@@ -15,19 +15,14 @@ enum class RequestLane { Read, Action };
 constexpr int READ_LANE_THREADS = 5;
 constexpr int ACTION_LANE_THREADS = 4;
 
-// Runs work (one blocking CurlHelper call) on the lane's threads and returns at once; done then runs on
-// the GUI thread with the response, in the order the answers arrive, but only while owner still
-// exists: a request whose owner was destroyed meanwhile runs and emits nothing.
+// Runs work (one blocking CurlHelper call) on the lane's threads of the module's Transport and returns
+// at once; done then runs on the GUI thread with the response, in the order the answers arrive, but only
+// while owner still exists: a request whose owner was destroyed meanwhile runs and emits nothing.
 // Call on the GUI thread; owner lives there. The worker never touches owner. Returns false (and runs
-// nothing, done included) once the module is unloading.
+// nothing, done included) when no transport exists or it has shut down.
 using BackgroundWork = std::function<HttpResponse()>;
 using BackgroundDone = std::function<void(const HttpResponse &)>;
 bool runInBackground(QObject *owner, BackgroundWork work, BackgroundDone done, RequestLane lane = RequestLane::Action);
 
-// For module unload, on the GUI thread: cuts every transfer in flight short, waits up to timeoutMs for
-// the workers and their threads, and drops every continuation still queued. No request runs
-// afterwards. Returns true when no worker of ours is left (only then may libcurl be cleaned up).
-bool shutdownBackgroundRequests(int timeoutMs = 2000);
-
-// Workers started and not yet finished (queued in the pool or running).
+// Workers started and not yet finished (queued in a lane or running).
 int backgroundRequestsInFlight();

@@ -1,40 +1,22 @@
 #include "connection-cache.h"
 
-#include <QtGlobal>
-
-#include <mutex>
-
 namespace {
-
-// Guards g_cache and its idle shares; requests lend and give back from any worker thread.
-std::mutex g_mutex;
-ConnectionCache *g_cache = nullptr;
-
 CURLSH *newShare()
 {
 	CURLSH *share = curl_share_init();
 	if (!share)
 		return nullptr;
-	// No lock callbacks: a share is only ever in one request's hands, and g_mutex orders the hand-overs.
+	// No lock callbacks: a share is only ever in one request's hands, and the cache's mutex orders the
+	// hand-overs.
 	curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
 	curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 	curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
 	return share;
 }
-
 } // namespace
-
-ConnectionCache::ConnectionCache()
-{
-	std::lock_guard<std::mutex> lock(g_mutex);
-	Q_ASSERT(!g_cache);
-	g_cache = this;
-}
 
 ConnectionCache::~ConnectionCache()
 {
-	std::lock_guard<std::mutex> lock(g_mutex);
-	g_cache = nullptr;
 	// Closes the cached connections too.
 	for (CURLSH *share : m_idle)
 		curl_share_cleanup(share);
@@ -42,13 +24,11 @@ ConnectionCache::~ConnectionCache()
 
 CURLSH *ConnectionCache::lend()
 {
-	std::lock_guard<std::mutex> lock(g_mutex);
-	if (!g_cache)
-		return nullptr;
-	if (g_cache->m_idle.empty())
+	std::lock_guard<std::mutex> lock(m_mutex);
+	if (m_idle.empty())
 		return newShare();
-	CURLSH *share = g_cache->m_idle.back();
-	g_cache->m_idle.pop_back();
+	CURLSH *share = m_idle.back();
+	m_idle.pop_back();
 	return share;
 }
 
@@ -56,9 +36,6 @@ void ConnectionCache::giveBack(CURLSH *share)
 {
 	if (!share)
 		return;
-	std::lock_guard<std::mutex> lock(g_mutex);
-	if (g_cache)
-		g_cache->m_idle.push_back(share);
-	else
-		curl_share_cleanup(share);
+	std::lock_guard<std::mutex> lock(m_mutex);
+	m_idle.push_back(share);
 }

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <mutex>
 #include <vector>
 
 // Connections, TLS sessions and name lookups kept between requests, so that a polling dock does not
@@ -10,20 +11,21 @@
 // to one request at a time: a request that finds none free gets a new one, so there are never more
 // shares (and rarely more idle connections) than requests that ran at once.
 //
-// One exists from module load, after curl_global_init, to module unload, once no request runs. While
-// none exists, every request connects afresh.
+// The Transport owns the one the requests use, from after curl_global_init until no request runs.
 class ConnectionCache {
 public:
-	ConnectionCache();
+	ConnectionCache() = default;
 	~ConnectionCache();
 	ConnectionCache(const ConnectionCache &) = delete;
 	ConnectionCache &operator=(const ConnectionCache &) = delete;
 
-	// A share for one request's easy handle, or null when no cache exists. Give it back once the easy
-	// handle is cleaned up.
-	static CURLSH *lend();
-	static void giveBack(CURLSH *share);
+	// A share for one request's easy handle, from any thread; null when libcurl cannot make one. Give it
+	// back once the easy handle is cleaned up.
+	CURLSH *lend();
+	void giveBack(CURLSH *share);
 
 private:
+	// Guards m_idle; requests lend and give back from any worker thread.
+	std::mutex m_mutex;
 	std::vector<CURLSH *> m_idle; // the share given back last is lent first: its connection is warmest
 };

@@ -1,18 +1,12 @@
 #include "curl-helper.h"
 
-#include "connection-cache.h"
 #include "log-text.h"
+#include "transport.h"
 #include "plugin-support.h"
 
 #include <curl/curl.h>
 
-#include <atomic>
-
 namespace {
-
-// Set once at module unload: the module's code is about to go away, so no transfer may stay inside
-// libcurl. Read by every transfer's progress callback.
-std::atomic<bool> g_abortTransfers{false};
 
 // What the write callback fills; tooLarge is set when an answer would pass MAX_BODY_BYTES.
 struct ReceiveBuffer {
@@ -35,16 +29,19 @@ size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
 }
 
 // libcurl calls this about once a second even while nothing moves; a non-zero result ends the transfer.
-int progressCallback(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+// The transport is set at module unload: the module's code is about to go away, so no transfer may stay
+// inside libcurl.
+int progressCallback(void *transport, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-	return g_abortTransfers.load(std::memory_order_relaxed) ? 1 : 0;
+	return transport && static_cast<const Transport *>(transport)->aborted() ? 1 : 0;
 }
 
 // Whether a request's form or answer carries credentials.
 enum class Carries { Data, Credentials };
 
 HttpResponse doRequest(const QString &method, const QString &url, const QByteArray &body,
-		       const QMap<QString, QString> &headers, Carries carries = Carries::Data)
+		       const QMap<QString, QString> &headers, Carries carries = Carries::Data,
+		       CurlHelper::Resend resend = CurlHelper::Resend::Allowed)
 {
 	HttpResponse response;
 	const QByteArray urlBytes = url.toUtf8();
@@ -83,11 +80,21 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.constData());
 	// Safe use from several threads at once: no signals for timeouts.
 	require(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
+	// A worker runs only while its transport exists; a direct call finds the module's, or none.
+	Transport *transport = Transport::current();
 	require(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback));
+	require(curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transport));
 	require(curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L));
-	CURLSH *share = ConnectionCache::lend();
+	// An aborted transfer must not then wait in the clean-up for a name lookup that hangs: the lookup's
+	// thread is left to end by itself, so that unload is not held past its deadline.
+	require(curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
+	ConnectionCache *cache = transport ? transport->connections() : nullptr;
+	CURLSH *share = cache ? cache->lend() : nullptr;
 	if (share)
 		curl_easy_setopt(curl, CURLOPT_SHARE, share);
+	// libcurl sends again only what went out on a kept connection: a new one is never re-sent.
+	if (resend == CurlHelper::Resend::Never)
+		require(curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L));
 
 	struct curl_slist *headerList = nullptr;
 	for (auto it = headers.constBegin(); it != headers.constEnd(); ++it) {
@@ -147,7 +154,8 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	if (headerList)
 		curl_slist_free_all(headerList);
 	curl_easy_cleanup(curl);
-	ConnectionCache::giveBack(share);
+	if (cache)
+		cache->giveBack(share);
 	return response;
 }
 
@@ -158,15 +166,16 @@ HttpResponse CurlHelper::get(const QString &url, const QMap<QString, QString> &h
 	return doRequest(QStringLiteral("GET"), url, QByteArray(), headers);
 }
 
-HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)
+HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers,
+			      Resend resend)
 {
-	return doRequest(QStringLiteral("POST"), url, body, headers);
+	return doRequest(QStringLiteral("POST"), url, body, headers, Carries::Data, resend);
 }
 
 HttpResponse CurlHelper::postCredentials(const QString &url, const QByteArray &body,
 					 const QMap<QString, QString> &headers)
 {
-	return doRequest(QStringLiteral("POST"), url, body, headers, Carries::Credentials);
+	return doRequest(QStringLiteral("POST"), url, body, headers, Carries::Credentials, Resend::Never);
 }
 
 HttpResponse CurlHelper::patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers)
@@ -181,9 +190,4 @@ QString CurlHelper::allowedRedirectProtocols(const QString &url)
 	if (url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
 		return QStringLiteral("https");
 	return QStringLiteral("http,https");
-}
-
-void CurlHelper::abortTransfers()
-{
-	g_abortTransfers.store(true, std::memory_order_relaxed);
 }

@@ -3,7 +3,10 @@ browser, watches donations and the moderation queue fill, accepts a message, swi
 and on, sees the update banner, quits with a request hanging, comes back signed in, and survives an
 expired access token with exactly one refresh."""
 
+import contextlib
 import os
+import subprocess
+import sys
 import time
 import urllib.parse
 import urllib.request
@@ -57,16 +60,19 @@ def run(session, sandbox, args):
     # The update banner: a newer version with a web address is published.
     dock.wait_until(lambda: dock.is_showing(dock.button("Pobierz")), "the update banner")
 
-    # Sign in through the browser, after a page or local process has sent a redirect of its own.
+    # Sign in through the browser, after a page or local process has sent a redirect of its own, while a
+    # local process holds as many idle connections to the listener as it takes at once.
     dock.press(dock.button("Zaloguj"))
     authorization = wait_for_url(urls, 1)
     forge_redirect(authorization)
     obs.wait_for(PREFIX + "Tiplark: OAuth state mismatch", timeout=10)
-    browse(authorization, session.artifact("e2e-sign-in-page.png"), session.tmp)
-    obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
+    with held_connections(authorization, 8):
+        browse(authorization, session.artifact("e2e-sign-in-page.png"), session.tmp)
+        obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
     exchanges = sandbox.requests_to("/oauth/token", "POST")
     check(len(exchanges) == 1 and "forged" not in exchanges[0]["body"], "the forged code was exchanged")
     dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name")
+    check(obs.log().count(USER_NAME) == 1, "the user name is not logged exactly once")
     check(os.stat(session.home.token_file).st_mode & 0o777 == 0o600, "tokens.json is not 0600")
 
     # Donations and pending messages within two ticks.
@@ -133,6 +139,39 @@ def forge_redirect(authorization):
     opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
     with opener.open(query["redirect_uri"][0] + "?code=forged&state=forged", timeout=10) as answer:
         check("Błąd logowania" in answer.read().decode("utf-8"), "the forged redirect got no error page")
+
+
+@contextlib.contextmanager
+def held_connections(authorization, count):
+    """Another local process keeps count connections to the sign-in's listener open, sending nothing:
+    each one the listener closes is opened again at once."""
+    redirect = urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)["redirect_uri"][0]
+    listener = urllib.parse.urlsplit(redirect)
+    holder = subprocess.Popen([sys.executable, "-c", HOLDER, listener.hostname, str(listener.port), str(count)],
+                              stdout=subprocess.PIPE, text=True)
+    try:
+        check(holder.stdout.readline().strip() == "holding", "the connections were not opened")
+        yield
+    finally:
+        holder.kill()
+        holder.wait()
+
+
+HOLDER = """
+import select, socket, sys, time
+host, port, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+held = [socket.create_connection((host, port)) for _ in range(count)]
+print("holding", flush=True)
+while True:
+    for closed in select.select(held, [], [])[0]:
+        held.remove(closed)
+        closed.close()
+    while len(held) < count:
+        try:
+            held.append(socket.create_connection((host, port)))
+        except OSError:
+            time.sleep(0.1)
+"""
 
 
 def refresh_count(sandbox):

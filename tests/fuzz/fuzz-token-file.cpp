@@ -57,5 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	check(reloaded.accessToken() == store.accessToken(), "access token changed by save and load");
 	check(reloaded.refreshToken() == store.refreshToken(), "refresh token changed by save and load");
 	check(sameExpiry(store.tokenExpiresAt(), reloaded.tokenExpiresAt()), "expiry changed by save and load");
+	check(reloaded.oauthOrigin() == store.oauthOrigin(), "origin changed by save and load");
 	return 0;
 }

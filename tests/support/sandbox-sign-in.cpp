@@ -15,6 +15,7 @@ Sandbox::OAuth::Tokens saveSandboxSignIn(Sandbox::Server &sandbox, const QDateTi
 	store.setAccessToken(QString::fromUtf8(tokens.accessToken));
 	store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
 	store.setTokenExpiresAt(expiresAt);
+	store.setOAuthOrigin(sandboxAddresses(sandbox).oauthOrigin());
 	store.save();
 	return tokens;
 }
