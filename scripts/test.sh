@@ -25,9 +25,7 @@ stage() {
   echo "==== $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s; the stage before took $((SECONDS - stage_start)) s)"
   stage_start=$SECONDS
 }
-failed_# The Qt 6 module's optimised builds are those of the OBS hosts below, built inside their own releases; on
-# this machine the Qt 6 tests run under the sanitizers only, which keeps a cold run inside CI's budget.
-builds=()
+failed_builds=()
 passed=0
 failed=0
 
@@ -55,23 +53,50 @@ in_private_network() {
 }
 
 # Everything the tests need from the network, made before the first of them: the Debian root file systems
-# of the other OBS hosts and of the package tests.
-roots=(trixie-build trixie-clean forky-build forky-clean bookworm-clean)
+# of the other OBS hosts and of the package tests. A release's roots are made one after the other (they
+# share its downloaded packages), the releases side by side, and all of it beside the first build, which
+# needs none of it; the first test waits for it.
+roots_by_release=("trixie-build trixie-clean" "forky-build forky-clean" "bookworm-clean")
 prepared=false
-if [ "$(id -u)" -eq 0 ]; then
-  stage "prepare"
-  if "$root/scripts/debian-root.sh" make "${roots[@]}"; then
+prepare_log=$(mktemp -d)
+prepare() {
+  [ "$(id -u)" -eq 0 ] || return 0
+  local kinds pids=() status=0 pid
+  for kinds in "${roots_by_release[@]}"; do
+    "$root/scripts/debian-root.sh" make $kinds >"$prepare_log/${kinds%% *}.log" 2>&1 &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do
+    wait "$pid" || status=1
+  done
+  return $status
+}
+stage "prepare"
+prepare_start=$SECONDS
+prepare &
+prepare_pid=$!
+
+# Waits for the prepare stage and says how it went: what it made, or why it failed.
+wait_for_prepare() {
+  [ -n "$prepare_pid" ] || return 0
+  local status=0
+  wait "$prepare_pid" || status=$?
+  prepare_pid=""
+  echo "==== prepare ended (it took $((SECONDS - prepare_start)) s)"
+  grep -h -E '^(==== |the mirror|cannot reach|the .* root is not made|E: )' "$prepare_log"/*.log 2>/dev/null
+  if [ "$status" -eq 0 ] && [ "$(id -u)" -eq 0 ]; then
     prepared=true
-  else
+  elif [ "$status" -ne 0 ]; then
     failed_builds+=("prepare (the stages that need a Debian root file system are left out)")
   fi
-fi
+}
 
 # The tests of one build tree; ctest runs where the tree was built (in_root: inside that root file system).
 in_root=()
 run_tests() {
   local name=$1
   shift
+  wait_for_prepare
   stage "tests $name"
   local out
   out=$(mktemp)
@@ -116,6 +141,7 @@ count() {
   fi
 }
 
+wait_for_prepare
 if $prepared; then
   # Debian 13's OBS 30 runs Qt 6.8, forky's OBS 32 Qt 6.11: the Qt 6 module and the sandbox are built inside
   # a root of that Debian against its libobs, warnings as errors, and the end-to-end tests run in its OBS.
