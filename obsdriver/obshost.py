@@ -174,6 +174,15 @@ class ObsHome:
             f.write("[General]\nName=CI\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n"
                     "FPSType=1\nFPSInt=10\n")
 
+    def use_theme(self, theme):
+        """OBS 29's theme for the next start ("Yami", its default and dark; "Light")."""
+        path = os.path.join(self.config, "obs-studio", "global.ini")
+        with open(path) as f:
+            text = f.read()
+        text = re.sub(r"\nCurrentTheme3=[^\n]*", "", text)
+        with open(path, "w") as f:
+            f.write(text.replace("[General]\n", "[General]\nCurrentTheme3=%s\n" % theme, 1))
+
     @property
     def log_dir(self):
         return os.path.join(self.config, "obs-studio", "logs")

@@ -43,6 +43,10 @@ public:
 	void cancelSignIn();
 	void signOut();
 
+protected:
+	// A new theme brings new colours for the secondary text.
+	void changeEvent(QEvent *event) override;
+
 private:
 	void setupUi();
 	void onAuthenticationComplete(bool success);
