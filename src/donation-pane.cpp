@@ -114,23 +114,27 @@ bool DonationPane::setRecords(const QList<DonationMessage> &all, int total)
 	QHash<QString, int> ahead;
 	for (const DonationMessage &record : records)
 		++ahead[record.id];
+	// Rows drawn or removed this turn: a removed row's widgets are deleted after the turn, at a cost
+	// like a drawn one's.
+	int drawn = 0;
 	auto removeRow = [&](int row) {
 		if (m_list->item(row) == anchor)
 			anchor = nullptr;
 		m_list->model()->removeRow(row);
 		m_shown.removeAt(row);
 		changed = true;
+		++drawn;
 	};
 
 	int row = 0;
-	int drawn = 0;
 	for (const DonationMessage &record : records) {
-		if (drawn == ROWS_PER_TURN) {
+		while (row < m_shown.size() && m_shown.at(row).id != record.id &&
+		       ahead.value(m_shown.at(row).id) == 0 && drawn < ROWS_PER_TURN)
+			removeRow(row);
+		if (drawn >= ROWS_PER_TURN) {
 			m_nextTurn->start();
 			break;
 		}
-		while (row < m_shown.size() && m_shown.at(row).id != record.id && ahead.value(m_shown.at(row).id) == 0)
-			removeRow(row);
 		if (row < m_shown.size() && m_shown.at(row).id == record.id) {
 			if (!sameOnScreen(m_shown.at(row), record)) {
 				drawRow(m_list->item(row), record);
@@ -149,12 +153,16 @@ bool DonationPane::setRecords(const QList<DonationMessage> &all, int total)
 		--ahead[record.id];
 		++row;
 	}
-	// Rows below stay while a later turn may still place them.
+	// Rows below stay while a later turn may still place them, or remove them.
 	while (row < m_shown.size()) {
-		if (m_nextTurn->isActive() && ahead.value(m_shown.at(row).id) > 0)
+		if (m_nextTurn->isActive() && ahead.value(m_shown.at(row).id) > 0) {
 			++row;
-		else
+		} else if (drawn >= ROWS_PER_TURN) {
+			m_nextTurn->start();
+			break;
+		} else {
 			removeRow(row);
+		}
 	}
 	m_total = total;
 	// A decided message stays disabled until it has left the list.
