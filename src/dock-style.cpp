@@ -86,8 +86,9 @@ void DockStyle::install(QWidget *dock)
 			" font-weight: bold; padding: 0px; }"
 			"QPushButton[tiplarkRole=\"accept\"]:disabled, QPushButton[tiplarkRole=\"reject\"]:disabled"
 			" { background-color: %1; color: palette(window); }"
-			"QPushButton[tiplarkRole=\"moderationOn\"] { background-color: %3; color: white; }"
-			"QPushButton[tiplarkRole=\"moderationOff\"] { background-color: %2; color: white; }")
+			// Disabled (signed out, or a switch under way), it looks like any disabled button.
+			"QPushButton[tiplarkRole=\"moderationOn\"]:enabled { background-color: %3; color: white; }"
+			"QPushButton[tiplarkRole=\"moderationOff\"]:enabled { background-color: %2; color: white; }")
 			.arg(muted, QLatin1String(GREEN), QLatin1String(RED), QLatin1String(ORANGE));
 	// Setting a sheet changes the palette again: only a new one is set.
 	if (dock->styleSheet() != sheet)
