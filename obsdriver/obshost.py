@@ -183,16 +183,19 @@ class ObsHome:
             f.write("[General]\nName=CI\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n"
                     "FPSType=1\nFPSInt=10\n")
 
-    def set_theme(self, theme_id):
-        """The theme OBS 30 and later start with, by its id (com.obsproject.Yami.Light, say)."""
-        for name in ("global.ini", "user.ini"):
+    def use_light_theme(self):
+        """OBS's Light theme from the next start on: OBS 29 reads its name from [General], OBS 30 and later
+        its id from [Appearance], in user.ini from OBS 31 on."""
+        for name, section, key, value in (("global.ini", "General", "CurrentTheme3", "Light"),
+                                          ("global.ini", "Appearance", "Theme", "com.obsproject.Yami.Light"),
+                                          ("user.ini", "Appearance", "Theme", "com.obsproject.Yami.Light")):
             path = os.path.join(self.config, "obs-studio", name)
             ini = configparser.ConfigParser(interpolation=None, strict=False)
             ini.optionxform = str
             ini.read(path, encoding="utf-8-sig")
-            if not ini.has_section("Appearance"):
-                ini.add_section("Appearance")
-            ini.set("Appearance", "Theme", theme_id)
+            if not ini.has_section(section):
+                ini.add_section(section)
+            ini.set(section, key, value)
             with open(path, "w") as f:
                 ini.write(f, space_around_delimiters=False)
 
