@@ -174,6 +174,16 @@ class ObsHome:
             f.write("[General]\nName=CI\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n"
                     "FPSType=1\nFPSInt=10\n")
 
+    def enable_websocket(self, port, password):
+        """obs-websocket's server (OBS 29 and 30 keep its settings in global.ini) with a password."""
+        with open(os.path.join(self.config, "obs-studio", "global.ini"), "a") as f:
+            f.write("\n[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\nServerPort=%d\nAlertsEnabled=false\n"
+                    "AuthRequired=true\nServerPassword=%s\n" % (port, password))
+
+    @property
+    def profile_file(self):
+        return os.path.join(self.config, "obs-studio", "basic", "profiles", "CI", "basic.ini")
+
     @property
     def log_dir(self):
         return os.path.join(self.config, "obs-studio", "logs")

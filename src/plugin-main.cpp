@@ -2,6 +2,7 @@
 #include "http/background-request.h"
 #include "http/connection-cache.h"
 #include "plugin-support.h"
+#include "remote/remote-access.h"
 #include "row-list-accessibility.h"
 #include "service-addresses.h"
 #include "tiplark-dock.h"
@@ -31,6 +32,7 @@ std::unique_ptr<ConnectionCache> connectionCache;
 TiplarkDock *dock = nullptr;
 QDockWidget *dockWidget = nullptr;
 ServiceAddresses serviceAddresses;
+std::unique_ptr<RemoteAccess> remoteAccess;
 
 void createDock(QMainWindow *mainWindow)
 {
@@ -90,6 +92,7 @@ void onFinishedLoading(QMainWindow *mainWindow)
 
 void frontend_event_callback(enum obs_frontend_event event, void *)
 {
+	remoteAccess->onFrontendEvent(event);
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
 		onFinishedLoading(static_cast<QMainWindow *>(obs_frontend_get_main_window()));
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
@@ -111,15 +114,24 @@ bool obs_module_load(void)
 		connectionCache = std::make_unique<ConnectionCache>();
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
 	serviceAddresses = serviceAddressesFromEnvironment();
+	char *chimeFile = obs_module_file("sounds/new-message.wav");
+	remoteAccess = std::make_unique<RemoteAccess>(QString::fromUtf8(chimeFile));
+	bfree(chimeFile);
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
 	onModuleLoad();
 	return true;
+}
+
+void obs_module_post_load(void)
+{
+	remoteAccess->onAllModulesLoaded();
 }
 
 void obs_module_unload(void)
 {
 	obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
 	onModuleUnload();
+	remoteAccess.reset();
 	removeRowListAccessibility();
 	// OBS unloads our code after this returns: no worker may still be inside a request then.
 	const bool workersDone = shutdownBackgroundRequests();
