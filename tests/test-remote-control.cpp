@@ -16,7 +16,7 @@ DonationMessage record(const QString &id, const QString &amount = QStringLiteral
 }
 } // namespace
 
-class TestSessionTotals : public QObject {
+class TestRemoteControl : public QObject {
 	Q_OBJECT
 
 private slots:
@@ -140,5 +140,5 @@ private slots:
 	}
 };
 
-TIPLARK_TEST_MAIN(TestSessionTotals)
-#include "test-session-totals.moc"
+TIPLARK_TEST_MAIN(TestRemoteControl)
+#include "test-remote-control.moc"
