@@ -35,9 +35,9 @@ private slots:
 			<< QList<DonationMessage>{record("a", "0.10"), record("b", "0.20"), record("c", "0,7")}
 			<< QStringLiteral("Ta sesja: 3 wpłaty · 1,00 PLN");
 		QTest::newRow("currencies apart, first seen first")
-			<< QList<DonationMessage>{record("a", "2", "EUR"), record("b", "1234.5"),
+			<< QList<DonationMessage>{record("a", "2", "EUR"), record("b", "12345.5"),
 						  record("c", "3", "EUR"), record("d", "1")}
-			<< QStringLiteral("Ta sesja: 4 wpłaty · 5,00 EUR · 1\u00a0235,50 PLN");
+			<< QStringLiteral("Ta sesja: 4 wpłaty · 5,00 EUR · 12\u00a0346,50 PLN");
 		QTest::newRow("unreadable amount counts, adds nothing")
 			<< QList<DonationMessage>{record("a", "dziesięć"), record("b", "-3"), record("c", "1.005")}
 			<< QStringLiteral("Ta sesja: 3 wpłaty · 0,00 PLN");
