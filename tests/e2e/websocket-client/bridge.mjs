@@ -9,8 +9,17 @@ const obs = new OBSWebSocket();
 const write = (message) => process.stdout.write(JSON.stringify(message) + '\n');
 
 obs.on('VendorEvent', (event) => write({ event }));
+// obs-websocket's server starts once OBS has finished loading: try again until it listens.
+for (let attempt = 1; ; attempt++) {
+	try {
+		await obs.connect(`ws://127.0.0.1:${port}`, password, { eventSubscriptions: EventSubscription.Vendors });
+		break;
+	} catch (error) {
+		if (attempt === 100) throw error;
+		await new Promise((resolve) => setTimeout(resolve, 200));
+	}
+}
 obs.on('ConnectionClosed', () => process.exit(0));
-await obs.connect(`ws://127.0.0.1:${port}`, password, { eventSubscriptions: EventSubscription.Vendors });
 write({ connected: true });
 
 for await (const line of readline.createInterface({ input: process.stdin })) {
