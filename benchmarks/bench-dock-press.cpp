@@ -10,13 +10,14 @@
 #include "http/background-request.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
+#include "api/service-poller.h"
+#include "donation-pane.h"
 #include "tiplark-dock.h"
 
 #include <util/base.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QGroupBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -30,14 +31,10 @@
 namespace {
 QPushButton *acceptButton(TiplarkDock *dock, int row)
 {
-	for (auto *group : dock->findChildren<QGroupBox *>())
-		if (group->title() == QStringLiteral("Oczekujące na moderację")) {
-			auto *list = group->findChild<QListWidget *>();
-			for (auto *button :
-			     list->itemWidget(list->item(row % list->count()))->findChildren<QPushButton *>())
-				if (button->text() == QStringLiteral("✓"))
-					return button;
-		}
+	QListWidget *list = dock->pendingPane()->list();
+	for (auto *button : list->itemWidget(list->item(row % list->count()))->findChildren<QPushButton *>())
+		if (button->text() == QStringLiteral("✓"))
+			return button;
 	return nullptr;
 }
 } // namespace
@@ -48,6 +45,8 @@ int main(int argc, char **argv)
 	for (int i = 1; i + 1 < argc; ++i)
 		if (std::strcmp(argv[i], "--runs") == 0)
 			runs = std::max(1, atoi(argv[i + 1]));
+	// A pressed row waits for its answer; each press goes to another row.
+	runs = std::min(runs, int(DockSoak::PENDING_ROWS));
 
 	qputenv("QT_QPA_PLATFORM", "offscreen");
 	QTemporaryDir home;
@@ -73,7 +72,7 @@ int main(int argc, char **argv)
 		sandbox.clearRequests();
 		// Twice as many reads as their threads: the rest wait in the queue.
 		auto *client = dock->findChild<ApiClient *>();
-		QMetaObject::invokeMethod(dock, "pollData");
+		dock->poller()->tick();
 		for (int i = 0; i < 2 * READ_LANE_THREADS; ++i)
 			client->fetchDonations();
 		if (!sandbox.waitForRequests(READ_LANE_THREADS, 10000)) {

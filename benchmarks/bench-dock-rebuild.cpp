@@ -1,15 +1,24 @@
-// GUI-thread time of the dock's donation list taking one answer, for 10, 100 and 1,000 rows: the list
-// handed to the dock's slot as the API client hands it, timed to the slot's return, then the event
-// processing that follows (rows deleted, the list laid out). Three answers:
+// GUI-thread time of the dock's donation list taking one answer of 10, 100 and 1,000 records: the list
+// handed to the pane as the dock hands it, timed to the call's return, then the event processing that
+// follows (rows deleted, the list laid out, the rows a later turn draws); and the longest the GUI thread
+// was held at once in a run (the median of the runs, for the slowest of the three answers). Three answers:
 // - rebuild: every record new (ids the list does not show), so every row goes and comes again;
 // - identical: the records the list shows, as a new answer (equal values, not shared ones);
 // - one new: a new record on top and the oldest gone, as a tick brings them while donations come in.
 // Against them, the floor: the same number of bare QListWidgetItems put into a cleared QListWidget.
 // Medians of many runs; the dock is shown on Qt's offscreen platform.
+// Then one large answer through the whole path, as the service could send it: --big records (95,000 by
+// default, just under the 16 MiB the transport takes) read by the API client from the sandbox and shown by the dock's pane. Printed: the
+// longest time the GUI thread was held at once while it came in (a 1 ms timer's longest gap), the time to
+// the rows, and the resident size before and after.
 //
-//   bench-dock-rebuild [--runs N] [--rows R]     (N = 31 by default; R: one row count instead of the three)
+//   bench-dock-rebuild [--runs N] [--rows R] [--big B]
+//     (N = 31 by default; R: one row count instead of the three; B = 0: no large answer)
+#include "api/api-client.h"
 #include "api/donation-model.h"
+#include "auth/auth-manager.h"
 #include "dock-soak.h"
+#include "donation-pane.h"
 #include "format-and-drop.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
@@ -21,10 +30,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdarg>
@@ -59,39 +70,113 @@ double medianMs(std::vector<qint64> ns)
 
 void showDonations(TiplarkDock &dock, const QList<DonationMessage> &list)
 {
-	QMetaObject::invokeMethod(&dock, "onDonationsReceived", Qt::DirectConnection,
-				  Q_ARG(QList<DonationMessage>, list));
+	dock.donationsPane()->setRecords(list, int(list.size()));
 }
 
-// The step, then the events it left behind, each timed.
-struct Timings {
-	std::vector<qint64> step, afterwards;
+// The service's answer of count donations, as JSON.
+QByteArray donationsAnswer(int count)
+{
+	QJsonArray list;
+	for (int i = count - 1; i >= 0; --i)
+		list.append(QJsonObject{
+			{"id", QStringLiteral("0190c3b2-11aa-7c01-8d3e-%1").arg(i, 12, 10, QLatin1Char('0'))},
+			{"nickname", QStringLiteral("Widz_%1").arg(i)},
+			{"message_content", QStringLiteral("Hej %1").arg(i)},
+			{"amount", 5 + i * 0.5},
+			{"currency", "PLN"},
+			{"created_at", "2024-05-01T12:30:00Z"},
+		});
+	return QJsonDocument(QJsonObject{{"data", list}}).toJson(QJsonDocument::Compact);
+}
 
-	template<typename Step> void time(Step run)
+// One answer of count records from the sandbox to the rows of the dock's pane.
+void bigAnswer(Sandbox::Server &sandbox, TiplarkDock &dock, int count)
+{
+	QByteArray body = donationsAnswer(count);
+	const double mib = body.size() / 1048576.0;
+	sandbox.setFault("/v1/donations", Sandbox::Fault::respond(200, body));
+	body.clear();
+	body.squeeze();
+	saveSandboxSignIn(sandbox);
+	AuthManager auth(sandboxAddresses(sandbox));
+	ApiClient client(&auth, sandboxAddresses(sandbox));
+	client.setListLimit(DonationPane::MAX_ROWS);
+	bool shown = false;
+	QObject::connect(&client, &ApiClient::donationsReceived, &dock,
+			 [&](const QList<DonationMessage> &records, int total) {
+				 dock.donationsPane()->setRecords(records, total);
+				 shown = true;
+			 });
+	QElapsedTimer gap, clock;
+	qint64 longest = 0;
+	QTimer beat;
+	beat.setInterval(1);
+	QObject::connect(&beat, &QTimer::timeout, [&] {
+		longest = std::max(longest, gap.nsecsElapsed());
+		gap.start();
+	});
+	const long residentBefore = residentKiB();
+	long residentPeak = residentBefore;
+	clock.start();
+	gap.start();
+	beat.start();
+	client.fetchDonations();
+	while (!shown && client.inFlight(ApiClient::Read::Donations) > 0) {
+		QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+		residentPeak = std::max(residentPeak, residentKiB());
+	}
+	while (dock.donationsPane()->isFilling())
+		QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+	processDueEvents();
+	longest = std::max(longest, gap.nsecsElapsed());
+	beat.stop();
+	printf("\nanswer of %d records (%.1f MiB): %s in %.0f ms; GUI thread held at most %.1f ms at once; "
+	       "resident %ld KiB before, %ld KiB at most while it came in (+%ld KiB), %d rows shown\n",
+	       count, mib, shown ? "shown" : "NOT shown", clock.nsecsElapsed() / 1e6, longest / 1e6, residentBefore,
+	       residentPeak, residentPeak - residentBefore, dock.donationsPane()->list()->count());
+	sandbox.clearFaults();
+}
+
+// The step, then the events it left behind (until the pane has drawn every row), each timed.
+struct Timings {
+	std::vector<qint64> step, afterwards, longest;
+
+	template<typename Step> void time(const DonationPane *pane, Step run)
 	{
 		QElapsedTimer timer;
 		timer.start();
 		run();
 		step.push_back(timer.nsecsElapsed());
-		timer.start();
-		processDueEvents();
-		afterwards.push_back(timer.nsecsElapsed());
+		qint64 rest = 0, held = step.back();
+		do {
+			QElapsedTimer turn;
+			turn.start();
+			processDueEvents();
+			held = std::max(held, turn.nsecsElapsed());
+			rest += turn.nsecsElapsed();
+		} while (pane && pane->isFilling());
+		afterwards.push_back(rest);
+		longest.push_back(held);
 	}
 
 	double slot() const { return medianMs(step); }
 	double events() const { return medianMs(afterwards); }
+	double held() const { return medianMs(longest); }
 };
 } // namespace
 
 int main(int argc, char **argv)
 {
 	int runs = 31;
+	int big = 95000;
 	std::vector<int> rowCounts{10, 100, 1000};
 	for (int i = 1; i + 1 < argc; ++i) {
 		if (std::strcmp(argv[i], "--runs") == 0)
 			runs = std::max(1, atoi(argv[i + 1]));
 		if (std::strcmp(argv[i], "--rows") == 0)
 			rowCounts = {std::max(1, atoi(argv[i + 1]))};
+		if (std::strcmp(argv[i], "--big") == 0)
+			big = std::max(0, atoi(argv[i + 1]));
 	}
 
 	qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -115,38 +200,43 @@ int main(int argc, char **argv)
 	floorList.resize(420, 900);
 	floorList.show();
 
-	printf("%-6s %12s %10s %12s %10s %12s %10s %12s %10s %16s\n", "rows", "rebuild ms", "+ events", "identical ms",
-	       "+ events", "one new ms", "+ events", "bare items ms", "+ events", "heap KiB after");
+	printf("%-6s %12s %10s %12s %10s %12s %10s %12s %10s %16s %14s\n", "rows", "rebuild ms", "+ events",
+	       "identical ms", "+ events", "one new ms", "+ events", "bare items ms", "+ events", "heap KiB after",
+	       "held at once");
 	for (int rows : rowCounts) {
 		Timings rebuild, identical, oneNew, bare;
 		// Two lists without a record in common: each answer replaces every row.
 		const QList<DonationMessage> sets[2] = {donations(rows, 0, "8d3e"), donations(rows, 0, "9f4a")};
 		for (int run = 0; run < runs; ++run)
-			rebuild.time([&] { showDonations(dock, sets[run % 2]); });
+			rebuild.time(dock.donationsPane(), [&] { showDonations(dock, sets[run % 2]); });
 		// Answers are made before the clock starts, as the API client makes them before the dock sees them.
 		showDonations(dock, sets[1]);
-		processDueEvents();
+		while (dock.donationsPane()->isFilling())
+			processDueEvents();
 		for (int run = 0; run < runs; ++run) {
 			const QList<DonationMessage> answer = donations(rows, 0, "9f4a");
-			identical.time([&] { showDonations(dock, answer); });
+			identical.time(dock.donationsPane(), [&] { showDonations(dock, answer); });
 		}
 		for (int run = 0; run < runs; ++run) {
 			const QList<DonationMessage> answer = donations(rows, run + 1, "9f4a");
-			oneNew.time([&] { showDonations(dock, answer); });
+			oneNew.time(dock.donationsPane(), [&] { showDonations(dock, answer); });
 		}
 		const QList<DonationMessage> &list = sets[0];
 		for (int run = 0; run < runs; ++run)
-			bare.time([&] {
+			bare.time(nullptr, [&] {
 				floorList.clear();
 				for (int i = 0; i < rows; ++i)
 					new QListWidgetItem(list.at(i).nickname, &floorList);
 			});
-		printf("%-6d %12.3f %10.3f %12.3f %10.3f %12.3f %10.3f %12.3f %10.3f %16ld\n", rows, rebuild.slot(),
-		       rebuild.events(), identical.slot(), identical.events(), oneNew.slot(), oneNew.events(),
-		       bare.slot(), bare.events(), heapInUseKiB());
+		printf("%-6d %12.3f %10.3f %12.3f %10.3f %12.3f %10.3f %12.3f %10.3f %16ld %14.3f\n", rows,
+		       rebuild.slot(), rebuild.events(), identical.slot(), identical.events(), oneNew.slot(),
+		       oneNew.events(), bare.slot(), bare.events(), heapInUseKiB(),
+		       std::max({rebuild.held(), identical.held(), oneNew.held()}));
 		showDonations(dock, {});
 	}
-	printf("(medians of %d runs each)\n", runs);
+	printf("(medians of %d runs each; at most %d rows are shown)\n", runs, int(DonationPane::MAX_ROWS));
+	if (big > 0)
+		bigAnswer(sandbox, dock, big);
 	dock.shutdown();
 	settleBackgroundRequests();
 	sandbox.stop();

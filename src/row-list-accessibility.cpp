@@ -1,10 +1,9 @@
 #include "row-list-accessibility.h"
 
-#include "tiplark-dock.h"
+#include "donation-pane.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QGroupBox>
 #include <QListWidget>
 
 namespace {
@@ -55,14 +54,14 @@ private:
 };
 
 // Qt may ask for the list's interface from inside the list's constructor, before the object is a
-// QListWidget; its place in the dock's tree tells it apart already: the only widget in a pane.
+// QListWidget; its place tells it apart already: a pane's first widget.
 bool isDockList(QObject *object)
 {
-	if (!object || !object->isWidgetType() || !qobject_cast<QGroupBox *>(object->parent()))
+	if (!object || !object->isWidgetType() || !qobject_cast<DonationPane *>(object->parent()))
 		return false;
-	for (QObject *ancestor = object->parent()->parent(); ancestor; ancestor = ancestor->parent())
-		if (qobject_cast<TiplarkDock *>(ancestor))
-			return true;
+	for (QObject *sibling : object->parent()->children())
+		if (sibling->isWidgetType())
+			return sibling == object;
 	return false;
 }
 

@@ -1,71 +1,40 @@
 #include "tiplark-dock.h"
 
-#include "api/api-client.h"
+#include "api/service-poller.h"
 #include "auth/auth-manager.h"
+#include "dock-state.h"
+#include "dock-style.h"
+#include "donation-pane.h"
 #include "log-text.h"
 #include "plugin-support.h"
 #include "row-list-accessibility.h"
 #include "tiplark-settings.h"
 
-#include <QCursor>
 #include <QDesktopServices>
 #include <QFrame>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHash>
+#include <QHostAddress>
 #include <QLabel>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSplitter>
-#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
 const char *const SPLITTER_STATE_KEY = "SplitterState";
-const int POLL_INTERVAL_MS = 5000;
-// Ticks a read may stay unanswered before the dock tells the streamer; one may pass, as a read can be
-// sent just before a tick (the pending list, after a decision).
-const int HANGING_TICKS = 2;
-
-// Texts from the service are shown as they are, never as markup (which could load files or images), and a
-// very long one is cut, with the whole text in its tooltip, so that it cannot stretch the dock.
-const int MAX_LINE_CHARS = 80;
-const int MAX_MESSAGE_CHARS = 500;
-
-void showServiceText(QLabel *label, const QString &text, int maxChars = MAX_LINE_CHARS)
-{
-	label->setTextFormat(Qt::PlainText);
-	if (text.size() <= maxChars) {
-		label->setText(text);
-		label->setToolTip(QString());
-		return;
-	}
-	label->setText(text.left(maxChars - 1) + QChar(0x2026));
-	label->setToolTip(text);
-}
-
-QLabel *serviceLabel(const QString &text, int maxChars = MAX_LINE_CHARS)
-{
-	auto *label = new QLabel;
-	showServiceText(label, text, maxChars);
-	return label;
-}
-
-// Only web addresses go to the desktop: anything else could start a local program or open a file.
-bool isWebAddress(const QUrl &url)
-{
-	const QString scheme = url.scheme().toLower();
-	return url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http"));
-}
+const char *const DISMISSED_UPDATE_KEY = "DismissedUpdate";
 } // namespace
 
-TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent) : QWidget(parent)
+TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent)
+	: QWidget(parent),
+	  m_localService(addresses.apiBaseUrl != ServiceAddresses::production().apiBaseUrl)
 {
 	m_authManager = new AuthManager(addresses, this);
 	m_apiClient = new ApiClient(m_authManager, addresses, this);
+	m_apiClient->setListLimit(DonationPane::MAX_ROWS);
+	m_poller = new ServicePoller(m_apiClient, this);
+	m_state = new DockState(this);
 
 	connect(m_authManager, &AuthManager::authenticationComplete, this, &TiplarkDock::onAuthenticationComplete);
 	connect(m_authManager, &AuthManager::tokensNotSaved, this, [this] {
@@ -76,28 +45,31 @@ TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent) : Q
 		onTokenFileFailed(tr("Nie udało się usunąć zapisanych danych logowania. Po ponownym "
 				     "uruchomieniu OBS możesz zostać zalogowany ponownie."));
 	});
+	// A user read refused for a stale token is asked again with the new one, not a tick later.
+	connect(m_authManager, &AuthManager::accessTokenRefreshed, this, [this] {
+		if (m_poller->isActive() && m_poller->isWanted(ApiClient::Read::UserInfo))
+			m_poller->ask(ApiClient::Read::UserInfo);
+	});
 	connect(m_apiClient, &ApiClient::userInfoReceived, this, &TiplarkDock::onUserInfoReceived);
 	connect(m_apiClient, &ApiClient::moderationStatusReceived, this, &TiplarkDock::onModerationStatusReceived);
 	connect(m_apiClient, &ApiClient::pendingMessagesReceived, this, &TiplarkDock::onPendingMessagesReceived);
 	connect(m_apiClient, &ApiClient::donationsReceived, this, &TiplarkDock::onDonationsReceived);
-	connect(m_apiClient, &ApiClient::apiError, this, &TiplarkDock::onApiError);
+	connect(m_apiClient, &ApiClient::actionFinished, this, &TiplarkDock::onActionFinished);
+	connect(m_apiClient, &ApiClient::apiError, this, [](const QString &error) {
+		obs_log(LOG_WARNING, "Tiplark API error: %s", logText(error).constData());
+	});
 	connect(m_apiClient, &ApiClient::updateAvailable, this, &TiplarkDock::onUpdateAvailable);
-	connect(m_apiClient, &ApiClient::serviceAnswered, this, &TiplarkDock::onServiceAnswered);
-	connect(m_apiClient, &ApiClient::serviceFailing, this, &TiplarkDock::onServiceFailing);
-	connect(m_authManager, &AuthManager::accessTokenRefreshed, this, &TiplarkDock::onAccessTokenRefreshed);
+	connect(m_poller, &ServicePoller::healthChanged, this, &TiplarkDock::showConnectionState);
+	connect(m_poller, &ServicePoller::ticking, this, [this] {
+		if (m_state->signedIn() && !m_authManager->isAuthenticated())
+			onSessionLost();
+	});
 
 	installRowListAccessibility();
 	setupUi();
 
-	m_pollTimer = new QTimer(this);
-	connect(m_pollTimer, &QTimer::timeout, this, &TiplarkDock::pollData);
-
-	if (m_authManager->isAuthenticated()) {
-		updateLoginState();
-		m_apiClient->fetchUserInfo();
-		m_apiClient->fetchModerationStatus();
-		m_pollTimer->start(POLL_INTERVAL_MS);
-	}
+	if (m_authManager->isAuthenticated())
+		beginSession();
 
 	m_apiClient->checkForUpdates();
 }
@@ -109,35 +81,44 @@ TiplarkDock::~TiplarkDock()
 
 void TiplarkDock::setupUi()
 {
+	DockStyle::install(this);
 	auto *mainLayout = new QVBoxLayout(this);
 	mainLayout->setContentsMargins(8, 8, 8, 8);
 	mainLayout->setSpacing(8);
 
 	m_updateBanner = new QWidget(this);
-	m_updateBanner->setStyleSheet("background-color: #e67e22; border-radius: 4px;");
+	m_updateBanner->setAttribute(Qt::WA_StyledBackground);
+	DockStyle::apply(m_updateBanner, DockStyle::Role::Notice);
 	m_updateBanner->setVisible(false);
 	auto *bannerLayout = new QHBoxLayout(m_updateBanner);
 	bannerLayout->setContentsMargins(8, 6, 8, 6);
-	auto *bannerLabel = new QLabel(tr("Dostępna aktualizacja!"), m_updateBanner);
-	bannerLabel->setStyleSheet("color: white; font-weight: bold;");
-	bannerLayout->addWidget(bannerLabel, 1);
+	m_updateLabel = new QLabel(m_updateBanner);
+	m_updateLabel->setTextFormat(Qt::PlainText);
+	m_updateLabel->setWordWrap(true);
+	bannerLayout->addWidget(m_updateLabel, 1);
 	m_updateButton = new QPushButton(tr("Pobierz"), m_updateBanner);
-	m_updateButton->setStyleSheet("background-color: white; color: #e67e22; font-weight: bold; padding: 4px 12px;");
 	connect(m_updateButton, &QPushButton::clicked, this, &TiplarkDock::onUpdateClicked);
 	bannerLayout->addWidget(m_updateButton, 0);
+	auto *dismissButton = new QPushButton(tr("Ukryj"), m_updateBanner);
+	connect(dismissButton, &QPushButton::clicked, this, &TiplarkDock::onUpdateDismissed);
+	bannerLayout->addWidget(dismissButton, 0);
 	mainLayout->addWidget(m_updateBanner);
 
 	auto *loginRow = new QHBoxLayout();
 	m_statusLabel = new QLabel(tr("Nie zalogowano"), this);
 	m_statusLabel->setTextFormat(Qt::PlainText);
-	m_statusLabel->setStyleSheet("font-weight: bold; font-size: 14px;");
+	DockStyle::apply(m_statusLabel, DockStyle::Role::Title);
 	loginRow->addWidget(m_statusLabel, 1);
 	m_loginButton = new QPushButton(tr("Zaloguj"), this);
-	connect(m_loginButton, &QPushButton::clicked, this, &TiplarkDock::onLoginClicked);
+	connect(m_loginButton, &QPushButton::clicked, this, &TiplarkDock::signIn);
 	loginRow->addWidget(m_loginButton, 0);
+	m_cancelButton = new QPushButton(tr("Anuluj"), this);
+	m_cancelButton->setVisible(false);
+	connect(m_cancelButton, &QPushButton::clicked, this, &TiplarkDock::cancelSignIn);
+	loginRow->addWidget(m_cancelButton, 0);
 	m_logoutButton = new QPushButton(tr("Wyloguj"), this);
 	m_logoutButton->setVisible(false);
-	connect(m_logoutButton, &QPushButton::clicked, this, &TiplarkDock::onLogoutClicked);
+	connect(m_logoutButton, &QPushButton::clicked, this, &TiplarkDock::signOut);
 	loginRow->addWidget(m_logoutButton, 0);
 	mainLayout->addLayout(loginRow);
 
@@ -148,250 +129,297 @@ void TiplarkDock::setupUi()
 
 	auto *moderationRow = new QHBoxLayout();
 	m_enableModerationButton = new QPushButton(tr("Włącz moderację"), this);
-	m_enableModerationButton->setEnabled(false);
-	connect(m_enableModerationButton, &QPushButton::clicked, this, &TiplarkDock::onEnableModerationClicked);
+	connect(m_enableModerationButton, &QPushButton::clicked, this, [this] { setModeration(true); });
 	moderationRow->addWidget(m_enableModerationButton, 0);
 	m_skipButton = new QPushButton(tr("Pomiń"), this);
-	m_skipButton->setEnabled(false);
-	connect(m_skipButton, &QPushButton::clicked, this, &TiplarkDock::onSkipNotificationClicked);
+	connect(m_skipButton, &QPushButton::clicked, this, &TiplarkDock::skipAlert);
 	moderationRow->addWidget(m_skipButton, 0);
 	m_disableModerationButton = new QPushButton(tr("Wyłącz moderację"), this);
-	m_disableModerationButton->setEnabled(false);
-	connect(m_disableModerationButton, &QPushButton::clicked, this, &TiplarkDock::onDisableModerationClicked);
+	connect(m_disableModerationButton, &QPushButton::clicked, this, [this] { setModeration(false); });
 	moderationRow->addWidget(m_disableModerationButton, 0);
 	mainLayout->addLayout(moderationRow);
 
-	// Its own colours, readable on OBS's dark and light themes alike.
-	m_connectionLabel = new QLabel(this);
-	m_connectionLabel->setTextFormat(Qt::PlainText);
-	m_connectionLabel->setWordWrap(true);
-	m_connectionLabel->setStyleSheet(
-		"background-color: #c0392b; color: white; border-radius: 4px; padding: 4px 8px;");
-	m_connectionLabel->setVisible(false);
-	mainLayout->addWidget(m_connectionLabel);
+	for (QLabel **line : {&m_connectionLabel, &m_feedbackLabel}) {
+		*line = new QLabel(this);
+		(*line)->setTextFormat(Qt::PlainText);
+		(*line)->setWordWrap(true);
+		DockStyle::apply(*line, DockStyle::Role::Danger);
+		(*line)->setVisible(false);
+		mainLayout->addWidget(*line);
+	}
 
 	m_splitter = new QSplitter(Qt::Vertical, this);
 	m_splitter->setChildrenCollapsible(false);
-
-	auto makePane = [this](const QString &title, QGroupBox *&group, QListWidget *&list) {
-		group = new QGroupBox(title, this);
-		auto *paneLayout = new QVBoxLayout(group);
-		paneLayout->setContentsMargins(4, 4, 4, 4);
-		list = new QListWidget(group);
-		list->setAlternatingRowColors(true);
-		paneLayout->addWidget(list);
-		group->setMinimumHeight(80);
-		m_splitter->addWidget(group);
-	};
-	makePane(tr("Oczekujące na moderację"), m_pendingGroup, m_pendingList);
-	makePane(tr("Ostatnie wpłaty"), m_donationsGroup, m_donationsList);
+	m_pendingPane = new DonationPane(tr("Oczekujące na moderację"), tr("Brak wiadomości czekających na moderację"),
+					 true, this);
+	connect(m_pendingPane, &DonationPane::decisionRequested, this, &TiplarkDock::decide);
+	connect(m_pendingPane, &DonationPane::shownChanged, this, [this] {
+		m_state->setPending(m_pendingPane->records(), m_pendingPane->total());
+		updatePendingWanted();
+	});
+	m_donationsPane = new DonationPane(tr("Ostatnie wpłaty"), tr("Brak wpłat"), false, this);
+	connect(m_donationsPane, &DonationPane::shownChanged, this,
+		[this] { m_state->setDonations(m_donationsPane->records(), m_donationsPane->total()); });
+	m_splitter->addWidget(m_pendingPane);
+	m_splitter->addWidget(m_donationsPane);
 	m_splitter->setStretchFactor(0, 1);
 	m_splitter->setStretchFactor(1, 2);
-
 	{
 		auto settings = openTiplarkSettings();
 		if (settings->contains(SPLITTER_STATE_KEY))
 			m_splitter->restoreState(settings->value(SPLITTER_STATE_KEY).toByteArray());
 	}
-
 	mainLayout->addWidget(m_splitter, 1);
+	updateControls();
 }
 
 void TiplarkDock::shutdown()
 {
-	if (m_pollTimer)
-		m_pollTimer->stop();
-	if (m_splitter) {
+	if (m_poller)
+		m_poller->stop();
+	if (m_splitter)
 		openTiplarkSettings()->setValue(SPLITTER_STATE_KEY, m_splitter->saveState());
-	}
 }
 
-void TiplarkDock::onLoginClicked()
+bool TiplarkDock::decide(const QString &messageId, bool accept)
 {
+	if (!m_state->signedIn() || m_pendingPane->isBusy(messageId))
+		return false;
+	// The row's buttons wait for the answer: one press, one request.
+	m_pendingPane->setBusy(messageId, true);
+	m_apiClient->moderateMessage(messageId, accept);
+	return true;
+}
+
+bool TiplarkDock::skipAlert()
+{
+	if (!m_state->signedIn() || m_skipRunning)
+		return false;
+	m_skipRunning = true;
+	updateControls();
+	m_apiClient->skipCurrentDonation();
+	return true;
+}
+
+bool TiplarkDock::setModeration(bool enabled)
+{
+	if (!m_state->signedIn() || m_switchRunning)
+		return false;
+	m_switchRunning = true;
+	updateControls();
+	m_apiClient->setModerationStatus(enabled);
+	return true;
+}
+
+void TiplarkDock::signIn()
+{
+	if (m_state->signedIn() || m_signingIn)
+		return;
+	m_signingIn = true;
+	m_sessionLost = false;
+	m_statusLabel->setText(tr("Czekam na zalogowanie w przeglądarce…"));
+	updateControls();
+	showConnectionState();
 	m_authManager->startLogin();
 }
 
-void TiplarkDock::onLogoutClicked()
+void TiplarkDock::cancelSignIn()
+{
+	if (!m_signingIn)
+		return;
+	m_authManager->cancelLogin();
+	m_signingIn = false;
+	m_statusLabel->setText(tr("Nie zalogowano"));
+	updateControls();
+}
+
+void TiplarkDock::signOut()
 {
 	m_authManager->logout();
-	updateLoginState();
-}
-
-void TiplarkDock::onEnableModerationClicked()
-{
-	m_apiClient->setModerationStatus(true);
-}
-
-void TiplarkDock::onDisableModerationClicked()
-{
-	m_apiClient->setModerationStatus(false);
-}
-
-void TiplarkDock::onSkipNotificationClicked()
-{
-	m_apiClient->skipCurrentDonation();
-}
-
-void TiplarkDock::onToggleModerationClicked()
-{
-	m_apiClient->setModerationStatus(!m_moderationEnabled);
+	endSession();
 }
 
 void TiplarkDock::onAuthenticationComplete(bool success)
 {
+	m_signingIn = false;
 	if (success) {
 		obs_log(LOG_INFO, "Tiplark: Authentication successful, fetching user info...");
-		updateLoginState();
-		m_apiClient->fetchUserInfo();
-		m_apiClient->fetchModerationStatus();
-		m_pollTimer->start(POLL_INTERVAL_MS);
+		beginSession();
 	} else {
 		obs_log(LOG_WARNING, "Tiplark: Authentication failed");
+		m_statusLabel->setText(tr("Nie zalogowano"));
+		updateControls();
 		QMessageBox::warning(this, tr("Błąd logowania"), tr("Nie udało się zalogować do Tiplark"),
 				     QMessageBox::Ok, QMessageBox::NoButton);
 	}
 }
 
-void TiplarkDock::updateLoginState()
+void TiplarkDock::beginSession()
 {
-	const bool authenticated = m_authManager->isAuthenticated();
-	m_loginButton->setVisible(!authenticated);
-	m_logoutButton->setVisible(authenticated);
-	m_enableModerationButton->setEnabled(authenticated);
-	m_skipButton->setEnabled(authenticated);
-	m_disableModerationButton->setEnabled(authenticated);
+	m_sessionLost = false;
+	m_state->setSignedIn(true);
+	m_poller->setWanted(ApiClient::Read::UserInfo, true);
+	m_poller->start();
+	updateControls();
+}
 
-	if (!authenticated) {
-		m_statusLabel->setText(tr("Nie zalogowano"));
-		m_userName.clear();
-		m_failingReads.reset();
-		m_lastGoodAnswer = QDateTime();
-		showConnectionState();
-		m_pendingList->clear();
-		m_donationsList->clear();
-		m_pendingMessages.clear();
-		m_donations.clear();
-		m_pollTimer->stop();
+void TiplarkDock::endSession()
+{
+	// Answers still on their way belong to the session that ends here: none of them reaches the screen.
+	m_poller->stop();
+	m_signingIn = false;
+	m_skipRunning = false;
+	m_switchRunning = false;
+	m_statusLabel->setText(tr("Nie zalogowano"));
+	m_feedbackLabel->setVisible(false);
+	m_pendingPane->setRecords({}, 0);
+	m_donationsPane->setRecords({}, 0);
+	m_state->setUserName(QString());
+	m_state->setModeration(DockState::Moderation::Unknown);
+	m_state->setSignedIn(false);
+	updatePendingWanted();
+	updateControls();
+	showConnectionState();
+}
+
+void TiplarkDock::onSessionLost()
+{
+	m_sessionLost = true;
+	endSession();
+}
+
+void TiplarkDock::updateControls()
+{
+	const bool signedIn = m_state->signedIn();
+	m_loginButton->setVisible(!signedIn && !m_signingIn);
+	m_cancelButton->setVisible(m_signingIn);
+	m_logoutButton->setVisible(signedIn);
+
+	const DockState::Moderation moderation = m_state->moderation();
+	const bool switchable = signedIn && !m_switchRunning;
+	m_enableModerationButton->setEnabled(switchable && moderation != DockState::Moderation::On);
+	m_disableModerationButton->setEnabled(switchable && moderation != DockState::Moderation::Off);
+	m_skipButton->setEnabled(signedIn && !m_skipRunning);
+	// The colour marks the button that changes the state in force; it stays while signed out.
+	if (moderation == DockState::Moderation::On) {
+		DockStyle::apply(m_enableModerationButton, DockStyle::Role::None);
+		DockStyle::apply(m_disableModerationButton, DockStyle::Role::ModerationOn);
+	} else if (moderation == DockState::Moderation::Off) {
+		DockStyle::apply(m_enableModerationButton, DockStyle::Role::ModerationOff);
+		DockStyle::apply(m_disableModerationButton, DockStyle::Role::None);
 	}
 }
 
-namespace {
-// True when no request of this kind is still waiting for its answer.
-bool isAnswered(const ApiClient *client, ApiClient::Read read, const char *what)
+void TiplarkDock::updatePendingWanted()
 {
-	if (client->inFlight(read) == 0)
-		return true;
-	obs_log(LOG_DEBUG, "Tiplark: Previous %s request still unanswered, not asking again this tick", what);
-	return false;
-}
-} // namespace
-
-void TiplarkDock::pollData()
-{
-	if (!m_authManager->isAuthenticated()) {
-		// The sign-in was lost (a refused token refresh): show it at once rather than keep the
-		// signed-in controls with nothing behind them.
-		updateLoginState();
-		return;
-	}
-
-	poll(ApiClient::Read::ModerationStatus, "moderation status", &ApiClient::fetchModerationStatus);
-	if (m_moderationEnabled)
-		poll(ApiClient::Read::PendingMessages, "pending messages", &ApiClient::fetchPendingMessages);
-	poll(ApiClient::Read::Donations, "donations", &ApiClient::fetchDonations);
-}
-
-void TiplarkDock::poll(ApiClient::Read read, const char *what, void (ApiClient::*fetch)())
-{
-	// A service that accepts connections but does not answer would otherwise collect a request per
-	// kind and tick on the read threads, and get all of them at once when it comes back.
-	int &passed = m_ticksUnanswered[size_t(read)];
-	if (isAnswered(m_apiClient, read, what)) {
-		passed = 0;
-		(m_apiClient->*fetch)();
-	} else if (++passed >= HANGING_TICKS) {
-		// The service hangs: say so long before the transport gives up on the request.
-		onServiceFailing(read);
-	}
-}
-
-void TiplarkDock::updateModerationButtons(bool enabled)
-{
-	m_moderationEnabled = enabled;
-	// No longer read, the pending list cannot come back as answered.
-	if (!enabled) {
-		m_failingReads.reset(size_t(ApiClient::Read::PendingMessages));
-		showConnectionState();
-	}
-	m_enableModerationButton->setEnabled(!enabled);
-	m_disableModerationButton->setEnabled(enabled);
-	if (enabled) {
-		m_enableModerationButton->setStyleSheet(QString());
-		m_disableModerationButton->setStyleSheet("background-color: #c0392b;");
-	} else {
-		m_enableModerationButton->setStyleSheet("background-color: #27ae60;");
-		m_disableModerationButton->setStyleSheet(QString());
-	}
+	const bool wanted = m_state->signedIn() &&
+			    (m_state->moderation() == DockState::Moderation::On || !m_pendingPane->records().isEmpty());
+	m_poller->setWanted(ApiClient::Read::PendingMessages, wanted);
 }
 
 void TiplarkDock::onUserInfoReceived(const QString &username)
 {
 	obs_log(LOG_INFO, "Tiplark: User info received: %s", logText(username).constData());
-	m_userName = username;
-	showServiceText(m_statusLabel, QStringLiteral("%1").arg(username));
-}
-
-void TiplarkDock::onAccessTokenRefreshed()
-{
-	// Started with a token the service no longer took, the user read failed before this refresh.
-	if (m_userName.isEmpty() && m_authManager->isAuthenticated() &&
-	    isAnswered(m_apiClient, ApiClient::Read::UserInfo, "user info"))
-		m_apiClient->fetchUserInfo();
-}
-
-void TiplarkDock::onServiceAnswered(ApiClient::Read read)
-{
-	m_lastGoodAnswer = QDateTime::currentDateTime();
-	m_failingReads.reset(size_t(read));
-	showConnectionState();
-}
-
-void TiplarkDock::onServiceFailing(ApiClient::Read read)
-{
-	m_failingReads.set(size_t(read));
-	showConnectionState();
-}
-
-void TiplarkDock::showConnectionState()
-{
-	// The lists keep what they show; this says why they no longer change.
-	const bool failing = m_failingReads.any() && m_authManager->isAuthenticated();
-	if (failing && m_lastGoodAnswer.isValid())
-		m_connectionLabel->setText(tr("Tiplark nie odpowiada, ponawiam próby. Ostatnia odpowiedź o %1.")
-						   .arg(m_lastGoodAnswer.toString(QStringLiteral("HH:mm:ss"))));
-	else if (failing)
-		m_connectionLabel->setText(tr("Tiplark nie odpowiada, ponawiam próby."));
-	m_connectionLabel->setVisible(failing);
+	m_poller->setWanted(ApiClient::Read::UserInfo, false);
+	m_state->setUserName(username);
+	DockStyle::showServiceText(m_statusLabel, username);
 }
 
 void TiplarkDock::onModerationStatusReceived(bool enabled)
 {
-	updateModerationButtons(enabled);
+	m_state->setModeration(enabled ? DockState::Moderation::On : DockState::Moderation::Off);
+	updatePendingWanted();
+	updateControls();
 }
 
-void TiplarkDock::onPendingMessagesReceived(const QList<DonationMessage> &messages)
+void TiplarkDock::onPendingMessagesReceived(const QList<DonationMessage> &messages, int total)
 {
-	populatePendingList(messages);
+	m_pendingPane->setRecords(messages, total);
+	updatePendingWanted();
 }
 
-void TiplarkDock::onDonationsReceived(const QList<DonationMessage> &donations)
+void TiplarkDock::onDonationsReceived(const QList<DonationMessage> &donations, int total)
 {
-	populateDonationsList(donations);
+	m_donationsPane->setRecords(donations, total);
 }
 
-void TiplarkDock::onApiError(const QString &error)
+void TiplarkDock::onActionFinished(ApiClient::Action action, const QString &subject, bool succeeded)
 {
-	obs_log(LOG_WARNING, "Tiplark API error: %s", logText(error).constData());
+	QString failure;
+	switch (action) {
+	case ApiClient::Action::Decision:
+		// A decided row stays disabled until the next list no longer holds it.
+		if (!succeeded)
+			m_pendingPane->setBusy(subject, false);
+		failure = tr("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie.");
+		break;
+	case ApiClient::Action::Skip:
+		m_skipRunning = false;
+		failure = tr("Nie udało się pominąć alertu. Spróbuj ponownie.");
+		break;
+	case ApiClient::Action::ModerationSwitch:
+		m_switchRunning = false;
+		failure = subject == QLatin1String("on") ? tr("Nie udało się włączyć moderacji. Spróbuj ponownie.")
+							 : tr("Nie udało się wyłączyć moderacji. Spróbuj ponownie.");
+		break;
+	}
+	// The line tells of the latest failure, until the action that failed succeeds.
+	const QString key = QString::number(int(action)) + QLatin1Char(' ') +
+			    (action == ApiClient::Action::Decision ? subject : QString());
+	if (!succeeded) {
+		m_failedAction = key;
+		m_feedbackLabel->setText(failure);
+		m_feedbackLabel->setVisible(true);
+	} else if (key == m_failedAction) {
+		m_feedbackLabel->setVisible(false);
+	}
+	updateControls();
+}
+
+void TiplarkDock::showConnectionState()
+{
+	QString text;
+	if (m_sessionLost && !m_state->signedIn()) {
+		text = tr("Sesja wygasła lub została cofnięta. Zaloguj się ponownie.");
+	} else if (m_state->signedIn()) {
+		const QDateTime last = m_poller->lastGoodAnswer();
+		switch (m_poller->health()) {
+		case ServicePoller::Health::Answering:
+			break;
+		case ServicePoller::Health::Failing:
+			// The lists keep what they show; this says why they no longer change.
+			text = last.isValid() ? tr("Tiplark nie odpowiada, ponawiam próby. Ostatnia odpowiedź o %1.")
+							.arg(last.toString(QStringLiteral("HH:mm:ss")))
+					      : tr("Tiplark nie odpowiada, ponawiam próby.");
+			break;
+		case ServicePoller::Health::Refused:
+			switch (m_poller->refusedStatus()) {
+			case 401:
+				text = tr(
+					"Tiplark nie przyjmuje logowania, ponawiam próby. Jeśli to potrwa, wyloguj się "
+					"i zaloguj ponownie.");
+				break;
+			case 403:
+				text = tr("Tiplark odmawia dostępu do tych danych (brak uprawnień konta).");
+				break;
+			case 404:
+				text = tr("Tiplark nie zna tego zapytania. Możliwe, że wtyczka wymaga aktualizacji.");
+				break;
+			case 429:
+				text = tr("Tiplark prosi o wolniejsze zapytania, ponawiam próby za chwilę.");
+				break;
+			default:
+				text = tr("Tiplark odrzuca zapytania (kod %1), ponawiam próby.")
+					       .arg(m_poller->refusedStatus());
+				break;
+			}
+			text += QLatin1Char(' ') + tr("Listy mogą być nieaktualne.");
+			break;
+		}
+	}
+	m_state->setServiceAnswering(!m_state->signedIn() || m_poller->health() == ServicePoller::Health::Answering);
+	m_connectionLabel->setText(text);
+	m_connectionLabel->setVisible(!text.isEmpty());
 }
 
 void TiplarkDock::onTokenFileFailed(const QString &text)
@@ -408,163 +436,47 @@ void TiplarkDock::onTokenFileFailed(const QString &text)
 		Qt::QueuedConnection);
 }
 
+bool TiplarkDock::isOfferable(const QUrl &url) const
+{
+	// Only web addresses go to the desktop: anything else could start a local program or open a file. An
+	// installer over http could be swapped on the way; only a local stand-in service may offer one.
+	if (!url.isValid())
+		return false;
+	const QString scheme = url.scheme().toLower();
+	if (scheme == QLatin1String("https"))
+		return true;
+	return scheme == QLatin1String("http") && m_localService && QHostAddress(url.host()).isLoopback();
+}
+
 void TiplarkDock::onUpdateAvailable(const QString &version, const QString &downloadUrl)
 {
 	obs_log(LOG_INFO, "Tiplark: Update available: %s", logText(version).constData());
 	m_updateUrl = downloadUrl;
 	if (downloadUrl.isEmpty())
 		return;
-	if (!isWebAddress(QUrl(downloadUrl, QUrl::TolerantMode))) {
-		obs_log(LOG_WARNING, "Tiplark: Update download address is not a web address, not offered: %s",
+	if (!isOfferable(QUrl(downloadUrl, QUrl::TolerantMode))) {
+		obs_log(LOG_WARNING, "Tiplark: Update download address is not a safe web address, not offered: %s",
 			logText(downloadUrl).constData());
 		return;
 	}
-	if (m_updateBanner)
-		m_updateBanner->setVisible(true);
+	if (openTiplarkSettings()->value(DISMISSED_UPDATE_KEY).toString() == version)
+		return;
+	m_updateVersion = version;
+	m_updateLabel->setText(tr("Dostępna aktualizacja: wersja %1").arg(version.left(DockStyle::MAX_LINE_CHARS)));
+	m_updateBanner->setVisible(true);
 }
 
 void TiplarkDock::onUpdateClicked()
 {
-	if (m_updateUrl.isEmpty())
-		return;
 	const QUrl url(m_updateUrl, QUrl::TolerantMode);
-	if (!isWebAddress(url)) {
-		obs_log(LOG_WARNING, "Tiplark: Update download address is not a web address, not opened: %s",
-			logText(m_updateUrl).constData());
+	if (m_updateUrl.isEmpty() || !isOfferable(url))
 		return;
-	}
 	QDesktopServices::openUrl(url);
 }
 
-void TiplarkDock::populatePendingList(const QList<DonationMessage> &messages)
+void TiplarkDock::onUpdateDismissed()
 {
-	updateList(m_pendingList, m_pendingMessages, messages, true);
-}
-
-void TiplarkDock::populateDonationsList(const QList<DonationMessage> &donations)
-{
-	updateList(m_donationsList, m_donations, donations, false);
-}
-
-namespace {
-// Two records that would be drawn alike: the row of one serves the other.
-bool sameOnScreen(const DonationMessage &a, const DonationMessage &b)
-{
-	return a.id == b.id && a.nickname == b.nickname && a.message == b.message && a.amount == b.amount &&
-	       a.currency == b.currency && a.goalName == b.goalName && a.createdAt == b.createdAt &&
-	       a.createdAt.offsetFromUtc() == b.createdAt.offsetFromUtc();
-}
-
-bool pointedAt(const QListWidget *list)
-{
-	const QWidget *viewport = list->viewport();
-	return viewport->isVisible() && viewport->rect().contains(viewport->mapFromGlobal(QCursor::pos()));
-}
-} // namespace
-
-void TiplarkDock::updateList(QListWidget *list, QList<DonationMessage> &shown, const QList<DonationMessage> &records,
-			     bool withActions)
-{
-	// The row at the top of the view stays there while the streamer has scrolled down or points into
-	// the list, so that rows added above move nothing under the cursor. At the top and not pointed
-	// at, the view stays at the top and shows what came in.
-	QListWidgetItem *anchor = nullptr;
-	if (list->verticalScrollBar()->value() > 0 || pointedAt(list))
-		anchor = list->itemAt(1, 1);
-
-	// Records not placed yet, by id: a row whose record comes later waits for it.
-	QHash<QString, int> ahead;
-	for (const DonationMessage &record : records)
-		++ahead[record.id];
-	auto removeRow = [&](int row) {
-		if (list->item(row) == anchor)
-			anchor = nullptr;
-		list->model()->removeRow(row);
-		shown.removeAt(row);
-	};
-
-	int row = 0;
-	for (const DonationMessage &record : records) {
-		while (row < shown.size() && shown.at(row).id != record.id && ahead.value(shown.at(row).id) == 0)
-			removeRow(row);
-		if (row < shown.size() && shown.at(row).id == record.id) {
-			if (!sameOnScreen(shown.at(row), record)) {
-				createMessageWidget(list, list->item(row), record, withActions);
-				shown[row] = record;
-			}
-		} else {
-			auto *item = new QListWidgetItem;
-			list->insertItem(row, item);
-			createMessageWidget(list, item, record, withActions);
-			shown.insert(row, record);
-		}
-		--ahead[record.id];
-		++row;
-	}
-	while (shown.size() > row)
-		removeRow(row);
-
-	if (anchor)
-		list->scrollToItem(anchor, QAbstractItemView::PositionAtTop);
-}
-
-void TiplarkDock::createMessageWidget(QListWidget *list, QListWidgetItem *item, const DonationMessage &msg,
-				      bool withActions)
-{
-	auto *row = new QWidget;
-	auto *rowLayout = new QVBoxLayout(row);
-	rowLayout->setContentsMargins(8, 6, 8, 6);
-	rowLayout->setSpacing(4);
-
-	auto *nickname = serviceLabel(msg.nickname);
-	nickname->setStyleSheet("font-weight: bold; font-size: 13px;");
-	rowLayout->addWidget(nickname);
-
-	if (!msg.message.isEmpty()) {
-		auto *message = serviceLabel(msg.message, MAX_MESSAGE_CHARS);
-		message->setWordWrap(true);
-		message->setStyleSheet("color: #bdc3c7;");
-		rowLayout->addWidget(message);
-	}
-
-	auto *info = new QHBoxLayout();
-	info->setSpacing(8);
-	auto *amount = serviceLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency));
-	amount->setStyleSheet("color: #27ae60; font-weight: bold;");
-	info->addWidget(amount);
-	// Shown in the zone the timestamp carries, as the service sent it.
-	auto *time = serviceLabel(msg.createdAt.toString(QStringLiteral("dd.MM HH:mm")));
-	time->setStyleSheet("color: gray; font-size: 11px;");
-	info->addWidget(time);
-	if (!msg.goalName.isEmpty()) {
-		auto *goal = serviceLabel(QStringLiteral("| %1").arg(msg.goalName));
-		goal->setStyleSheet("color: #3498db; font-size: 11px;");
-		info->addWidget(goal);
-	}
-	info->addStretch(0);
-
-	if (withActions) {
-		auto addAction = [&](const QString &text, const char *style, bool accept) {
-			auto *button = new QPushButton(text);
-			button->setFixedSize(28, 28);
-			button->setStyleSheet(QString::fromLatin1(style));
-			button->setProperty("messageId", msg.id);
-			connect(button, &QPushButton::clicked, this,
-				[this, msg, accept]() { m_apiClient->moderateMessage(msg.id, accept); });
-			info->addWidget(button);
-		};
-		// OBS's theme pads push buttons enough to clip a glyph in 28 pixels: no padding here.
-		addAction(QStringLiteral("✓"),
-			  "background-color: #27ae60; color: white; font-weight: bold; padding: 0px;", true);
-		addAction(QStringLiteral("✗"),
-			  "background-color: #c0392b; color: white; font-weight: bold; padding: 0px;", false);
-	}
-	rowLayout->addLayout(info);
-
-	row->adjustSize();
-	QSize hint = row->sizeHint();
-	hint.setHeight(hint.height() + 8);
-	item->setSizeHint(hint);
-	// A widget the item showed before goes with this call.
-	list->setItemWidget(item, row);
+	// This version is not offered again; a later one is.
+	openTiplarkSettings()->setValue(DISMISSED_UPDATE_KEY, m_updateVersion);
+	m_updateBanner->setVisible(false);
 }

@@ -1,3 +1,5 @@
+#include "api-state.h"
+#include "api/service-poller.h"
 #include "auth/auth-manager.h"
 #include "auth/token-store.h"
 #include "browser-stand-in.h"
@@ -9,13 +11,15 @@
 #include "sandbox-sign-in.h"
 #include "test-main.h"
 #include "token-file.h"
+#include "dock-state.h"
+#include "dock-style.h"
+#include "donation-pane.h"
 #include "tiplark-dock.h"
 
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
-#include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +28,7 @@
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <ctime>
@@ -39,30 +44,32 @@ QPushButton *button(QWidget *root, const QString &text)
 	return nullptr;
 }
 
-QListWidget *list(QWidget *root, const QString &title)
+QListWidget *pendingList(TiplarkDock *dock)
 {
-	for (auto *group : root->findChildren<QGroupBox *>())
-		if (group->title() == title)
-			return group->findChild<QListWidget *>();
-	return nullptr;
+	return dock->pendingPane()->list();
 }
 
-QListWidget *pendingList(QWidget *dock)
+// The login row's label is the first one placed directly on the dock; the line about the service's
+// state and the one about a failed action come after it.
+QString dockLine(QWidget *dock, int index)
 {
-	return list(dock, QStringLiteral("Oczekujące na moderację"));
+	const auto labels = dock->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+	return labels.value(index) && !labels.value(index)->isHidden() ? labels.value(index)->text() : QString();
 }
 
-QListWidget *donationsList(QWidget *dock)
-{
-	return list(dock, QStringLiteral("Ostatnie wpłaty"));
-}
-
-// The login row's label is the only one placed directly on the dock.
 QString statusText(QWidget *dock)
 {
-	for (auto *candidate : dock->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
-		return candidate->text();
-	return QString();
+	return dockLine(dock, 0);
+}
+
+QString connectionLine(QWidget *dock)
+{
+	return dockLine(dock, 1);
+}
+
+QString feedbackLine(QWidget *dock)
+{
+	return dockLine(dock, 2);
 }
 
 QStringList rowTexts(QListWidget *list, int row)
@@ -134,12 +141,19 @@ class TestDock : public QObject {
 		return result;
 	}
 
-	static void tick(TiplarkDock &dock) { QVERIFY(QMetaObject::invokeMethod(&dock, "pollData")); }
+	static void tick(TiplarkDock &dock) { dock.poller()->tick(); }
+
+	void addDonation(const char *id, bool pending)
+	{
+		if (pending)
+			m_sandbox.state().set("api.moderationEnabled", true);
+		Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation(id, id, "hej"));
+	}
 
 private slots:
 	void initTestCase()
 	{
-		// Far from UTC: times must be shown as the service sent them, not converted.
+		// Far from UTC: times are shown in the streamer's zone, not in the service's.
 		qputenv("TZ", "Pacific/Kiritimati");
 		tzset();
 		qRegisterMetaType<QList<DonationMessage>>();
@@ -167,7 +181,19 @@ private slots:
 		QVERIFY(button(&dock, "Wyloguj")->isHidden());
 		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
-		QVERIFY(!dock.findChild<QTimer *>()->isActive());
+		QVERIFY(!dock.poller()->isActive());
+
+		// Waiting for the browser, the dock says so and the sign-in can be given up.
+		UrlCatcher browser;
+		QDesktopServices::setUrlHandler("http", &browser, "open");
+		button(&dock, "Zaloguj")->click();
+		QCOMPARE(statusText(&dock), QStringLiteral("Czekam na zalogowanie w przeglądarce…"));
+		QVERIFY(button(&dock, "Zaloguj")->isHidden());
+		button(&dock, "Anuluj")->click();
+		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
+		QVERIFY(button(&dock, "Anuluj")->isHidden());
+		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
+		QDesktopServices::unsetUrlHandler("http");
 	}
 
 	void withStoredTokensTheDockSignsInAtOnce()
@@ -180,18 +206,18 @@ private slots:
 		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
 		for (const char *text : {"Włącz moderację", "Pomiń", "Wyłącz moderację"})
 			QVERIFY2(button(&dock, text)->isEnabled(), text);
-		QTimer *timer = dock.findChild<QTimer *>();
-		QVERIFY(timer->isActive());
-		QCOMPARE(timer->interval(), 5000);
+		QVERIFY(dock.poller()->isActive());
 
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"GET /extensions/details/obs", "GET /v1/me", "GET /v1/moderation"}));
 		QCOMPARE(statusText(&dock), QStringLiteral("Streamer"));
 		QVERIFY(!button(&dock, "Włącz moderację")->isEnabled());
 		QVERIFY(button(&dock, "Wyłącz moderację")->isEnabled());
-		QCOMPARE(button(&dock, "Wyłącz moderację")->styleSheet(), QStringLiteral("background-color: #c0392b;"));
-		QCOMPARE(button(&dock, "Włącz moderację")->styleSheet(), QString());
+		QCOMPARE(DockStyle::roleOf(button(&dock, "Wyłącz moderację")), DockStyle::Role::ModerationOn);
+		QCOMPARE(DockStyle::roleOf(button(&dock, "Włącz moderację")), DockStyle::Role::None);
 		QVERIFY(button(&dock, "Pomiń")->isEnabled());
+		QCOMPARE(dock.state()->moderation(), DockState::Moderation::On);
+		QCOMPARE(dock.state()->userName(), QStringLiteral("Streamer"));
 	}
 
 	void eachTickAsksForWhatTheLastStatusAllows()
@@ -200,20 +226,34 @@ private slots:
 		m_sandbox.state().set("api.moderationEnabled", false);
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(button(&dock, "Włącz moderację")->styleSheet(), QStringLiteral("background-color: #27ae60;"));
+		QCOMPARE(DockStyle::roleOf(button(&dock, "Włącz moderację")), DockStyle::Role::ModerationOff);
 		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled());
 
-		m_sandbox.clearRequests();
+		const QStringList lists{"GET /v1/donations", "GET /v1/moderation"};
+		const QStringList withPending = lists + QStringList{"GET /v1/moderation/moderate/pending-messages"};
+		auto nextTickAsks = [&](const QStringList &expected) {
+			tick(dock); // learns what the service holds now
+			QVERIFY(settleBackgroundRequests());
+			m_sandbox.clearRequests();
+			tick(dock);
+			QVERIFY(settleBackgroundRequests());
+			QCOMPARE(paths(), expected);
+		};
+		nextTickAsks(lists);
+		Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation("d-1", "Ala", "hej"));
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
+		nextTickAsks(withPending);
+		// Switched off with rows shown: they are read on, so that none stays with live buttons unread,
+		// until the service's list is empty.
+		Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation("p-1", "Ola", "hej"));
 		tick(dock);
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(paths(), (QStringList{"GET /v1/donations", "GET /v1/moderation"}));
-
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onModerationStatusReceived", Q_ARG(bool, true)));
-		m_sandbox.clearRequests();
-		tick(dock);
-		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(paths(), (QStringList{"GET /v1/donations", "GET /v1/moderation",
-					       "GET /v1/moderation/moderate/pending-messages"}));
+		QVERIFY(!dock.pendingPane()->records().isEmpty());
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, false);
+		nextTickAsks(withPending);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, QVariantList());
+		nextTickAsks(lists);
+		QCOMPARE(dock.pendingPane()->records().size(), 0);
 	}
 
 	void buttonsSendTheirRequests()
@@ -222,33 +262,56 @@ private slots:
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		m_sandbox.clearRequests();
-		button(&dock, "Wyłącz moderację")->setEnabled(true);
+		// A double click sends one request: the button waits for the answer.
 		button(&dock, "Pomiń")->click();
-		button(&dock, "Wyłącz moderację")->click();
+		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
+		button(&dock, "Pomiń")->click();
+		QVERIFY(dock.setModeration(false));
+		QVERIFY(!dock.setModeration(false));
+		QVERIFY(!button(&dock, "Włącz moderację")->isEnabled());
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"PATCH /v1/moderation", "POST /v1/donations/queue/skip"}));
 		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled()); // the service confirmed "off"
+		QVERIFY(button(&dock, "Pomiń")->isEnabled());
+		QCOMPARE(feedbackLine(&dock), QString());
+
+		// A failure is shown in the dock, and the press can be made again.
+		m_sandbox.setFault("/v1/donations/queue/skip", Sandbox::Fault::respond(503, "{}").once());
+		button(&dock, "Pomiń")->click();
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(feedbackLine(&dock), QStringLiteral("Nie udało się pominąć alertu. Spróbuj ponownie."));
+		button(&dock, "Pomiń")->click();
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(feedbackLine(&dock), QString());
+		QCOMPARE(m_sandbox.requests("/v1/donations/queue/skip").size(), 3);
 	}
 
+	// Answers on their way when the streamer signs out bring nothing of the old session back.
 	void logoutEmptiesTheDock()
 	{
 		signIn();
-		m_sandbox.state().set("api.moderationEnabled", true);
+		// No name yet: the user read goes out with each tick, with the three polled reads.
+		m_sandbox.state().set("api.userName", QVariant());
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
-						  Q_ARG(QList<DonationMessage>,
-							{DonationMessage::fromJson(donation("d1", "Ala", "hej"))})));
-		QCOMPARE(donationsList(&dock)->count(), 1);
-
-		button(&dock, "Wyloguj")->click();
+		Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation("p-1", "Ola", "hej"));
+		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, QVariantList{donation("d-1", "Ala", "hej")});
+		m_sandbox.state().set("api.userName", "Streamer");
+		m_sandbox.clearRequests();
+		tick(dock);
+		button(&dock, "Wyloguj")->click(); // before any answer of this tick
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(m_sandbox.requestCount(), 4);
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
-		QCOMPARE(donationsList(&dock)->count(), 0);
+		QCOMPARE(dock.donationsPane()->list()->count(), 0);
+		QCOMPARE(pendingList(&dock)->count(), 0);
+		QVERIFY(!dock.state()->signedIn());
+		QCOMPARE(dock.state()->userName(), QString());
 		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
-		QVERIFY(!button(&dock, "Wyłącz moderację")->isEnabled());
-		// The colours stay until the next status report.
-		QCOMPARE(button(&dock, "Wyłącz moderację")->styleSheet(), QStringLiteral("background-color: #c0392b;"));
-		QVERIFY(!dock.findChild<QTimer *>()->isActive());
+		for (const char *text : {"Włącz moderację", "Pomiń", "Wyłącz moderację"})
+			QVERIFY2(!button(&dock, text)->isEnabled(), text);
+		QVERIFY(!dock.poller()->isActive());
 		QVERIFY(!QFile::exists(tokenPath()));
 	}
 
@@ -270,7 +333,9 @@ private slots:
 		QVERIFY(button(&dock, "Wyloguj")->isHidden());
 		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
-		QVERIFY(!dock.findChild<QTimer *>()->isActive());
+		QCOMPARE(connectionLine(&dock),
+			 QStringLiteral("Sesja wygasła lub została cofnięta. Zaloguj się ponownie."));
+		QVERIFY(!dock.poller()->isActive());
 	}
 
 	void failedLoginShowsOneWarning()
@@ -280,7 +345,7 @@ private slots:
 		MessageBoxCatcher boxes;
 		const QStringList &seen = boxes.seen;
 		LogCapture log;
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onAuthenticationComplete", Q_ARG(bool, false)));
+		emit dock.findChild<AuthManager *>()->authenticationComplete(false);
 		QCOMPARE(seen, (QStringList{"Błąd logowania", "Nie udało się zalogować do Tiplark"}));
 		QCOMPARE(log.texts(), QStringList(P + "Tiplark: Authentication failed"));
 		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
@@ -306,14 +371,38 @@ private slots:
 		QDir(tokenPath()).removeRecursively();
 	}
 
-	void userInfoWithoutANameKeepsTheLabel()
+	// A user read that fails or names nobody is asked again with each tick until it names the streamer.
+	void userNameIsAskedUntilGiven_data()
 	{
+		QTest::addColumn<bool>("serviceFault"); // else: an answer without a name
+		QTest::newRow("503 at start") << true;
+		QTest::newRow("no name") << false;
+	}
+
+	void userNameIsAskedUntilGiven()
+	{
+		QFETCH(bool, serviceFault);
 		signIn();
-		m_sandbox.state().set("api.userName", QVariant());
+		if (serviceFault)
+			m_sandbox.setFault("/v1/me", Sandbox::Fault::respond(503, "{}"));
+		else
+			m_sandbox.state().set("api.userName", QVariant());
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
 		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
+		QCOMPARE(!connectionLine(&dock).isEmpty(), serviceFault);
+
+		m_sandbox.clearFaults();
+		m_sandbox.state().set("api.userName", "Streamer");
+		tick(dock);
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(statusText(&dock), QStringLiteral("Streamer"));
+		QCOMPARE(connectionLine(&dock), QString());
+		m_sandbox.clearRequests();
+		tick(dock);
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(m_sandbox.requests("/v1/me").size(), 0);
 	}
 
 	void updateBanner_data()
@@ -321,7 +410,9 @@ private slots:
 		QTest::addColumn<QString>("url");
 		QTest::addColumn<bool>("offered");
 		QTest::newRow("https") << "https://tiplark.pl/obs" << true;
-		QTest::newRow("http") << "http://tiplark.pl/obs" << true;
+		// An installer over http could be swapped on the way; a local stand-in service may offer one.
+		QTest::newRow("http") << "http://tiplark.pl/obs" << false;
+		QTest::newRow("http to loopback, local service") << "http://127.0.0.1:9/obs" << true;
 		QTest::newRow("no address") << "" << false;
 		QTest::newRow("file") << "file:///home/streamer/.bashrc" << false;
 		QTest::newRow("custom handler") << "tiplark-installer://run" << false;
@@ -341,8 +432,7 @@ private slots:
 		QPushButton *download = button(&dock, "Pobierz");
 		QVERIFY(download->parentWidget()->isHidden());
 		LogCapture log;
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.2.0"),
-						  Q_ARG(QString, url)));
+		emit dock.findChild<ApiClient *>()->updateAvailable("1.2.0", url);
 		QCOMPARE(!download->parentWidget()->isHidden(), offered);
 		QVERIFY(log.contains(LOG_INFO, P + "Tiplark: Update available: 1.2.0"));
 		QCOMPARE(log.texts(LOG_WARNING).size(), !offered && !url.isEmpty() ? 1 : 0);
@@ -353,68 +443,79 @@ private slots:
 			QDesktopServices::unsetUrlHandler(scheme);
 	}
 
-	void bannerStaysOnceShown()
+	// The banner names the version, and a dismissed version is not offered again; a later one is.
+	void bannerNamesAndForgetsItsVersion()
 	{
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.2.0"),
-						  Q_ARG(QString, "https://a.example/1")));
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onUpdateAvailable", Q_ARG(QString, "1.3.0"),
-						  Q_ARG(QString, "")));
-		QVERIFY(!button(&dock, "Pobierz")->parentWidget()->isHidden());
+		auto *client = dock.findChild<ApiClient *>();
+		QWidget *banner = button(&dock, "Pobierz")->parentWidget();
+		emit client->updateAvailable("1.2.0", "https://a.example/1");
+		QVERIFY(banner->findChild<QLabel *>()->text().contains("1.2.0"));
+		emit client->updateAvailable("1.3.0", "");
+		QVERIFY(!banner->isHidden());
+
+		button(&dock, "Ukryj")->click();
+		QVERIFY(banner->isHidden());
+		TiplarkDock again(sandboxAddresses(m_sandbox));
+		auto *againClient = again.findChild<ApiClient *>();
+		emit againClient->updateAvailable("1.2.0", "https://a.example/1");
+		QVERIFY(button(&again, "Pobierz")->parentWidget()->isHidden());
+		emit againClient->updateAvailable("1.4.0", "https://a.example/1");
+		QVERIFY(!button(&again, "Pobierz")->parentWidget()->isHidden());
+		QVERIFY(settleBackgroundRequests());
 	}
 
 	void rowsShowTheRecords()
 	{
-		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		DonationPane pending("P", "", true), donations("D", "", false);
 		// Service text is never markup (an image could load a local file and stretch the dock), and a very
-		// long one is cut, whole in its tooltip.
+		// long one is cut, whole in its tooltip, which Qt must not read as markup either.
 		const QString image = R"(<img src="file:///etc/hostname" width=4000>)";
 		QJsonObject markup = donation("m-1", "<b>Ala</b>", "<i>hej</i> & <script>");
 		markup.insert("currency", "<b>PLN</b>");
 		markup.insert("goal", QJsonObject{{"name", image}});
 		QJsonObject plain = donation("m-2", QString(200, 'N'), "");
 		plain.remove("goal");
+		const QString longMessage = QStringLiteral("słowo ").repeated(100) + image;
 		const QList<DonationMessage> records{DonationMessage::fromJson(markup),
-						     DonationMessage::fromJson(plain)};
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onPendingMessagesReceived",
-						  Q_ARG(QList<DonationMessage>, records)));
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
-						  Q_ARG(QList<DonationMessage>, records)));
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onUserInfoReceived", Q_ARG(QString, image)));
-		QCOMPARE(statusText(&dock), image);
-		QCOMPARE(dock.findChild<QLabel *>(QString(), Qt::FindDirectChildrenOnly)->textFormat(), Qt::PlainText);
-
-		for (QListWidget *view : {pendingList(&dock), donationsList(&dock)}) {
-			QCOMPARE(view->count(), 2);
+						     DonationMessage::fromJson(plain),
+						     DonationMessage::fromJson(donation("m-3", "Ola", longMessage))};
+		for (DonationPane *pane : {&pending, &donations}) {
+			QVERIFY(pane->setRecords(records, 3));
+			QListWidget *view = pane->list();
+			QCOMPARE(view->count(), 3);
+			// The time in the streamer's zone (UTC+14 here).
 			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>",
-								 "25.00 <b>PLN</b>", "01.05 12:30", "| " + image}));
+								 "25.00 <b>PLN</b>", "02.05 02:30", "| " + image}));
 			// An empty message and goal leave their labels out.
 			QCOMPARE(rowTexts(view, 1),
-				 (QStringList{QString(79, 'N') + QChar(0x2026), "25.00 PLN", "01.05 12:30"}));
-			QCOMPARE(view->itemWidget(view->item(1))->findChild<QLabel *>()->toolTip(), QString(200, 'N'));
-			for (int row = 0; row < 2; ++row) {
+				 (QStringList{QString(79, 'N') + QChar(0x2026), "25.00 PLN", "02.05 02:30"}));
+			const QString tip = view->itemWidget(view->item(2))->findChildren<QLabel *>().at(1)->toolTip();
+			QVERIFY(!Qt::mightBeRichText(tip) || !tip.contains("<img"));
+			QVERIFY(tip.contains("&lt;img src="));
+			for (int row = 0; row < 3; ++row) {
 				QWidget *widget = view->itemWidget(view->item(row));
 				QCOMPARE(view->item(row)->sizeHint().height(), widget->sizeHint().height() + 8);
-				QVERIFY(widget->sizeHint().width() < 1000);
+				QVERIFY(widget->sizeHint().width() < 2000); // no 4000-pixel image
 				for (const QLabel *label : widget->findChildren<QLabel *>())
 					QCOMPARE(label->textFormat(), Qt::PlainText);
 			}
+			QVERIFY(pane->title().endsWith(" (3)"));
+			QVERIFY(!pane->setRecords(records, 3));
 		}
+		QLabel capped;
+		DockStyle::showServiceText(&capped, QString(100000, 'x'));
+		QVERIFY(capped.toolTip().size() < DockStyle::MAX_TOOLTIP_CHARS + 100);
 
 		// Buttons only on pending rows, each carrying its message's id.
-		QCOMPARE(donationsList(&dock)
-				 ->itemWidget(donationsList(&dock)->item(0))
-				 ->findChildren<QPushButton *>()
-				 .size(),
+		QCOMPARE(donations.list()->itemWidget(donations.list()->item(0))->findChildren<QPushButton *>().size(),
 			 0);
-		QWidget *firstPending = pendingList(&dock)->itemWidget(pendingList(&dock)->item(0));
+		QWidget *firstPending = pending.list()->itemWidget(pending.list()->item(0));
 		QPushButton *accept = button(firstPending, "✓");
 		QPushButton *reject = button(firstPending, "✗");
 		QVERIFY(accept && reject);
 		QCOMPARE(accept->size(), QSize(28, 28));
-		QCOMPARE(accept->styleSheet(),
-			 QStringLiteral("background-color: #27ae60; color: white; font-weight: bold; padding: 0px;"));
 		QCOMPARE(accept->property("messageId").toString(), QStringLiteral("m-1"));
 		QCOMPARE(reject->property("messageId").toString(), QStringLiteral("m-1"));
 	}
@@ -439,15 +540,15 @@ private slots:
 		QFETCH(QString, before);
 		QFETCH(QString, after);
 		QFETCH(QString, kept);
-		TiplarkDock dock(sandboxAddresses(m_sandbox));
-		for (const char *slot : {"onPendingMessagesReceived", "onDonationsReceived"}) {
-			QListWidget *view = slot[2] == 'P' ? pendingList(&dock) : donationsList(&dock);
-			QVERIFY(QMetaObject::invokeMethod(&dock, slot, Q_ARG(QList<DonationMessage>, records(before))));
+		for (bool withActions : {true, false}) {
+			DonationPane pane("P", "Pusto", withActions);
+			QListWidget *view = pane.list();
+			pane.setRecords(records(before), records(before).size());
 			QSet<QWidget *> old;
 			for (int row = 0; row < view->count(); ++row)
 				old << view->itemWidget(view->item(row));
 			const QList<DonationMessage> next = records(after);
-			QVERIFY(QMetaObject::invokeMethod(&dock, slot, Q_ARG(QList<DonationMessage>, next)));
+			pane.setRecords(next, next.size());
 			QCOMPARE(view->count(), next.size());
 			QStringList stayed;
 			for (int row = 0; row < view->count(); ++row) {
@@ -455,10 +556,13 @@ private slots:
 				QCOMPARE(rowTexts(view, row).mid(0, 2), (QStringList{next[row].id, next[row].message}));
 				if (old.contains(widget))
 					stayed << next[row].id;
-				if (view == pendingList(&dock))
+				if (withActions)
 					QCOMPARE(button(widget, "✓")->property("messageId").toString(), next[row].id);
 			}
 			QCOMPARE(stayed.join(' '), kept);
+			QCOMPARE(pane.records().size(), next.size());
+			// An empty list says so.
+			QCOMPARE(pane.findChild<QLabel *>()->isHidden(), !next.isEmpty());
 		}
 	}
 
@@ -466,10 +570,11 @@ private slots:
 	{
 		QTest::addColumn<int>("scrolledTo");
 		QTest::addColumn<bool>("pointedAt");
-		QTest::addColumn<int>("topAfter"); // after one record came in on top
-		QTest::newRow("at the top") << 0 << false << 0;
-		QTest::newRow("at the top, pointed at") << 0 << true << 1;
-		QTest::newRow("scrolled down") << 40 << false << 41;
+		QTest::addColumn<int>("topAfter");        // after one record came in on top
+		QTest::addColumn<int>("topAfterLeaving"); // once the pointer has left the list
+		QTest::newRow("at the top") << 0 << false << 0 << 0;
+		QTest::newRow("at the top, pointed at") << 0 << true << 1 << 0;
+		QTest::newRow("scrolled down") << 20 << false << 21 << 21;
 	}
 
 	void aScrolledListKeepsItsTopRow()
@@ -477,21 +582,42 @@ private slots:
 		QFETCH(int, scrolledTo);
 		QFETCH(bool, pointedAt);
 		QFETCH(int, topAfter);
-		TiplarkDock dock(sandboxAddresses(m_sandbox));
-		dock.show();
-		QVERIFY(QTest::qWaitForWindowExposed(&dock));
+		QFETCH(int, topAfterLeaving);
+		DonationPane pane("D", "", false);
+		pane.resize(420, 600);
+		pane.show();
+		QVERIFY(QTest::qWaitForWindowExposed(&pane));
 		QString names = QStringLiteral("x");
-		for (int i = 1; i < 100; ++i)
+		for (int i = 1; i < DonationPane::MAX_ROWS; ++i)
 			names += QStringLiteral(" %1").arg(i);
-		QListWidget *view = donationsList(&dock);
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
-						  Q_ARG(QList<DonationMessage>, records(names))));
+		QListWidget *view = pane.list();
+		auto show = [&](const QString &names, int total) {
+			pane.setRecords(records(names), total);
+			while (pane.isFilling())
+				QApplication::processEvents();
+		};
+		show(names, DonationPane::MAX_ROWS);
 		view->scrollToItem(view->item(scrolledTo), QAbstractItemView::PositionAtTop);
 		QCursor::setPos(pointedAt ? view->viewport()->mapToGlobal(QPoint(20, 20)) : QPoint(-100, -100));
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onDonationsReceived",
-						  Q_ARG(QList<DonationMessage>, records("new " + names))));
-		QApplication::processEvents();
+		show("new " + names, DonationPane::MAX_ROWS + 1);
 		QCOMPARE(view->row(view->itemAt(1, 1)), topAfter);
+		// Rows that came in above the view are announced.
+		QPushButton *cue = pane.findChild<QPushButton *>(QString(), Qt::FindDirectChildrenOnly);
+		QCOMPARE(pane.newAbove(), topAfter > 0 ? 1 : 0);
+		QCOMPARE(!cue->isHidden(), topAfter > 0);
+		QCOMPARE(cue->text(), QStringLiteral("↑ %1 nowe").arg(pane.newAbove()));
+
+		QEvent leave(QEvent::Leave);
+		QApplication::sendEvent(view->viewport(), &leave);
+		QApplication::processEvents();
+		QCOMPARE(view->row(view->itemAt(1, 1)), topAfterLeaving);
+		if (topAfterLeaving > 0) {
+			cue->click();
+			QCOMPARE(view->row(view->itemAt(1, 1)), 0);
+		}
+		QCOMPARE(pane.newAbove(), 0);
+		// The records beyond the rows shown are counted below them.
+		QVERIFY(!pane.findChildren<QLabel *>().last()->isHidden());
 	}
 
 	void aStaleTokenAtStartStillGetsTheName()
@@ -507,25 +633,56 @@ private slots:
 	void rowButtonsModerate()
 	{
 		signIn();
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, QVariantList());
+		for (const char *id : {"m-1", "m-2"})
+			Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation(id, id, "hej"));
 		TiplarkDock dock(sandboxAddresses(m_sandbox));
 		QVERIFY(settleBackgroundRequests());
-		const QList<DonationMessage> records{DonationMessage::fromJson(donation("m-1", "Ala", "hej")),
-						     DonationMessage::fromJson(donation("m-2", "Olek", "cześć"))};
-		QVERIFY(QMetaObject::invokeMethod(&dock, "onPendingMessagesReceived",
-						  Q_ARG(QList<DonationMessage>, records)));
-		m_sandbox.clearRequests();
-		button(pendingList(&dock)->itemWidget(pendingList(&dock)->item(0)), "✓")->click();
-		button(pendingList(&dock)->itemWidget(pendingList(&dock)->item(1)), "✗")->click();
-		// Nothing changes on screen until the service answers.
-		QCOMPARE(pendingList(&dock)->count(), 2);
-		QVERIFY(m_sandbox.waitForRequests(2));
+		tick(dock);
 		QVERIFY(settleBackgroundRequests());
-		QMap<QByteArray, QByteArray> bodies;
+		QCOMPARE(pendingList(&dock)->count(), 2);
+		m_sandbox.clearRequests();
+		m_sandbox.setFault("/v1/moderation/moderate/m-2", Sandbox::Fault::respond(503, "{}").once());
+		auto rowButton = [&](int row, const char *glyph) {
+			return button(pendingList(&dock)->itemWidget(pendingList(&dock)->item(row)), glyph);
+		};
+		rowButton(0, "✓")->click();
+		rowButton(0, "✓")->click(); // a double click: one request
+		rowButton(1, "✗")->click();
+		QVERIFY(!rowButton(0, "✗")->isEnabled());
+		QVERIFY(settleBackgroundRequests());
+		QMultiMap<QByteArray, QString> actions;
 		for (const auto &request : m_sandbox.requests())
 			if (request.method == "PATCH")
-				bodies.insert(request.path, request.body);
-		QCOMPARE(bodies.value("/v1/moderation/moderate/m-1"), QByteArray("{\n    \"action\": \"accept\"\n}\n"));
-		QCOMPARE(bodies.value("/v1/moderation/moderate/m-2"), QByteArray("{\n    \"action\": \"reject\"\n}\n"));
+				actions.insert(request.path,
+					       QJsonDocument::fromJson(request.body).object()["action"].toString());
+		QCOMPARE(actions.values("/v1/moderation/moderate/m-1"), QStringList{"accept"});
+		QCOMPARE(actions.values("/v1/moderation/moderate/m-2"), QStringList{"reject"});
+		// The accepted row has gone; the failed one is live again, and the dock says it failed.
+		QCOMPARE(dock.state()->pending().size(), 1);
+		QVERIFY(rowButton(0, "✗")->isEnabled());
+		QCOMPARE(feedbackLine(&dock),
+			 QStringLiteral("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie."));
+	}
+
+	// An answer sent before the streamer's change, arriving after its confirmation, changes nothing.
+	void staleStatusDoesNotUndoASwitch()
+	{
+		signIn();
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
+		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		QVERIFY(settleBackgroundRequests());
+		m_sandbox.setFault("/v1/moderation", Sandbox::Fault::respond(200, R"({"data":{"enabled":true}})")
+							     .delayed(500)
+							     .forMethod("GET")
+							     .once());
+		tick(dock);
+		QVERIFY(m_sandbox.waitForRequests(2));
+		QVERIFY(dock.setModeration(false));
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(dock.state()->moderation(), DockState::Moderation::Off);
+		QVERIFY(button(&dock, "Włącz moderację")->isEnabled());
 	}
 };
 

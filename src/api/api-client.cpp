@@ -13,6 +13,8 @@
 
 #include <QJsonObject>
 
+#include <algorithm>
+
 const QString ApiClient::PLATFORM_NAME = QStringLiteral("OBS");
 const QString ApiClient::PLUGIN_VERSION_STR = QString::fromUtf8(PLUGIN_VERSION);
 
@@ -51,18 +53,40 @@ int ApiClient::inFlight(Read read) const
 	return m_inFlight[size_t(read)];
 }
 
-void ApiClient::start(const Read *read, Work work, Done done)
+void ApiClient::endSession()
 {
+	++m_session;
+}
+
+void ApiClient::setListLimit(int records)
+{
+	m_listLimit = std::max(0, records);
+}
+
+void ApiClient::start(const Read *read, Work work, Done done, std::shared_ptr<const bool> readOnWorker)
+{
+	const quint64 session = m_session;
 	if (!read) {
-		runInBackground(this, std::move(work), std::move(done));
+		runInBackground(this, std::move(work), [this, session, done](const HttpResponse &response) {
+			if (session == m_session)
+				done(response);
+		});
 		return;
 	}
 	const Read kind = *read;
+	const quint64 change = m_changes[size_t(kind)];
 	const bool started = runInBackground(
 		this, std::move(work),
-		[this, kind, done](const HttpResponse &response) {
+		[this, kind, session, change, done, readOnWorker](const HttpResponse &response) {
 			--m_inFlight[size_t(kind)];
-			if (!reportHealth(kind, response))
+			if (session != m_session)
+				return;
+			if (change != m_changes[size_t(kind)]) {
+				obs_log(LOG_DEBUG, "Tiplark: Answer sent before the latest change, dropped");
+				return;
+			}
+			const bool readable = readOnWorker ? *readOnWorker : ApiEnvelope::isReadable(response.body);
+			if (!reportHealth(kind, response, readable))
 				return;
 			done(response);
 		},
@@ -71,15 +95,17 @@ void ApiClient::start(const Read *read, Work work, Done done)
 		++m_inFlight[size_t(kind)];
 }
 
-bool ApiClient::reportHealth(Read read, const HttpResponse &response)
+bool ApiClient::reportHealth(Read read, const HttpResponse &response, bool readable)
 {
 	if (!succeeded(response)) {
 		if (response.statusCode == -1 || response.statusCode >= 500)
 			emit serviceFailing(read);
+		else if (response.statusCode > 0)
+			emit serviceRefused(read, response.statusCode);
 		return true;
 	}
 	// Read as empty, such an answer (a proxy's error page, a cut-off body) would empty a list on screen.
-	if (!ApiEnvelope::isReadable(response.body)) {
+	if (!readable) {
 		obs_log(LOG_WARNING, "Tiplark: Answer is not JSON, ignored (HTTP %d)", response.statusCode);
 		emit serviceFailing(read);
 		return false;
@@ -88,28 +114,68 @@ bool ApiClient::reportHealth(Read read, const HttpResponse &response)
 	return true;
 }
 
-void ApiClient::runOperation(const Read *read, const QMap<QString, QString> &headers, Work work, Done onSuccess)
+void ApiClient::runOperation(const Read *read, const QMap<QString, QString> &headers, Work work, Done onSuccess,
+			     std::shared_ptr<const bool> readOnWorker)
 {
 	const QString token = bearerToken(headers);
-	start(read, std::move(work), [this, token, onSuccess](const HttpResponse &response) {
-		if (succeeded(response))
+	start(
+		read, std::move(work),
+		[this, token, onSuccess](const HttpResponse &response) {
+			if (succeeded(response))
+				onSuccess(response);
+			else
+				handleNetworkError(response, token);
+		},
+		std::move(readOnWorker));
+}
+
+void ApiClient::runAction(Action action, const QString &subject, const QMap<QString, QString> &headers, Work work,
+			  Done onSuccess)
+{
+	const QString token = bearerToken(headers);
+	start(nullptr, std::move(work), [this, action, subject, token, onSuccess](const HttpResponse &response) {
+		const bool ok = succeeded(response);
+		if (ok)
 			onSuccess(response);
 		else
 			handleNetworkError(response, token);
+		emit actionFinished(action, subject, ok);
 	});
 }
 
-// The two lists (pending messages, donations) are read alike and differ only in path and signal.
+// The two lists (pending messages, donations) are read alike and differ only in path and signal. A list
+// answer can be large (the service does not page): it is read on the worker thread, and only the records
+// the dock can use cross to the GUI thread.
 void ApiClient::fetchDonationList(Read read, const QString &path,
-				  void (ApiClient::*received)(const QList<DonationMessage> &))
+				  void (ApiClient::*received)(const QList<DonationMessage> &, int))
 {
+	struct Parsed {
+		bool readable = true;
+		QList<DonationMessage> records;
+		int total = 0;
+	};
+	const auto parsed = std::make_shared<Parsed>();
+	const std::shared_ptr<const bool> readable(parsed, &parsed->readable);
 	const QString url = m_apiBaseUrl + path;
 	const QMap<QString, QString> headers = createHeaders();
+	const int limit = m_listLimit;
 	runOperation(
-		&read, headers, [url, headers] { return CurlHelper::get(url, headers); },
-		[this, received](const HttpResponse &response) {
-			emit(this->*received)(ApiEnvelope::donationList(response.body));
-		});
+		&read, headers,
+		[url, headers, parsed, limit] {
+			HttpResponse response = CurlHelper::get(url, headers);
+			if (response.statusCode >= 200 && response.statusCode <= 299 && response.error.isEmpty()) {
+				parsed->records = ApiEnvelope::donationList(response.body, limit, &parsed->total,
+									    &parsed->readable);
+				// Read here: the GUI thread needs neither the body nor its memory.
+				response.body.clear();
+				response.body.squeeze();
+			}
+			return response;
+		},
+		[this, received, parsed](const HttpResponse &) {
+			emit(this->*received)(parsed->records, parsed->total);
+		},
+		readable);
 }
 
 QMap<QString, QString> ApiClient::createHeaders()
@@ -187,9 +253,12 @@ void ApiClient::setModerationStatus(bool enabled)
 	const QString url = m_apiBaseUrl + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationStatusBody(enabled);
-	runOperation(
-		nullptr, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+	runAction(
+		Action::ModerationSwitch, enabled ? QStringLiteral("on") : QStringLiteral("off"), headers,
+		[url, headers, body] { return CurlHelper::patch(url, body, headers); },
 		[this, enabled](const HttpResponse &) {
+			// A status read sent before this answer may tell the state before the switch.
+			++m_changes[size_t(Read::ModerationStatus)];
 			// The answer is not read: the value sent is the value now in force.
 			emit moderationStatusReceived(enabled);
 			obs_log(LOG_INFO, "Tiplark: Moderation status set to %s", enabled ? "enabled" : "disabled");
@@ -211,8 +280,9 @@ void ApiClient::skipCurrentDonation()
 {
 	const QString url = m_apiBaseUrl + QStringLiteral("/v1/donations/queue/skip");
 	const QMap<QString, QString> headers = createHeaders();
-	runOperation(
-		nullptr, headers, [url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
+	runAction(
+		Action::Skip, QString(), headers,
+		[url, headers] { return CurlHelper::post(url, QByteArrayLiteral("{}"), headers); },
 		[](const HttpResponse &) { obs_log(LOG_INFO, "Tiplark: Donation skipped"); });
 }
 
@@ -221,9 +291,12 @@ void ApiClient::moderateMessage(const QString &messageId, bool accept)
 	const QString url = m_apiBaseUrl + ApiRequests::moderationPath(messageId);
 	const QMap<QString, QString> headers = createHeaders();
 	const QByteArray body = ApiRequests::moderationDecisionBody(accept);
-	runOperation(
-		nullptr, headers, [url, headers, body] { return CurlHelper::patch(url, body, headers); },
+	runAction(
+		Action::Decision, messageId, headers,
+		[url, headers, body] { return CurlHelper::patch(url, body, headers); },
 		[this, messageId, accept](const HttpResponse &) {
+			// A pending list read sent before this answer may still hold the decided message.
+			++m_changes[size_t(Read::PendingMessages)];
 			obs_log(LOG_INFO, "Tiplark: Message %s %s", logText(messageId).constData(),
 				accept ? "accepted" : "rejected");
 			// The decided message leaves the dock's list with the next answer.

@@ -10,13 +10,15 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class AuthManager;
 struct HttpResponse;
 
 // The one way the dock talks to the Tiplark REST API. Every operation returns at once; its request runs
 // on the plug-in's own threads and its outcome arrives as one of the signals, on the GUI thread. Besides how many
-// reads of each kind are unanswered, the client keeps no state between requests.
+// reads of each kind are unanswered and which session and change they belong to, the client keeps no state
+// between requests.
 class ApiClient : public QObject {
 	Q_OBJECT
 
@@ -30,6 +32,17 @@ public:
 	// Requests of this kind started and not yet answered (an answer counts once its continuation ran,
 	// success or failure; a request gives up after the transport's 30 seconds at the latest).
 	int inFlight(Read read) const;
+
+	// Ends the session: no answer to a request sent before (a read, a decision, a switch) is acted on any
+	// more. Called at sign-in and logout, so nothing of an earlier sign-in reaches the screen.
+	void endSession();
+	// At most this many records of a list answer are handed on (the list's total is counted whole); the
+	// rest is dropped on the worker thread. Unlimited when 0.
+	void setListLimit(int records);
+
+	// What the streamer starts, reported back by actionFinished.
+	enum class Action { Decision, Skip, ModerationSwitch };
+	Q_ENUM(Action)
 
 	// The header set of every request, with the access token as it is at this moment.
 	QMap<QString, QString> createHeaders();
@@ -52,8 +65,10 @@ public:
 signals:
 	void userInfoReceived(const QString &username);
 	void moderationStatusReceived(bool enabled);
-	void pendingMessagesReceived(const QList<DonationMessage> &messages);
-	void donationsReceived(const QList<DonationMessage> &donations);
+	// The first records of the list (all, or as many as the list limit lets through) and how many the
+	// service sent.
+	void pendingMessagesReceived(const QList<DonationMessage> &messages, int total);
+	void donationsReceived(const QList<DonationMessage> &donations, int total);
 	void apiError(const QString &error);
 	void updateAvailable(const QString &version, const QString &downloadUrl);
 	// A read was answered as it should be.
@@ -61,21 +76,39 @@ signals:
 	// A read got no usable answer: no connection, a time-out, a server fault (5xx) or an answer that is
 	// not JSON. A 401 is neither: the token refresh deals with it.
 	void serviceFailing(ApiClient::Read read);
+	// A read was refused with this HTTP status (401, 403, 404, 429, ...): the service answers but does not
+	// give what was asked.
+	void serviceRefused(ApiClient::Read read, int status);
+	// A decision (subject: the message's id), a skip or a moderation switch (subject: "on" or "off") got
+	// its answer, or failed. Not emitted for an answer of an ended session.
+	void actionFinished(ApiClient::Action action, const QString &subject, bool succeeded);
 
 private:
 	using Work = std::function<HttpResponse()>;
 	using Done = std::function<void(const HttpResponse &)>;
-	// Runs work in the background; done runs on the GUI thread. A read is counted while unanswered.
-	void start(const Read *read, Work work, Done done);
+	// Runs work in the background; done runs on the GUI thread, unless the session ended meanwhile or, for
+	// a read, the thing it reads was changed by the streamer after it was sent (its answer may predate the
+	// change). A read is counted while unanswered. readOnWorker: for a read whose body the worker parsed,
+	// whether it was JSON (set before done runs).
+	void start(const Read *read, Work work, Done done, std::shared_ptr<const bool> readOnWorker = nullptr);
 	// Tells the dock how the service is doing from a read's answer; false when the answer is unusable
 	// and must not be acted on.
-	bool reportHealth(Read read, const HttpResponse &response);
+	bool reportHealth(Read read, const HttpResponse &response, bool readable);
 	// done for a successful answer; a failed one takes the common failure path.
-	void runOperation(const Read *read, const QMap<QString, QString> &headers, Work work, Done onSuccess);
+	void runOperation(const Read *read, const QMap<QString, QString> &headers, Work work, Done onSuccess,
+			  std::shared_ptr<const bool> readOnWorker = nullptr);
+	// An action: onSuccess for a successful answer, then actionFinished either way.
+	void runAction(Action action, const QString &subject, const QMap<QString, QString> &headers, Work work,
+		       Done onSuccess);
 	void fetchDonationList(Read read, const QString &path,
-			       void (ApiClient::*received)(const QList<DonationMessage> &));
+			       void (ApiClient::*received)(const QList<DonationMessage> &, int));
 
 	AuthManager *m_authManager;
 	const QString m_apiBaseUrl;
 	std::array<int, 4> m_inFlight{};
+	// Counts sessions; an answer of an earlier one is dropped.
+	quint64 m_session = 0;
+	// Counts confirmed changes of each read's subject; a read sent before the latest one is dropped.
+	std::array<quint64, 4> m_changes{};
+	int m_listLimit = 0;
 };

@@ -3,8 +3,18 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <algorithm>
+
 namespace {
 const QLatin1String DATA_KEY("data");
+
+QJsonArray listOf(const QJsonDocument &document)
+{
+	const QJsonObject top = document.object();
+	if (top.contains(DATA_KEY))
+		return top.value(DATA_KEY).toArray();
+	return document.array();
+}
 } // namespace
 
 bool ApiEnvelope::isReadable(const QByteArray &body)
@@ -24,19 +34,21 @@ QJsonObject ApiEnvelope::objectPayload(const QByteArray &body)
 
 QJsonArray ApiEnvelope::listPayload(const QByteArray &body)
 {
-	const QJsonDocument document = QJsonDocument::fromJson(body);
-	const QJsonObject top = document.object();
-	if (top.contains(DATA_KEY))
-		return top.value(DATA_KEY).toArray();
-	return document.array();
+	return listOf(QJsonDocument::fromJson(body));
 }
 
-QList<DonationMessage> ApiEnvelope::donationList(const QByteArray &body)
+QList<DonationMessage> ApiEnvelope::donationList(const QByteArray &body, int limit, int *total, bool *readable)
 {
-	const QJsonArray list = listPayload(body);
+	QJsonParseError error;
+	const QJsonArray list = listOf(QJsonDocument::fromJson(body, &error));
+	if (readable)
+		*readable = error.error == QJsonParseError::NoError || body.trimmed().isEmpty();
+	const int count = limit > 0 ? std::min(limit, int(list.size())) : int(list.size());
 	QList<DonationMessage> result;
-	result.reserve(list.size());
-	for (const QJsonValue &element : list)
-		result.append(DonationMessage::fromJson(element.toObject()));
+	result.reserve(count);
+	for (int i = 0; i < count; ++i)
+		result.append(DonationMessage::fromJson(list.at(i).toObject()));
+	if (total)
+		*total = int(list.size());
 	return result;
 }

@@ -15,5 +15,8 @@ bool isReadable(const QByteArray &body);
 QJsonObject objectPayload(const QByteArray &body);
 QJsonArray listPayload(const QByteArray &body);
 // Every element of the list payload, in the service's order; a non-object element gives an empty record.
-QList<DonationMessage> donationList(const QByteArray &body);
+// With a limit above 0, only the first limit elements; total, when given, gets the count of all, and
+// readable what isReadable would say (the body is parsed once).
+QList<DonationMessage> donationList(const QByteArray &body, int limit = 0, int *total = nullptr,
+				    bool *readable = nullptr);
 } // namespace ApiEnvelope

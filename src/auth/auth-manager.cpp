@@ -212,6 +212,12 @@ void AuthManager::startLogin()
 	m_signInTimer->start();
 }
 
+void AuthManager::cancelLogin()
+{
+	endSignIn();
+	obs_log(LOG_INFO, "Tiplark: Sign-in cancelled");
+}
+
 void AuthManager::endSignIn()
 {
 	m_signInTimer->stop();

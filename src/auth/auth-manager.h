@@ -24,6 +24,8 @@ public:
 	QString accessToken() const;
 
 	void startLogin();
+	// Gives up the sign-in under way: the browser's redirect is no longer taken.
+	void cancelLogin();
 	void logout();
 	void refreshAccessToken();
 

@@ -8,13 +8,14 @@
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "settle.h"
+#include "api/service-poller.h"
+#include "donation-pane.h"
 #include "tiplark-dock.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
-#include <QGroupBox>
 #include <QJsonObject>
 #include <QListWidget>
 #include <QMutexLocker>
@@ -62,14 +63,6 @@ QVariantList donations(const QString &prefix, int count)
 			{"created_at", "2024-05-01T12:30:00Z"},
 		});
 	return list;
-}
-
-QListWidget *listTitled(QWidget *root, const QString &title)
-{
-	for (auto *group : root->findChildren<QGroupBox *>())
-		if (group->title() == title)
-			return group->findChild<QListWidget *>();
-	return nullptr;
 }
 
 QPushButton *buttonTitled(QWidget *root, const QString &text)
@@ -176,7 +169,7 @@ bool DockSoak::tick()
 	++m_ticks;
 	// The sandbox records every request; kept, the records would grow like a leak of ours.
 	m_sandbox.clearRequests();
-	QMetaObject::invokeMethod(m_dock.get(), "pollData");
+	m_dock->poller()->tick();
 	bool settled = settle();
 
 	// Moderation goes off for a while and back on, through the dock's own buttons.
@@ -194,8 +187,8 @@ bool DockSoak::tick()
 	// Every tenth tick one pending row is accepted or rejected; the lists are then set back to their
 	// sizes so that every tick shows the same amount.
 	if (m_ticks % 10 == 5) {
-		QListWidget *pending = listTitled(m_dock.get(), QStringLiteral("Oczekujące na moderację"));
-		if (pending && pending->count() > 0) {
+		QListWidget *pending = m_dock->pendingPane()->list();
+		if (pending->count() > 0) {
 			const QString glyph = (m_ticks / 10) % 2 ? QStringLiteral("✓") : QStringLiteral("✗");
 			QWidget *row = pending->itemWidget(pending->item(m_ticks / 10 % pending->count()));
 			for (auto *button : row->findChildren<QPushButton *>())
@@ -210,14 +203,12 @@ bool DockSoak::tick()
 
 int DockSoak::donationRows() const
 {
-	QListWidget *list = listTitled(m_dock.get(), QStringLiteral("Ostatnie wpłaty"));
-	return list ? list->count() : -1;
+	return m_dock->donationsPane()->list()->count();
 }
 
 int DockSoak::pendingRows() const
 {
-	QListWidget *list = listTitled(m_dock.get(), QStringLiteral("Oczekujące na moderację"));
-	return list ? list->count() : -1;
+	return m_dock->pendingPane()->list()->count();
 }
 
 int DockSoak::dockDescendants() const

@@ -27,7 +27,7 @@ public:
 	int ticks() const { return m_ticks; }
 	TiplarkDock *dock() const { return m_dock.get(); }
 
-	// Rows now in the dock's lists.
+	// Rows now in the dock's lists (of the donations, as many as a list shows).
 	int donationRows() const;
 	int pendingRows() const;
 	// Objects parented somewhere under the dock.

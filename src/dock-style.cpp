@@ -1,0 +1,131 @@
+#include "dock-style.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QPalette>
+#include <QStyle>
+#include <QTextDocument>
+#include <QWidget>
+
+namespace {
+const char *const ROLE_PROPERTY = "tiplarkRole";
+
+// Mid-tone colours: readable as text on Yami's dark grey and on Light's white, and white text on them.
+const char *const GREEN = "#1e8449";
+const char *const RED = "#c0392b";
+const char *const ORANGE = "#b9550b";
+
+struct Hint {
+	const char *name;     // the value of the role property the dock's sheet selects on
+	const char *themeId;  // OBS 29 and 30
+	const char *obsClass; // OBS 31 and later
+};
+
+Hint hintOf(DockStyle::Role role)
+{
+	switch (role) {
+	case DockStyle::Role::None:
+		return {"", nullptr, nullptr};
+	case DockStyle::Role::Title:
+		return {"title", nullptr, nullptr};
+	case DockStyle::Role::Nickname:
+		return {"nickname", nullptr, nullptr};
+	case DockStyle::Role::Muted:
+		return {"muted", nullptr, "text-muted"};
+	case DockStyle::Role::Small:
+		return {"small", nullptr, "text-muted"};
+	case DockStyle::Role::Amount:
+		return {"amount", "good", "text-success"};
+	case DockStyle::Role::Danger:
+		return {"danger", "error", "text-danger"};
+	case DockStyle::Role::Notice:
+		return {"notice", nullptr, "frame-notice"};
+	case DockStyle::Role::Accept:
+		return {"accept", nullptr, nullptr};
+	case DockStyle::Role::Reject:
+		return {"reject", nullptr, nullptr};
+	case DockStyle::Role::ModerationOn:
+		return {"moderationOn", nullptr, "button-danger"};
+	case DockStyle::Role::ModerationOff:
+		return {"moderationOff", nullptr, "button-primary"};
+	}
+	return {"", nullptr, nullptr};
+}
+
+// Halfway between text and background, nearer the text: secondary yet readable on any theme (a fixed
+// light grey vanishes on a light one).
+QString mutedColour(const QPalette &palette)
+{
+	const QColor text = palette.color(QPalette::WindowText);
+	const QColor back = palette.color(QPalette::Window);
+	return QColor((text.red() * 2 + back.red()) / 3, (text.green() * 2 + back.green()) / 3,
+		      (text.blue() * 2 + back.blue()) / 3)
+		.name();
+}
+} // namespace
+
+void DockStyle::install(QWidget *dock)
+{
+	const QString muted = mutedColour(dock->palette());
+	dock->setStyleSheet(
+		QStringLiteral(
+			"[tiplarkRole=\"title\"] { font-weight: bold; font-size: 14px; }"
+			"[tiplarkRole=\"nickname\"] { font-weight: bold; font-size: 13px; }"
+			"[tiplarkRole=\"muted\"] { color: %1; }"
+			"[tiplarkRole=\"small\"] { color: %1; font-size: 11px; }"
+			"[tiplarkRole=\"amount\"] { color: %2; font-weight: bold; }"
+			"[tiplarkRole=\"danger\"] { background-color: %3; color: white; border-radius: 4px;"
+			" padding: 4px 8px; }"
+			"[tiplarkRole=\"notice\"] { background-color: %4; border-radius: 4px; }"
+			"[tiplarkRole=\"notice\"] QLabel { color: white; font-weight: bold; }"
+			// OBS's theme pads push buttons enough to clip a glyph in a small square: no padding.
+			"QPushButton[tiplarkRole=\"accept\"] { background-color: %2; color: white;"
+			" font-weight: bold; padding: 0px; }"
+			"QPushButton[tiplarkRole=\"reject\"] { background-color: %3; color: white;"
+			" font-weight: bold; padding: 0px; }"
+			"QPushButton[tiplarkRole=\"accept\"]:disabled, QPushButton[tiplarkRole=\"reject\"]:disabled"
+			" { background-color: %1; color: palette(window); }"
+			"QPushButton[tiplarkRole=\"moderationOn\"] { background-color: %3; color: white; }"
+			"QPushButton[tiplarkRole=\"moderationOff\"] { background-color: %2; color: white; }")
+			.arg(muted, QLatin1String(GREEN), QLatin1String(RED), QLatin1String(ORANGE)));
+}
+
+void DockStyle::apply(QWidget *widget, Role role)
+{
+	const Hint hint = hintOf(role);
+	widget->setProperty(ROLE_PROPERTY, QString::fromLatin1(hint.name));
+	widget->setProperty("themeID", hint.themeId ? QString::fromLatin1(hint.themeId) : QString());
+	widget->setProperty("class", hint.obsClass ? QString::fromLatin1(hint.obsClass) : QString());
+	// A sheet selects on properties when it polishes a widget: one already shown is polished again.
+	if (widget->testAttribute(Qt::WA_WState_Polished)) {
+		widget->style()->unpolish(widget);
+		widget->style()->polish(widget);
+	}
+}
+
+DockStyle::Role DockStyle::roleOf(const QWidget *widget)
+{
+	const QString name = widget->property(ROLE_PROPERTY).toString();
+	for (Role role : {Role::Title, Role::Nickname, Role::Muted, Role::Small, Role::Amount, Role::Danger,
+			  Role::Notice, Role::Accept, Role::Reject, Role::ModerationOn, Role::ModerationOff})
+		if (name == QLatin1String(hintOf(role).name))
+			return role;
+	return Role::None;
+}
+
+void DockStyle::showServiceText(QLabel *label, const QString &text, int maxChars)
+{
+	label->setTextFormat(Qt::PlainText);
+	if (text.size() <= maxChars) {
+		label->setText(text);
+		label->setToolTip(QString());
+		return;
+	}
+	label->setText(text.left(maxChars - 1) + QChar(0x2026));
+	// Qt shows a tooltip as rich text whenever it looks like markup: escaped, it is shown as the donor
+	// wrote it and loads nothing.
+	QString whole = text.left(MAX_TOOLTIP_CHARS);
+	if (text.size() > MAX_TOOLTIP_CHARS)
+		whole += QChar(0x2026);
+	label->setToolTip(Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal));
+}

@@ -1,0 +1,290 @@
+#include "donation-pane.h"
+
+#include "dock-style.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <memory>
+
+namespace {
+// Two records that would be drawn alike: the row of one serves the other.
+bool sameOnScreen(const DonationMessage &a, const DonationMessage &b)
+{
+	return a.id == b.id && a.nickname == b.nickname && a.message == b.message && a.amount == b.amount &&
+	       a.currency == b.currency && a.goalName == b.goalName && a.createdAt == b.createdAt;
+}
+
+bool pointedAt(const QListWidget *list)
+{
+	const QWidget *viewport = list->viewport();
+	return viewport->isVisible() && viewport->rect().contains(viewport->mapFromGlobal(QCursor::pos()));
+}
+
+QLabel *serviceLabel(const QString &text, DockStyle::Role role, int maxChars = DockStyle::MAX_LINE_CHARS)
+{
+	auto *label = new QLabel;
+	DockStyle::showServiceText(label, text, maxChars);
+	DockStyle::apply(label, role);
+	return label;
+}
+} // namespace
+
+DonationPane::DonationPane(const QString &title, const QString &emptyText, bool withActions, QWidget *parent)
+	: QGroupBox(title, parent),
+	  m_title(title),
+	  m_withActions(withActions),
+	  m_nextTurn(new QTimer(this))
+{
+	m_nextTurn->setSingleShot(true);
+	m_nextTurn->setInterval(0);
+	connect(m_nextTurn, &QTimer::timeout, this, [this] { setRecords(m_target, m_total); });
+	// The list first: the accessibility code knows it as the pane's first widget.
+	m_list = new QListWidget(this);
+	m_list->setAlternatingRowColors(true);
+	m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+	m_list->viewport()->installEventFilter(this);
+	connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+		// Scrolled by the streamer, the view stays where they put it.
+		if (!m_anchoring)
+			m_heldForPointer = false;
+		if (value == 0 && (m_newAbove > 0 || m_heldForPointer)) {
+			m_newAbove = 0;
+			m_heldForPointer = false;
+			showCounts();
+		}
+	});
+	m_newCue = new QPushButton(this);
+	m_newCue->setVisible(false);
+	connect(m_newCue, &QPushButton::clicked, this, &DonationPane::scrollToTop);
+	m_emptyLabel = new QLabel(emptyText, this);
+	m_emptyLabel->setAlignment(Qt::AlignCenter);
+	m_emptyLabel->setWordWrap(true);
+	DockStyle::apply(m_emptyLabel, DockStyle::Role::Muted);
+	m_moreLabel = new QLabel(this);
+	m_moreLabel->setWordWrap(true);
+	DockStyle::apply(m_moreLabel, DockStyle::Role::Muted);
+
+	auto *layout = new QVBoxLayout(this);
+	layout->setContentsMargins(4, 4, 4, 4);
+	layout->addWidget(m_newCue);
+	layout->addWidget(m_emptyLabel, 1);
+	layout->addWidget(m_list, 1);
+	layout->addWidget(m_moreLabel);
+
+	// At least one whole row, of a message in two lines, fits whatever else the dock shows.
+	DonationMessage sample;
+	sample.nickname = sample.amount = sample.currency = sample.goalName = QStringLiteral("W");
+	sample.message = QStringLiteral("W\nW");
+	sample.createdAt = QDateTime::currentDateTime();
+	const std::unique_ptr<QWidget> row(makeRow(sample));
+	m_list->setMinimumHeight(row->sizeHint().height() + 8 + 2 * m_list->frameWidth());
+	setMinimumHeight(minimumSizeHint().height());
+
+	showCounts();
+}
+
+bool DonationPane::setRecords(const QList<DonationMessage> &all, int total)
+{
+	const QList<DonationMessage> records = all.mid(0, MAX_ROWS);
+	total = std::max(total, int(all.size()));
+	m_target = records;
+	m_nextTurn->stop();
+
+	// The row at the top of the view stays there while the streamer has scrolled down or points into
+	// the list, so that rows added above move nothing under the cursor. At the top and not pointed
+	// at, the view stays at the top and shows what came in.
+	const bool scrolledDown = m_list->verticalScrollBar()->value() > 0;
+	const bool pointed = pointedAt(m_list);
+	QListWidgetItem *anchor = nullptr;
+	if (scrolledDown || pointed)
+		anchor = m_list->itemAt(1, 1);
+	const int anchorRowBefore = anchor ? m_list->row(anchor) : -1;
+
+	bool changed = total != m_total;
+	// Records not placed yet, by id: a row whose record comes later waits for it.
+	QHash<QString, int> ahead;
+	for (const DonationMessage &record : records)
+		++ahead[record.id];
+	auto removeRow = [&](int row) {
+		if (m_list->item(row) == anchor)
+			anchor = nullptr;
+		m_list->model()->removeRow(row);
+		m_shown.removeAt(row);
+		changed = true;
+	};
+
+	int row = 0;
+	int drawn = 0;
+	for (const DonationMessage &record : records) {
+		if (drawn == ROWS_PER_TURN) {
+			m_nextTurn->start();
+			break;
+		}
+		while (row < m_shown.size() && m_shown.at(row).id != record.id && ahead.value(m_shown.at(row).id) == 0)
+			removeRow(row);
+		if (row < m_shown.size() && m_shown.at(row).id == record.id) {
+			if (!sameOnScreen(m_shown.at(row), record)) {
+				drawRow(m_list->item(row), record);
+				m_shown[row] = record;
+				changed = true;
+				++drawn;
+			}
+		} else {
+			auto *item = new QListWidgetItem;
+			m_list->insertItem(row, item);
+			drawRow(item, record);
+			m_shown.insert(row, record);
+			changed = true;
+			++drawn;
+		}
+		--ahead[record.id];
+		++row;
+	}
+	// Rows below stay while a later turn may still place them.
+	while (row < m_shown.size()) {
+		if (m_nextTurn->isActive() && ahead.value(m_shown.at(row).id) > 0)
+			++row;
+		else
+			removeRow(row);
+	}
+	m_total = total;
+	// A decided message stays disabled until it has left the list.
+	for (auto it = m_busy.begin(); it != m_busy.end();) {
+		if (ahead.contains(*it))
+			++it;
+		else
+			it = m_busy.erase(it);
+	}
+
+	if (anchor) {
+		m_anchoring = true;
+		m_list->scrollToItem(anchor, QAbstractItemView::PositionAtTop);
+		m_anchoring = false;
+		m_newAbove += std::max(0, m_list->row(anchor) - anchorRowBefore);
+		if (!scrolledDown)
+			m_heldForPointer = true;
+	} else if (!scrolledDown) {
+		m_newAbove = 0;
+	}
+	if (changed) {
+		showCounts();
+		emit shownChanged();
+	}
+	return changed;
+}
+
+bool DonationPane::isFilling() const
+{
+	return m_nextTurn->isActive();
+}
+
+void DonationPane::setBusy(const QString &messageId, bool busy)
+{
+	if (busy)
+		m_busy.insert(messageId);
+	else
+		m_busy.remove(messageId);
+	for (int row = 0; row < m_shown.size(); ++row)
+		if (m_shown.at(row).id == messageId)
+			updateButtons(m_list->itemWidget(m_list->item(row)), messageId);
+}
+
+void DonationPane::scrollToTop()
+{
+	m_list->scrollToTop();
+	m_newAbove = 0;
+	m_heldForPointer = false;
+	showCounts();
+}
+
+bool DonationPane::eventFilter(QObject *watched, QEvent *event)
+{
+	// Held only for the pointer, the view shows what came in once the pointer has gone.
+	if (watched == m_list->viewport() && event->type() == QEvent::Leave && m_heldForPointer)
+		scrollToTop();
+	return QGroupBox::eventFilter(watched, event);
+}
+
+void DonationPane::showCounts()
+{
+	setTitle(m_total > 0 ? QStringLiteral("%1 (%2)").arg(m_title).arg(m_total) : m_title);
+	m_emptyLabel->setVisible(m_shown.isEmpty());
+	m_list->setVisible(!m_shown.isEmpty());
+	const int beyond = m_total - int(m_shown.size());
+	m_moreLabel->setText(tr("…i jeszcze %n (pokazano pierwsze %1)", nullptr, beyond).arg(m_shown.size()));
+	m_moreLabel->setVisible(beyond > 0);
+	m_newCue->setText(tr("↑ %n nowe", nullptr, m_newAbove));
+	m_newCue->setVisible(m_newAbove > 0);
+}
+
+void DonationPane::drawRow(QListWidgetItem *item, const DonationMessage &msg)
+{
+	QWidget *row = makeRow(msg);
+	row->adjustSize();
+	QSize hint = row->sizeHint();
+	hint.setHeight(hint.height() + 8);
+	item->setSizeHint(hint);
+	// A widget the item showed before goes with this call.
+	m_list->setItemWidget(item, row);
+}
+
+QWidget *DonationPane::makeRow(const DonationMessage &msg)
+{
+	auto *row = new QWidget;
+	auto *rowLayout = new QVBoxLayout(row);
+	rowLayout->setContentsMargins(8, 6, 8, 6);
+	rowLayout->setSpacing(4);
+
+	rowLayout->addWidget(serviceLabel(msg.nickname, DockStyle::Role::Nickname));
+	if (!msg.message.isEmpty()) {
+		auto *message = serviceLabel(msg.message, DockStyle::Role::Muted, DockStyle::MAX_MESSAGE_CHARS);
+		message->setWordWrap(true);
+		rowLayout->addWidget(message);
+	}
+
+	auto *info = new QHBoxLayout();
+	info->setSpacing(8);
+	info->addWidget(serviceLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency), DockStyle::Role::Amount));
+	// The streamer's own time: the service sends UTC.
+	info->addWidget(serviceLabel(msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm")),
+				     DockStyle::Role::Small));
+	if (!msg.goalName.isEmpty())
+		info->addWidget(serviceLabel(QStringLiteral("| %1").arg(msg.goalName), DockStyle::Role::Small));
+	info->addStretch(0);
+
+	if (m_withActions) {
+		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {
+			auto *button = new QPushButton(text);
+			button->setFixedSize(28, 28);
+			button->setAccessibleName(accessibleName);
+			DockStyle::apply(button, accept ? DockStyle::Role::Accept : DockStyle::Role::Reject);
+			button->setProperty("messageId", msg.id);
+			const QString id = msg.id;
+			connect(button, &QPushButton::clicked, this,
+				[this, id, accept] { emit decisionRequested(id, accept); });
+			info->addWidget(button);
+		};
+		addAction(QStringLiteral("✓"), tr("Akceptuj"), true);
+		addAction(QStringLiteral("✗"), tr("Odrzuć"), false);
+	}
+	rowLayout->addLayout(info);
+	updateButtons(row, msg.id);
+	return row;
+}
+
+void DonationPane::updateButtons(QWidget *row, const QString &messageId)
+{
+	if (!row)
+		return;
+	for (auto *button : row->findChildren<QPushButton *>())
+		button->setEnabled(!m_busy.contains(messageId));
+}
