@@ -2,6 +2,7 @@
 #include "http/background-request.h"
 #include "http/connection-cache.h"
 #include "plugin-support.h"
+#include "remote/dock-link.h"
 #include "remote/remote-access.h"
 #include "row-list-accessibility.h"
 #include "service-addresses.h"
@@ -37,6 +38,7 @@ std::unique_ptr<RemoteAccess> remoteAccess;
 void createDock(QMainWindow *mainWindow)
 {
 	dock = new TiplarkDock(serviceAddresses, mainWindow);
+	new DockLink(dock, remoteAccess->control(), remoteAccess->chime());
 #if LIBOBS_API_MAJOR_VER >= 30
 	obs_frontend_add_dock_by_id("TiplarkDock", "Tiplark", dock);
 #else

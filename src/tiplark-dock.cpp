@@ -374,6 +374,7 @@ void TiplarkDock::onActionFinished(ApiClient::Action action, const QString &subj
 		m_feedbackLabel->setVisible(false);
 	}
 	updateControls();
+	emit actionFinished(action, subject, succeeded);
 }
 
 void TiplarkDock::showConnectionState()

@@ -43,6 +43,10 @@ public:
 	void cancelSignIn();
 	void signOut();
 
+signals:
+	// An action (a decision, a skip, a moderation switch) got its answer, or failed.
+	void actionFinished(ApiClient::Action action, const QString &subject, bool succeeded);
+
 private:
 	void setupUi();
 	void onAuthenticationComplete(bool success);
