@@ -94,6 +94,8 @@ def run(session, sandbox, sink):
     recorder = sink.start_recording(recording)
     obs = session.start_obs(extra_env=sink.env())
     obs.wait_for(PREFIX + 'Tiplark: obs-websocket vendor "tiplark" registered')
+    session.show_dock(obs)
+    obs.fill_screen()
     client = WebsocketClient(PORT, PASSWORD)
     try:
         state = wait_for_state(client, lambda s: s["pending"] and s.get("moderationEnabled") is True)
@@ -181,6 +183,7 @@ def run(session, sandbox, sink):
         state = wait_for_state(client, lambda s: sum(t["count"] for t in s["sessionTotals"]) == len(added))
         check({t["currency"]: (t["count"], round(float(t["amount"]) * 100)) for t in state["sessionTotals"]}
               == expected, "totals %r, expected %r" % (state["sessionTotals"], expected))
+        session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
     finally:
         client.close()
     status, _ = obs.quit()
