@@ -77,14 +77,23 @@ class Dock:
     def labels(self):
         return [n.get_name() for n in self.nodes(Atspi.Role.LABEL)]
 
-    def rows(self, title):
-        """Row nodes of the list inside the pane titled `title` ("Ostatnie wpłaty", ...)."""
+    def list_of(self, title):
+        """The list inside the pane titled `title` ("Ostatnie wpłaty", ...), with or without its count."""
         for pane in self.nodes(Atspi.Role.PANEL):
-            if pane.get_name() == title:
+            name = pane.get_name() or ""
+            if name == title or name.startswith(title + " ("):
                 for node in _walk(pane):
                     if node.get_role() == Atspi.Role.LIST:
-                        return list(_children(node))
+                        return node
         raise NotFound("no pane " + title)
+
+    def rows(self, title):
+        """Row nodes of the list inside the pane titled `title`."""
+        return list(_children(self.list_of(title)))
+
+    @staticmethod
+    def height(node):
+        return node.get_extents(Atspi.CoordType.SCREEN).height
 
     def row_texts(self, title):
         """The label texts of each row of a pane's list."""

@@ -184,6 +184,15 @@ class ObsHome:
     def profile_file(self):
         return os.path.join(self.config, "obs-studio", "basic", "profiles", "CI", "basic.ini")
 
+    def use_theme(self, theme):
+        """OBS 29's theme for the next start ("Yami", its default and dark; "Light")."""
+        path = os.path.join(self.config, "obs-studio", "global.ini")
+        with open(path) as f:
+            text = f.read()
+        text = re.sub(r"\nCurrentTheme3=[^\n]*", "", text)
+        with open(path, "w") as f:
+            f.write(text.replace("[General]\n", "[General]\nCurrentTheme3=%s\n" % theme, 1))
+
     @property
     def log_dir(self):
         return os.path.join(self.config, "obs-studio", "logs")

@@ -52,12 +52,13 @@ Hint hintOf(DockStyle::Role role)
 	return {"", nullptr, nullptr};
 }
 
-// Halfway between text and background, nearer the text: secondary yet readable on any theme (a fixed
-// light grey vanishes on a light one).
+// A third of the way from the text to the background of a list, where secondary text mostly stands:
+// readable on any theme (a fixed light grey vanishes on a light one). Text and Base, as OBS's themes set
+// them for lists and fields; their window text is not always the colour the theme draws text in.
 QString mutedColour(const QPalette &palette)
 {
-	const QColor text = palette.color(QPalette::WindowText);
-	const QColor back = palette.color(QPalette::Window);
+	const QColor text = palette.color(QPalette::Text);
+	const QColor back = palette.color(QPalette::Base);
 	return QColor((text.red() * 2 + back.red()) / 3, (text.green() * 2 + back.green()) / 3,
 		      (text.blue() * 2 + back.blue()) / 3)
 		.name();
@@ -67,7 +68,7 @@ QString mutedColour(const QPalette &palette)
 void DockStyle::install(QWidget *dock)
 {
 	const QString muted = mutedColour(dock->palette());
-	dock->setStyleSheet(
+	const QString sheet =
 		QStringLiteral(
 			"[tiplarkRole=\"title\"] { font-weight: bold; font-size: 14px; }"
 			"[tiplarkRole=\"nickname\"] { font-weight: bold; font-size: 13px; }"
@@ -87,7 +88,10 @@ void DockStyle::install(QWidget *dock)
 			" { background-color: %1; color: palette(window); }"
 			"QPushButton[tiplarkRole=\"moderationOn\"] { background-color: %3; color: white; }"
 			"QPushButton[tiplarkRole=\"moderationOff\"] { background-color: %2; color: white; }")
-			.arg(muted, QLatin1String(GREEN), QLatin1String(RED), QLatin1String(ORANGE)));
+			.arg(muted, QLatin1String(GREEN), QLatin1String(RED), QLatin1String(ORANGE));
+	// Setting a sheet changes the palette again: only a new one is set.
+	if (dock->styleSheet() != sheet)
+		dock->setStyleSheet(sheet);
 }
 
 void DockStyle::apply(QWidget *widget, Role role)

@@ -27,7 +27,8 @@ enum class Role {
 	ModerationOff, // "Włącz moderację" while moderation is off
 };
 
-// Gives the dock (and so everything inside it) the style sheet of the roles, from its palette.
+// Gives the dock (and so everything inside it) the style sheet of the roles, from its palette; again
+// when the theme changes the palette.
 void install(QWidget *dock);
 // Gives the widget its role; a role set before is replaced.
 void apply(QWidget *widget, Role role);

@@ -11,6 +11,7 @@
 #include "tiplark-settings.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHostAddress>
@@ -77,6 +78,13 @@ TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent)
 TiplarkDock::~TiplarkDock()
 {
 	shutdown();
+}
+
+void TiplarkDock::changeEvent(QEvent *event)
+{
+	if (event->type() == QEvent::PaletteChange && m_splitter)
+		DockStyle::install(this);
+	QWidget::changeEvent(event);
 }
 
 void TiplarkDock::setupUi()
@@ -271,6 +279,7 @@ void TiplarkDock::endSession()
 	m_skipRunning = false;
 	m_switchRunning = false;
 	m_statusLabel->setText(tr("Nie zalogowano"));
+	m_feedbackLabel->clear();
 	m_feedbackLabel->setVisible(false);
 	m_pendingPane->setRecords({}, 0);
 	m_donationsPane->setRecords({}, 0);
@@ -371,6 +380,7 @@ void TiplarkDock::onActionFinished(ApiClient::Action action, const QString &subj
 		m_feedbackLabel->setText(failure);
 		m_feedbackLabel->setVisible(true);
 	} else if (key == m_failedAction) {
+		m_feedbackLabel->clear();
 		m_feedbackLabel->setVisible(false);
 	}
 	updateControls();

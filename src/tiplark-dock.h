@@ -43,6 +43,10 @@ public:
 	void cancelSignIn();
 	void signOut();
 
+protected:
+	// A new theme brings new colours for the secondary text.
+	void changeEvent(QEvent *event) override;
+
 signals:
 	// An action (a decision, a skip, a moderation switch) got its answer, or failed.
 	void actionFinished(ApiClient::Action action, const QString &subject, bool succeeded);

@@ -142,7 +142,7 @@ class Stages:
         url = wait_for_url(self.urls, opened + 1, timeout=5)
         check(url.endswith("/downloads/tiplark-obs-plugin-1.1.0-linux.tar.gz"), "update address: " + url)
         # Presses go out while every read hangs: they have threads of their own.
-        self.accepted, _ = dock.press_in_first_row(PENDING, "✓")
+        self.accepted, _ = dock.press_in_first_row(PENDING, "Akceptuj")
         dock.press(dock.button("Pomiń"))
         self.sandbox.wait_for_request("/v1/donations/queue/skip", method="POST", timeout=10)
         accepts = [r for r in self.sandbox.requests() if r["method"] == "PATCH"]

@@ -1,8 +1,12 @@
 """The whole product in Debian's real OBS, against the sandbox service: a streamer signs in through the
 browser, watches donations and the moderation queue fill, accepts a message, switches moderation off
-and on, sees the update banner, quits with a request hanging, comes back signed in, and survives an
-expired access token with exactly one refresh."""
+(the pending rows are still read) and on, sees the update banner, skips while the service holds the
+request (one press, one request, the failure shown), quits with a request hanging, comes back signed in
+while the user read fails at first, survives an expired access token with exactly one refresh, and signs
+out while three reads are on their way. The first run uses OBS's default dark theme, the second its
+light one (OBS 29); each state is photographed in both."""
 
+import json
 import os
 import time
 import urllib.parse
@@ -54,8 +58,11 @@ def run(session, sandbox, args):
     obs.fill_screen()
     dock = accessibility.Dock()
 
-    # The update banner: a newer version with a web address is published.
+    # The update banner: a newer version with a web address is published, and named.
     dock.wait_until(lambda: dock.is_showing(dock.button("Pobierz")), "the update banner")
+    check(any("1.1.0" in label for label in dock.labels()), "the banner does not name the version")
+    check("Brak wpłat" in dock.labels(), "the empty donation list says nothing")
+    session.screenshot("e2e-empty-dark.png")
 
     # Sign in through the browser, after a page or local process has sent a redirect of its own.
     dock.press(dock.button("Zaloguj"))
@@ -74,8 +81,8 @@ def run(session, sandbox, args):
     dock.wait_until(lambda: dock.rows("Oczekujące na moderację"), "pending rows", timeout=12)
     session.screenshot("e2e-signed-in.png")
 
-    # Accept the first pending message with its ✓ button: it leaves the list.
-    first, before = dock.press_in_first_row("Oczekujące na moderację", "✓")
+    # Accept the first pending message with its ✓ button ("Akceptuj" to a screen reader): it leaves the list.
+    first, before = dock.press_in_first_row("Oczekujące na moderację", "Akceptuj")
     sandbox.wait_for_request(PENDING, count=1)
     dock.wait_until(lambda: len(dock.rows("Oczekujące na moderację")) == before - 1,
                     "the accepted message to leave the list")
@@ -84,12 +91,17 @@ def run(session, sandbox, args):
     check(len(patches) == 1 and '"accept"' in patches[0]["body"], "no accept request: %r" % patches)
     print("accepted:", first)
 
-    # Moderation off, then on again.
+    # Moderation off, then on again. Off, the rows still shown are read on, so that none stays with live
+    # buttons unread.
     enable, disable = dock.button("Włącz moderację"), dock.button("Wyłącz moderację")
     dock.wait_until(lambda: dock.is_enabled(disable) and not dock.is_enabled(enable), "moderation on")
     dock.press(disable)
     dock.wait_until(lambda: dock.is_enabled(enable) and not dock.is_enabled(disable), "moderation off")
     check(sandbox.state()["api.moderationEnabled"] is False, "the service still moderates")
+    check(dock.rows("Oczekujące na moderację"), "the pending rows went with moderation")
+    reads = len(sandbox.requests_to(PENDING))
+    sandbox.wait_for_request(PENDING, count=reads + 1, timeout=12)
+    skip_once(session, sandbox, dock, "dark")
     dock.press(enable)
     dock.wait_until(lambda: dock.is_enabled(disable) and not dock.is_enabled(enable), "moderation on again")
     session.screenshot("e2e-moderation.png")
@@ -105,11 +117,24 @@ def run(session, sandbox, args):
     sandbox.clear_faults()
     sandbox.release()
 
-    # Back signed in from tokens.json; an expired access token costs exactly one refresh.
+    # Back signed in from tokens.json, on the light theme, while the user read fails at first: the dock
+    # says the service fails, and asks again until it has the name.
+    if session.host.name == "debian12":
+        session.home.use_theme("Light")
+    # Refused at start and at the first tick, which brings the rows: the rows, the banner and the line.
+    sandbox.set_fault({"path": "/v1/me", "kind": "respond", "status": 503, "body": "{}", "times": 2})
     obs = session.start_obs(path_prefix=os.path.dirname(urls))
     obs.wait_for(PREFIX + "Tiplark: Tokens loaded")
     dock = accessibility.Dock()
-    dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name after restart")
+    failing = lambda: any(label.startswith("Tiplark nie odpowiada") for label in dock.labels())
+    dock.wait_until(failing, "the line that the service fails")
+    one_whole_row(dock)
+    check(failing() and "Nie zalogowano" in dock.labels(), "the failing state passed too soon")
+    session.screenshot("e2e-failing-light.png")
+    dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name after restart", timeout=20)
+    dock.wait_until(lambda: not failing(), "the line to go once the service answers")
+    check(len(sandbox.requests_to("/v1/me")) >= 2, "the user read was not asked again")
+    skip_once(session, sandbox, dock, "light")
     refreshes_before = refresh_count(sandbox)
     tokens = sandbox.state().get("oauth.accessTokens", {})
     sandbox.set_state({"oauth.accessTokens": {token: False for token in tokens}})
@@ -123,8 +148,63 @@ def run(session, sandbox, args):
     check("Tiplark: Logged out" not in obs.log(), "the streamer was signed out")
     check(USER_NAME in dock.labels(), "the dock no longer shows the user")
     session.screenshot("e2e-after-refresh.png")
+    signed_out_with_reads_on_their_way(session, sandbox, dock)
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
+
+
+def skip_once(session, sandbox, dock, theme):
+    """Two presses of "Pomiń" while the service holds the request: one request, the button waits; the
+    failure is shown in the dock, and the press can be made again."""
+    sandbox.set_fault({"path": "/v1/donations/queue/skip", "kind": "hold"})
+    skips = len(sandbox.requests_to("/v1/donations/queue/skip"))
+    skip = dock.button("Pomiń")
+    dock.press(skip)
+    dock.press(skip)
+    sandbox.wait_for_request("/v1/donations/queue/skip", count=skips + 1)
+    dock.wait_until(lambda: not dock.is_enabled(skip), "the skip button to wait for its answer")
+    session.screenshot("e2e-busy-%s.png" % theme)
+    sandbox.clear_faults()
+    sandbox.release()  # answered 503
+    failed = "Nie udało się pominąć alertu. Spróbuj ponownie."
+    dock.wait_until(lambda: failed in dock.labels() and dock.is_enabled(skip), "the failed skip to be told")
+    session.screenshot("e2e-failed-skip-%s.png" % theme)
+    check(len(sandbox.requests_to("/v1/donations/queue/skip")) == skips + 1, "one press sent two requests")
+    dock.press(skip)
+    dock.wait_until(lambda: failed not in dock.labels(), "the skip made again")
+
+
+def one_whole_row(dock):
+    """In OBS's 900-pixel window, with the update banner and the line that the service fails, the pending
+    list holds at least one whole row."""
+    dock.wait_until(lambda: dock.rows("Oczekujące na moderację"), "pending rows")
+    rows = dock.rows("Oczekujące na moderację")
+    listed, row = dock.height(dock.list_of("Oczekujące na moderację")), max(dock.height(r) for r in rows)
+    check(listed >= row, "the pending list is %d pixels high, its tallest row %d" % (listed, row))
+
+
+def signed_out_with_reads_on_their_way(session, sandbox, dock):
+    """"Wyloguj" while the three polled reads are on their way: when they answer, nothing of the session
+    comes back."""
+    late = [("/v1/moderation", {"data": {"enabled": True}}),
+            (PENDING, {"data": [{"id": "late-%d" % i, "nickname": "Spóźniony", "amount": 5} for i in range(3)]}),
+            ("/v1/donations", {"data": [{"id": "old-%d" % i, "nickname": "Dawny", "amount": 5} for i in range(2)]})]
+    counts = {path: len(sandbox.requests_to(path, "GET")) for path, _ in late}
+    sandbox.set_fault([{"path": path, "method": "GET", "kind": "respond", "status": 200, "body": json.dumps(body),
+                        "delayMs": 4000} for path, body in late])
+    for path, _ in late:
+        sandbox.wait_for_request(path, count=counts[path] + 1, method="GET", timeout=12)
+    dock.press(dock.button("Wyloguj"))
+    time.sleep(5)  # the held answers arrive
+    labels = dock.labels()
+    check("Nie zalogowano" in labels and USER_NAME not in labels, "the old session's name came back")
+    check(not dock.rows("Oczekujące na moderację") and not dock.rows("Ostatnie wpłaty"),
+          "rows of the old session came back")
+    check(dock.is_showing(dock.button("Zaloguj")), "Zaloguj is not shown")
+    for name in ("Włącz moderację", "Pomiń", "Wyłącz moderację"):
+        check(not dock.is_enabled(dock.button(name)), name + " is enabled after logout")
+    sandbox.clear_faults()
+    session.screenshot("e2e-empty-light.png")
 
 
 def forge_redirect(authorization):
