@@ -102,6 +102,7 @@ def run(session, sandbox, sink):
         time.sleep(6)  # one more poll of the same list
         peak = NullSink.stop_recording(recorder, recording)
         check(peak < SILENCE, "a sound at start-up (peak %.3f)" % peak)
+        print("peak at start-up: %.4f" % peak)
         check(state["signedIn"] and state["userName"] == USER_NAME and state["serviceAnswering"], repr(state))
         records = {m["id"]: m for m in state["pending"]}
         waiting = [m["id"] for m in state["pending"]]
@@ -165,6 +166,7 @@ def run(session, sandbox, sink):
         time.sleep(1.5)
         peak = NullSink.stop_recording(recorder, recording)
         check(peak >= 0.1, "no chime for a new message (peak %.3f)" % peak)
+        print("peak with a new message: %.4f" % peak)
 
         # A donation straight to the list (moderation off): its event, and the session totals of the
         # donations that arrived since the start (the two accepted messages among them), each once.
