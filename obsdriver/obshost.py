@@ -199,6 +199,22 @@ class ObsHome:
             with open(path, "w") as f:
                 ini.write(f, space_around_delimiters=False)
 
+    def enable_websocket(self, port, password):
+        """obs-websocket's server with a password: OBS 29's keeps its settings in global.ini, OBS 30's and
+        later's in a file of its own."""
+        with open(os.path.join(self.config, "obs-studio", "global.ini"), "a") as f:
+            f.write("\n[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\nServerPort=%d\nAlertsEnabled=false\n"
+                    "AuthRequired=true\nServerPassword=%s\n" % (port, password))
+        folder = os.path.join(self.config, "obs-studio", "plugin_config", "obs-websocket")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "config.json"), "w") as f:
+            json.dump({"first_load": False, "server_enabled": True, "server_port": port, "alerts_enabled": False,
+                       "auth_required": True, "server_password": password}, f)
+
+    @property
+    def profile_file(self):
+        return os.path.join(self.config, "obs-studio", "basic", "profiles", "CI", "basic.ini")
+
     @property
     def log_dir(self):
         return os.path.join(self.config, "obs-studio", "logs")

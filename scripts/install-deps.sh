@@ -6,13 +6,16 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
-  libobs-dev qtbase5-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
+  libobs-dev qtbase5-dev qt6-base-dev qtmultimedia5-dev qt6-multimedia-dev libcurl4-openssl-dev libcpp-httplib-dev
+  libssl-dev
   # the sandbox over TLS: a test CA made at test time, trusted through the system bundle
   openssl ca-certificates util-linux
   # the real OBS, headless
   obs-studio obs-plugins xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
   # driving OBS's window through the accessibility tree, a browser for the sign-in, a command-line client
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium curl iproute2
+  # a remote-control client (obs-websocket-js, from npm) and the chime heard through a null sink
+  nodejs npm pulseaudio sox
   # Debian root file systems for the other OBS hosts (scripts/debian-root.sh), building and checking .deb files
   mmdebstrap dpkg-dev lintian
 )

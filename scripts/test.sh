@@ -52,14 +52,19 @@ in_private_network() {
   fi
 }
 
-# Everything the tests need from the network, made before the first of them: the Debian root file systems
-# of the other OBS hosts and of the package tests. A release's roots are made one after the other (they
+# Everything the tests need from the network, made before the first of them: the remote-control test's
+# client from the npm registry, and the Debian root file systems of the other OBS hosts and of the package
+# tests. A release's roots are made one after the other (they
 # share its downloaded packages), the releases side by side, and all of it beside the first build, which
 # needs none of it; the first test waits for it.
 roots_by_release=("trixie-build trixie-clean" "forky-build forky-clean" "bookworm-clean")
 prepared=false
 prepare_log=$(mktemp -d)
 prepare() {
+  npm ci --prefix "$root/tests/e2e/websocket-client" --no-audit --no-fund --loglevel=error >/dev/null || {
+    echo "the remote-control client could not be installed from the npm registry" >&2
+    return 1
+  }
   [ "$(id -u)" -eq 0 ] || return 0
   local kinds pids=() status=0 pid
   for kinds in "${roots_by_release[@]}"; do

@@ -1,6 +1,8 @@
 #include "http/transport.h"
 #include "obs-host.h"
 #include "plugin-support.h"
+#include "remote/dock-link.h"
+#include "remote/remote-access.h"
 #include "row-list-accessibility.h"
 #include "service-addresses.h"
 #include "tiplark-dock.h"
@@ -19,15 +21,18 @@ namespace {
 std::unique_ptr<Transport> transport;
 TiplarkDock *dock = nullptr;
 ServiceAddresses serviceAddresses;
+std::unique_ptr<RemoteAccess> remoteAccess;
 
 QWidget *createPanel(QMainWindow *mainWindow)
 {
 	dock = new TiplarkDock(serviceAddresses, mainWindow);
+	new DockLink(dock, remoteAccess->control(), remoteAccess->chime());
 	return dock;
 }
 
 void frontend_event_callback(enum obs_frontend_event event, void *)
 {
+	remoteAccess->onFrontendEvent(event);
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
 		ObsHost::frontendLoaded(createPanel);
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
@@ -45,9 +50,17 @@ bool obs_module_load(void)
 	transport = std::make_unique<Transport>();
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
 	serviceAddresses = serviceAddressesFromEnvironment();
+	char *chimeFile = obs_module_file("sounds/new-message.wav");
+	remoteAccess = std::make_unique<RemoteAccess>(QString::fromUtf8(chimeFile));
+	bfree(chimeFile);
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
 	ObsHost::moduleLoaded(createPanel);
 	return true;
+}
+
+void obs_module_post_load(void)
+{
+	remoteAccess->onAllModulesLoaded();
 }
 
 void obs_module_unload(void)
@@ -55,6 +68,7 @@ void obs_module_unload(void)
 	if (ObsHost::frontendCallbacksNeedRemoval())
 		obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
 	ObsHost::moduleUnloading();
+	remoteAccess.reset();
 	removeRowListAccessibility();
 	// OBS unloads our code after this returns: no worker may still be inside a request then. A worker
 	// that is (libcurl did not let go in time) still uses the transport: it is left to it.

@@ -383,6 +383,7 @@ void TiplarkDock::onActionFinished(ApiClient::Action action, const QString &subj
 		m_feedbackLabel->setVisible(false);
 	}
 	updateControls();
+	emit actionFinished(action, subject, succeeded);
 }
 
 void TiplarkDock::showConnectionState()

@@ -47,6 +47,10 @@ protected:
 	// A new theme brings new colours for the secondary text.
 	void changeEvent(QEvent *event) override;
 
+signals:
+	// An action (a decision, a skip, a moderation switch) got its answer, or failed.
+	void actionFinished(ApiClient::Action action, const QString &subject, bool succeeded);
+
 private:
 	void setupUi();
 	void onAuthenticationComplete(bool success);

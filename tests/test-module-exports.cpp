@@ -30,7 +30,7 @@ private slots:
 	{
 		for (const char *name :
 		     {"obs_module_set_pointer", "obs_module_ver", "obs_module_set_locale", "obs_module_free_locale",
-		      "obs_module_get_string", "obs_module_load", "obs_module_unload"})
+		      "obs_module_get_string", "obs_module_load", "obs_module_post_load", "obs_module_unload"})
 			QVERIFY2(dlsym(m_module, name), name);
 		// Internal helpers stay hidden.
 		QVERIFY(!dlsym(m_module, "obs_current_module"));

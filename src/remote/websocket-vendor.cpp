@@ -1,0 +1,288 @@
+#include "websocket-vendor.h"
+
+#include "plugin-support.h"
+#include "remote-control.h"
+
+#include <callback/calldata.h>
+#include <callback/proc.h>
+#include <obs.h>
+
+#include <QMetaObject>
+#include <QReadLocker>
+#include <QWriteLocker>
+
+#include <functional>
+
+namespace {
+// obs-websocket's plug-in interface, as its documentation describes it: a proc handler of its own,
+// found through OBS's global one, whose procedures take calldata.
+constexpr const char *VENDOR_NAME = "tiplark";
+
+// What "vendor_request_register" takes as "callback": obs-websocket copies it.
+struct RequestCallback {
+	void (*callback)(obs_data_t *requestData, obs_data_t *responseData, void *privData);
+	void *privData;
+};
+
+const char *requestName(WebsocketVendor::Request request)
+{
+	switch (request) {
+	case WebsocketVendor::Request::GetState:
+		return "GetState";
+	case WebsocketVendor::Request::SkipAlert:
+		return "SkipAlert";
+	case WebsocketVendor::Request::ModerateMessage:
+		return "ModerateMessage";
+	case WebsocketVendor::Request::SetModeration:
+		return "SetModeration";
+	}
+	return "";
+}
+
+// calldata that frees itself.
+struct CallData {
+	calldata_t data;
+	CallData() { calldata_init(&data); }
+	~CallData() { calldata_free(&data); }
+	CallData(const CallData &) = delete;
+	CallData &operator=(const CallData &) = delete;
+};
+
+void setString(obs_data_t *data, const char *name, const QString &value)
+{
+	obs_data_set_string(data, name, value.toUtf8().constData());
+}
+
+obs_data_t *recordData(const DonationMessage &record)
+{
+	obs_data_t *data = obs_data_create();
+	setString(data, "id", record.id);
+	setString(data, "nickname", record.nickname);
+	setString(data, "message", record.message);
+	setString(data, "amount", record.amount);
+	setString(data, "currency", record.currency);
+	setString(data, "createdAt", record.createdAt.toString(Qt::ISODate));
+	return data;
+}
+
+void fillState(obs_data_t *response, const RemoteState &state)
+{
+	obs_data_set_bool(response, "signedIn", state.signedIn);
+	setString(response, "userName", state.userName);
+	// obs-websocket drops null values on their way to JSON: an unknown state is left out.
+	if (state.moderationEnabled)
+		obs_data_set_bool(response, "moderationEnabled", *state.moderationEnabled);
+	obs_data_set_bool(response, "serviceAnswering", state.serviceAnswering);
+	obs_data_array_t *pending = obs_data_array_create();
+	for (const DonationMessage &record : state.pending) {
+		obs_data_t *item = recordData(record);
+		obs_data_array_push_back(pending, item);
+		obs_data_release(item);
+	}
+	obs_data_set_array(response, "pending", pending);
+	obs_data_array_release(pending);
+	obs_data_array_t *totals = obs_data_array_create();
+	for (const SessionTotals::Total &total : state.sessionTotals) {
+		obs_data_t *item = obs_data_create();
+		setString(item, "currency", total.currency);
+		obs_data_set_int(item, "count", total.count);
+		setString(item, "amount", SessionTotals::decimalText(total.cents));
+		obs_data_array_push_back(totals, item);
+		obs_data_release(item);
+	}
+	obs_data_set_array(response, "sessionTotals", totals);
+	obs_data_array_release(totals);
+}
+
+bool hasItem(obs_data_t *data, const char *name, enum obs_data_type type)
+{
+	obs_data_item_t *item = obs_data_item_byname(data, name);
+	const bool found = item && obs_data_item_gettype(item) == type;
+	obs_data_item_release(&item);
+	return found;
+}
+
+void answer(obs_data_t *response, const QString &error)
+{
+	obs_data_set_bool(response, "ok", error.isEmpty());
+	if (!error.isEmpty())
+		setString(response, "error", error);
+}
+} // namespace
+
+WebsocketVendor::WebsocketVendor(RemoteControl *control, QObject *parent)
+	: QObject(parent),
+	  m_control(control),
+	  m_handlers{{{this, Request::GetState},
+		      {this, Request::SkipAlert},
+		      {this, Request::ModerateMessage},
+		      {this, Request::SetModeration}}}
+{
+}
+
+void WebsocketVendor::start()
+{
+	CallData lookup;
+	proc_handler_t *ph = nullptr;
+	if (proc_handler_call(obs_get_proc_handler(), "obs_websocket_api_get_ph", &lookup.data))
+		ph = static_cast<proc_handler_t *>(calldata_ptr(&lookup.data, "ph"));
+	if (!ph) {
+		obs_log(LOG_INFO, "Tiplark: obs-websocket not found; remote control requests are off");
+		return;
+	}
+	// Vendor requests and events came with its first plug-in interface; later ones report a version.
+	CallData version;
+	const long long apiVersion =
+		proc_handler_call(ph, "get_api_version", &version.data) ? calldata_int(&version.data, "version") : 1;
+	CallData registration;
+	calldata_set_string(&registration.data, "name", VENDOR_NAME);
+	if (apiVersion < 1 || !proc_handler_call(ph, "vendor_register", &registration.data) ||
+	    !calldata_ptr(&registration.data, "vendor")) {
+		obs_log(LOG_INFO,
+			"Tiplark: obs-websocket (plug-in interface %lld) refused the vendor; remote control requests are off",
+			apiVersion);
+		return;
+	}
+	m_procHandler = ph;
+	m_vendor = calldata_ptr(&registration.data, "vendor");
+	{
+		QWriteLocker lock(&m_requestsLock);
+		m_open = true;
+	}
+	for (Handler &handler : m_handlers) {
+		RequestCallback callback{&WebsocketVendor::onRequest, &handler};
+		CallData call;
+		calldata_set_ptr(&call.data, "vendor", m_vendor);
+		calldata_set_string(&call.data, "type", requestName(handler.request));
+		calldata_set_ptr(&call.data, "callback", &callback);
+		proc_handler_call(m_procHandler, "vendor_request_register", &call.data);
+		if (!calldata_bool(&call.data, "success"))
+			obs_log(LOG_WARNING, "Tiplark: obs-websocket refused the request %s",
+				requestName(handler.request));
+	}
+
+	connect(m_control, &RemoteControl::pendingMessageAdded, this, [this](const DonationMessage &message) {
+		obs_data_t *data = recordData(message);
+		emitEvent("PendingMessageAdded", data);
+		obs_data_release(data);
+	});
+	connect(m_control, &RemoteControl::donationAdded, this, [this](const DonationMessage &donation) {
+		obs_data_t *data = recordData(donation);
+		emitEvent("DonationAdded", data);
+		obs_data_release(data);
+	});
+	connect(m_control, &RemoteControl::moderationChanged, this, [this](bool enabled) {
+		obs_data_t *data = obs_data_create();
+		obs_data_set_bool(data, "enabled", enabled);
+		emitEvent("ModerationChanged", data);
+		obs_data_release(data);
+	});
+	connect(m_control, &RemoteControl::actionFinished, this,
+		[this](const QString &action, bool ok, const QString &error) {
+			obs_data_t *data = obs_data_create();
+			setString(data, "action", action);
+			obs_data_set_bool(data, "ok", ok);
+			setString(data, "error", error);
+			emitEvent("ActionFinished", data);
+			obs_data_release(data);
+		});
+	obs_log(LOG_INFO, "Tiplark: obs-websocket vendor \"%s\" registered", VENDOR_NAME);
+}
+
+void WebsocketVendor::stop()
+{
+	if (!m_vendor)
+		return;
+	disconnect(m_control, nullptr, this, nullptr);
+	for (const Handler &handler : m_handlers) {
+		CallData call;
+		calldata_set_ptr(&call.data, "vendor", m_vendor);
+		calldata_set_string(&call.data, "type", requestName(handler.request));
+		proc_handler_call(m_procHandler, "vendor_request_unregister", &call.data);
+	}
+	// obs-websocket lets go of its own lock before it calls a request: one may still be running, or
+	// about to start with a copy of the callback taken just before it was withdrawn.
+	QWriteLocker lock(&m_requestsLock);
+	m_open = false;
+	m_vendor = nullptr;
+	m_procHandler = nullptr;
+}
+
+void WebsocketVendor::onRequest(obs_data_t *requestData, obs_data_t *responseData, void *handler)
+{
+	const auto *h = static_cast<const Handler *>(handler);
+	QReadLocker lock(&h->vendor->m_requestsLock);
+	if (!h->vendor->m_open) {
+		answer(responseData, QStringLiteral("shutting down"));
+		return;
+	}
+	h->vendor->handle(h->request, requestData, responseData);
+}
+
+void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_t *responseData)
+{
+	const RemoteState state = m_control->state();
+	const QString name = QString::fromLatin1(requestName(request));
+	// Runs the action on the GUI thread; a refusal found there follows as ActionFinished.
+	auto queue = [this, name](std::function<QString(RemoteControl *)> action) {
+		QMetaObject::invokeMethod(
+			m_control,
+			[control = m_control, name, action] {
+				const QString refused = action(control);
+				if (!refused.isEmpty())
+					control->finishAction(name, false, refused);
+			},
+			Qt::QueuedConnection);
+	};
+
+	switch (request) {
+	case Request::GetState:
+		fillState(responseData, state);
+		answer(responseData, QString());
+		return;
+	case Request::SkipAlert: {
+		const QString refused = RemoteControl::refusal(state);
+		if (refused.isEmpty())
+			queue([](RemoteControl *control) { return control->skipAlert(); });
+		answer(responseData, refused);
+		return;
+	}
+	case Request::ModerateMessage: {
+		if (!hasItem(requestData, "messageId", OBS_DATA_STRING) ||
+		    !hasItem(requestData, "accept", OBS_DATA_BOOLEAN)) {
+			answer(responseData, QStringLiteral("messageId (string) and accept (boolean) are required"));
+			return;
+		}
+		const QString id = QString::fromUtf8(obs_data_get_string(requestData, "messageId"));
+		const bool accept = obs_data_get_bool(requestData, "accept");
+		const QString refused = RemoteControl::moderationRefusal(state, id);
+		if (refused.isEmpty())
+			queue([id, accept](RemoteControl *control) { return control->moderate(id, accept); });
+		answer(responseData, refused);
+		return;
+	}
+	case Request::SetModeration: {
+		if (!hasItem(requestData, "enabled", OBS_DATA_BOOLEAN)) {
+			answer(responseData, QStringLiteral("enabled (boolean) is required"));
+			return;
+		}
+		const bool enabled = obs_data_get_bool(requestData, "enabled");
+		const QString refused = RemoteControl::refusal(state);
+		if (refused.isEmpty())
+			queue([enabled](RemoteControl *control) { return control->setModeration(enabled); });
+		answer(responseData, refused);
+		return;
+	}
+	}
+}
+
+void WebsocketVendor::emitEvent(const char *type, obs_data_t *data)
+{
+	if (!m_vendor)
+		return;
+	CallData call;
+	calldata_set_ptr(&call.data, "vendor", m_vendor);
+	calldata_set_string(&call.data, "type", type);
+	calldata_set_ptr(&call.data, "data", data);
+	proc_handler_call(m_procHandler, "vendor_event_emit", &call.data);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "api/donation-model.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+// The donations that arrived during this run, each counted once by its id, summed per currency.
+class SessionTotals {
+public:
+	struct Total {
+		QString currency;
+		int count = 0;
+		// Hundredths of the currency's unit: sums stay exact.
+		qint64 cents = 0;
+
+		bool operator==(const Total &other) const
+		{
+			return currency == other.currency && count == other.count && cents == other.cents;
+		}
+	};
+
+	// Counts donation unless its id was counted before or is empty; true when it was counted.
+	bool add(const DonationMessage &donation);
+	// In the order each currency first arrived.
+	QList<Total> totals() const { return m_totals; }
+	// One line for the streamer, e.g. "Ta sesja: 12 wpłat · 345,50 PLN".
+	QString summary() const;
+	// An amount as the service wrote it ("12.50", "12,5", "7"), in hundredths; -1 when unreadable.
+	static qint64 parseCents(const QString &amount);
+	// Hundredths as a decimal number text with a point ("345.50"), for scripts.
+	static QString decimalText(qint64 cents);
+
+private:
+	QSet<QString> m_counted;
+	QList<Total> m_totals;
+};

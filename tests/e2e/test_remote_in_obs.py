@@ -1,0 +1,232 @@
+"""Remote control of the dock in Debian's real OBS: a real obs-websocket client (obs-websocket-js) calls
+the plug-in's vendor requests with good and bad input, triggers its hotkeys by name and by a key bound in
+the profile, and receives its events; the sandbox records exactly the service requests that follow. The
+chime for a new pending message is recorded from a PulseAudio null sink: silent at start-up, heard when
+a message arrives. The key binding survives a restart and follows a profile change."""
+
+import json
+import os
+import time
+
+from obsdriver import obshost
+from obsdriver.audio import NullSink
+from obsdriver.obshost import check
+from obsdriver.sandbox_client import Sandbox
+from obsdriver.websocket_client import WebsocketClient
+
+PREFIX = r"\[tiplark-obs-plugin\] "
+USER_NAME = "Streamer Zdalny"
+PORT = 38455
+PASSWORD = "haslo-do-obs-websocket"
+BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
+SKIP = ("POST", "/v1/donations/queue/skip", {})
+SILENCE = 0.01  # peak amplitude below which a recording counts as silent
+
+# Refused requests: (request, requestData, error); none of them reaches the service.
+REFUSED = [
+    ("ModerateMessage", None, "messageId (string) and accept (boolean) are required"),
+    ("ModerateMessage", {"messageId": 7, "accept": True}, "messageId (string) and accept (boolean) are required"),
+    ("ModerateMessage", {"messageId": "7", "accept": "yes"}, "messageId (string) and accept (boolean) are required"),
+    ("ModerateMessage", {"messageId": "no-such-id", "accept": True}, "no pending message with this messageId"),
+    ("SetModeration", None, "enabled (boolean) is required"),
+    ("SetModeration", {"enabled": 1}, "enabled (boolean) is required"),
+]
+
+
+def main():
+    args = obshost.parse_arguments()
+    sandbox = Sandbox(args.sandbox)
+    try:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
+                             host=args.host) as session:
+            sink = NullSink(session.tmp)
+            try:
+                run(session, sandbox, sink)
+            finally:
+                sink.close()
+    finally:
+        sandbox.stop()
+    print("e2e remote: ok")
+
+
+def writes(sandbox):
+    """The service requests that change something, in order: (method, path, body as JSON or None)."""
+    return [(r["method"], r["path"], json.loads(r["body"]) if r["body"] else None) for r in sandbox.requests()
+            if r["method"] != "GET" and r["path"].startswith("/v1/")]
+
+
+def expect_writes(sandbox, before, expected, timeout=15):
+    """Waits until the service has seen the expected requests after the first `before`, and no others."""
+    deadline = time.monotonic() + timeout
+    while len(writes(sandbox)) < before + len(expected) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    time.sleep(0.5)  # anything more would have come by now
+    seen = writes(sandbox)[before:]
+    check(seen == expected, "service requests %r, expected %r" % (seen, expected))
+    return before + len(expected)
+
+
+def decision(message_id, accept):
+    return ("PATCH", "/v1/moderation/moderate/" + message_id, {"action": "accept" if accept else "reject"})
+
+
+def switch(enabled):
+    return ("PATCH", "/v1/moderation", {"enabled": enabled})
+
+
+def run(session, sandbox, sink):
+    # A streamer signed in from an earlier run, moderation on, messages waiting and a donation.
+    session.home.write_tokens("remote-access", "remote-refresh")
+    sandbox.accept_tokens("remote-access", "remote-refresh")
+    sandbox.set_state({"api.userName": USER_NAME, "api.moderationEnabled": False})
+    sandbox.post_donation()
+    sandbox.set_state({"api.moderationEnabled": True})
+    posted = [sandbox.post_donation()["id"] for _ in range(3)]
+    session.home.enable_websocket(PORT, PASSWORD)
+    with open(session.home.profile_file, "a") as f:
+        f.write('\n[Hotkeys]\nTiplarkSkipAlert={"bindings":[{"key":"%s"}]}\n' % BOUND_KEY)
+    os.makedirs(os.path.dirname(session.home.settings_file), exist_ok=True)
+    with open(session.home.settings_file, "w") as f:
+        f.write("[General]\nChimeEnabled=true\n")
+
+    # Start-up with the messages already waiting: no sound.
+    recording = os.path.join(session.tmp, "start-up.wav")
+    recorder = sink.start_recording(recording)
+    obs = session.start_obs(extra_env=sink.env())
+    obs.wait_for(PREFIX + 'Tiplark: obs-websocket vendor "tiplark" registered')
+    session.show_dock(obs)
+    obs.fill_screen()
+    client = WebsocketClient(PORT, PASSWORD)
+    try:
+        state = wait_for_state(client, lambda s: s["pending"] and s.get("moderationEnabled") is True)
+        time.sleep(6)  # one more poll of the same list
+        peak = NullSink.stop_recording(recorder, recording)
+        check(peak < SILENCE, "a sound at start-up (peak %.3f)" % peak)
+        print("peak at start-up: %.4f" % peak)
+        check(state["signedIn"] and state["userName"] == USER_NAME and state["serviceAnswering"], repr(state))
+        records = {m["id"]: m for m in state["pending"]}
+        waiting = [m["id"] for m in state["pending"]]
+        check(waiting[-3:] == posted, "pending %r, posted %r" % (waiting, posted))
+        check(set(state["pending"][0]) == {"id", "nickname", "message", "amount", "currency", "createdAt"},
+              repr(state["pending"][0]))
+        check(state["sessionTotals"] == [], "totals before any new donation: %r" % state["sessionTotals"])
+        check("token" not in json.dumps(state).lower(), "a token in GetState")
+        done = len(writes(sandbox))
+
+        for request, data, error in REFUSED:
+            answer = client.vendor(request, data)
+            check(answer == {"ok": False, "error": error}, "%s %r: %r" % (request, data, answer))
+        done = expect_writes(sandbox, done, [])
+
+        # Each request that starts a service call: ok at once, its request, then ActionFinished.
+        for request, data, expected in [
+            ("ModerateMessage", {"messageId": waiting[0], "accept": True}, decision(waiting[0], True)),
+            ("SkipAlert", None, SKIP),
+            ("SetModeration", {"enabled": False}, switch(False)),
+            ("SetModeration", {"enabled": True}, switch(True)),
+        ]:
+            finished = len(client.vendor_events("ActionFinished"))
+            check(client.vendor(request, data) == {"ok": True}, request)
+            done = expect_writes(sandbox, done, [expected])
+            client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > finished)
+            check(client.vendor_events("ActionFinished")[finished] == {"action": request, "ok": True, "error": ""},
+                  repr(client.vendor_events("ActionFinished")))
+        check([e["enabled"] for e in client.vendor_events("ModerationChanged")][-2:] == [False, True],
+              repr(client.vendor_events("ModerationChanged")))
+
+        # The hotkeys, as a controller triggers them by name, and the key bound in the profile.
+        wait_for_state(client, lambda s: [m["id"] for m in s["pending"]] == waiting[1:])
+        for hotkey, expected in [
+            ("TiplarkRejectFirst", decision(waiting[1], False)),
+            ("TiplarkSkipAlert", SKIP),
+            ("TiplarkModerationOff", switch(False)),
+            ("TiplarkModerationOn", switch(True)),
+        ]:
+            client.call("TriggerHotkeyByName", {"hotkeyName": hotkey})
+            done = expect_writes(sandbox, done, [expected])
+        client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
+        done = expect_writes(sandbox, done, [SKIP])
+        for first in waiting[2:]:
+            wait_for_state(client, lambda s: s["pending"] and s["pending"][0]["id"] == first)
+            client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkAcceptFirst"})
+            done = expect_writes(sandbox, done, [decision(first, True)])
+
+        # Nothing pending: the hotkey does nothing and says so once.
+        wait_for_state(client, lambda s: s["pending"] == [])
+        client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkAcceptFirst"})
+        obs.wait_for(PREFIX + "Tiplark: Hotkey TiplarkAcceptFirst does nothing: nothing pending")
+        done = expect_writes(sandbox, done, [])
+
+        # A new message arrives: its event, and the chime.
+        recording = os.path.join(session.tmp, "new-message.wav")
+        recorder = sink.start_recording(recording)
+        arrived = sandbox.post_donation()["id"]
+        event = client.wait_for_event("PendingMessageAdded", timeout=15)
+        check(event["id"] == arrived, "PendingMessageAdded %r for %s" % (event, arrived))
+        time.sleep(1.5)
+        peak = NullSink.stop_recording(recorder, recording)
+        check(peak >= 0.1, "no chime for a new message (peak %.3f)" % peak)
+        print("peak with a new message: %.4f" % peak)
+
+        # A donation straight to the list (moderation off): its event, and the session totals of the
+        # donations that arrived since the start (the two accepted messages among them), each once.
+        client.vendor("SetModeration", {"enabled": False})
+        wait_for_state(client, lambda s: s.get("moderationEnabled") is False)
+        donation = sandbox.post_donation({"id": "zdalna-1", "nickname": "Ktoś", "amount": 12.5, "currency": "PLN"})
+        event = client.wait_for_event("DonationAdded", lambda e: e["id"] == "zdalna-1", timeout=15)
+        check(event["amount"] == "12.50" and event["nickname"] == "Ktoś", repr(event))
+        accepted = [waiting[0]] + waiting[2:]
+        added = [e["id"] for e in client.vendor_events("DonationAdded")]
+        check(sorted(added) == sorted(accepted + ["zdalna-1"]), "DonationAdded for %r" % added)
+        expected = {}
+        for record in [records[i] for i in accepted] + [donation]:
+            count, cents = expected.get(record["currency"], (0, 0))
+            expected[record["currency"]] = (count + 1, cents + round(float(record["amount"]) * 100))
+        state = wait_for_state(client, lambda s: sum(t["count"] for t in s["sessionTotals"]) == len(added))
+        check({t["currency"]: (t["count"], round(float(t["amount"]) * 100)) for t in state["sessionTotals"]}
+              == expected, "totals %r, expected %r" % (state["sessionTotals"], expected))
+        session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
+    finally:
+        client.close()
+    status, _ = obs.quit()
+    check(status == 0, "OBS exited with %d" % status)
+
+    # The binding is still in the profile, and works after a restart.
+    with open(session.home.profile_file) as f:
+        check(BOUND_KEY in f.read(), "the key binding left the profile")
+    obs = session.start_obs(extra_env=sink.env())
+    obs.wait_for(PREFIX + 'Tiplark: obs-websocket vendor "tiplark" registered')
+    client = WebsocketClient(PORT, PASSWORD)
+    try:
+        wait_for_state(client, lambda s: s["signedIn"] and s.get("moderationEnabled") is False)
+        done = len(writes(sandbox))
+        client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
+        done = expect_writes(sandbox, done, [SKIP])
+        # The bindings follow the profile: a new one has none, the first one has its own again.
+        client.call("CreateProfile", {"profileName": "Drugi"})
+        check(client.call("GetProfileList")["currentProfileName"] == "Drugi", "not in the new profile")
+        client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
+        done = expect_writes(sandbox, done, [])
+        client.call("SetCurrentProfile", {"profileName": "CI"})
+        client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
+        done = expect_writes(sandbox, done, [SKIP])
+    finally:
+        client.close()
+    status, _ = obs.quit()
+    check(status == 0, "OBS exited with %d" % status)
+
+
+def wait_for_state(client, predicate, timeout=20):
+    deadline = time.monotonic() + timeout
+    while True:
+        state = client.vendor("GetState")
+        check(state["ok"], repr(state))
+        if predicate(state):
+            return state
+        if time.monotonic() > deadline:
+            raise AssertionError("GetState never matched: %r" % state)
+        time.sleep(0.2)
+
+
+if __name__ == "__main__":
+    main()
