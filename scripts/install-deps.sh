@@ -15,10 +15,13 @@ packages=(
   # driving OBS's window through the accessibility tree, a browser for the sign-in, a command-line client
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium curl iproute2
   # a remote-control client (obs-websocket-js, from npm) and the chime heard through a null sink
-  nodejs npm pulseaudio sox
+  nodejs pulseaudio sox
   # Debian root file systems for the other OBS hosts (scripts/debian-root.sh), building and checking .deb files
   mmdebstrap dpkg-dev lintian
 )
+
+# npm comes with Node.js where that is NodeSource's build (which Debian's npm cannot be installed beside).
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for package in "${packages[@]}"; do

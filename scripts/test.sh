@@ -12,7 +12,11 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-"$root/scripts/install-deps.sh"
+if ! "$root/scripts/install-deps.sh"; then
+  echo "Failed: the Debian packages the builds and tests need could not be installed"
+  echo "total: 0 passed, 1 failed"
+  exit 1
+fi
 
 jobs=$(nproc)
 # Compiler caches keyed by paths relative to the checkout, so that another clone of the same sources (CI's)
