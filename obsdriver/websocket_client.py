@@ -47,17 +47,22 @@ class WebsocketClient:
         self.answers.put({"closed": True})
 
     def call(self, request_type, request_data=None, timeout=20):
-        """The request's responseData, or raises with obs-websocket's error."""
-        self.next_id += 1
-        request = {"id": self.next_id, "requestType": request_type}
-        if request_data is not None:
-            request["requestData"] = request_data
-        self.proc.stdin.write(json.dumps(request) + "\n")
-        self.proc.stdin.flush()
-        answer = self.answers.get(timeout=timeout)
-        if "error" in answer:
-            raise AssertionError("%s failed: %s" % (request_type, answer["error"]))
-        return answer["response"]
+        """The request's responseData, or raises with obs-websocket's error. Until OBS has finished loading,
+        obs-websocket (OBS 31 and later) listens but performs nothing: such a request is sent again."""
+        deadline = time.monotonic() + timeout
+        while True:
+            self.next_id += 1
+            request = {"id": self.next_id, "requestType": request_type}
+            if request_data is not None:
+                request["requestData"] = request_data
+            self.proc.stdin.write(json.dumps(request) + "\n")
+            self.proc.stdin.flush()
+            answer = self.answers.get(timeout=timeout)
+            if "error" not in answer:
+                return answer["response"]
+            if "not ready" not in answer["error"] or time.monotonic() > deadline:
+                raise AssertionError("%s failed: %s" % (request_type, answer["error"]))
+            time.sleep(0.2)
 
     def vendor(self, request_type, request_data=None):
         """A request of the plug-in's vendor; its responseData."""
