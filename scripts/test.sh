@@ -82,7 +82,12 @@ prepare() {
 }
 stage "prepare"
 prepare_start=$SECONDS
-prepare &
+(
+  prepare
+  status=$?
+  echo $((SECONDS - prepare_start)) >"$prepare_log/seconds"
+  exit $status
+) &
 prepare_pid=$!
 
 # Waits for the prepare stage and says how it went: what it made, or why it failed.
@@ -91,7 +96,7 @@ wait_for_prepare() {
   local status=0
   wait "$prepare_pid" || status=$?
   prepare_pid=""
-  echo "==== prepare ended (it took $((SECONDS - prepare_start)) s)"
+  echo "==== prepare ended (it took $(cat "$prepare_log/seconds") s, beside the first build)"
   grep -h -E '^(==== |the mirror|cannot reach|the .* root is not made|E: )' "$prepare_log"/*.log 2>/dev/null
   if [ "$status" -eq 0 ] && [ "$(id -u)" -eq 0 ]; then
     prepared=true
