@@ -183,12 +183,15 @@ class ObsHome:
             f.write("[General]\nName=CI\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n"
                     "FPSType=1\nFPSInt=10\n")
 
-    def use_light_theme(self):
-        """OBS's Light theme from the next start on: OBS 29 reads its name from [General], OBS 30 and later
-        its id from [Appearance], in user.ini from OBS 31 on."""
-        for name, section, key, value in (("global.ini", "General", "CurrentTheme3", "Light"),
-                                          ("global.ini", "Appearance", "Theme", "com.obsproject.Yami.Light"),
-                                          ("user.ini", "Appearance", "Theme", "com.obsproject.Yami.Light")):
+    def use_light_theme(self, host):
+        """OBS's Light theme from the next start on: OBS 29 reads its name from [General] of global.ini, OBS 30
+        and later its id from [Appearance], in user.ini from OBS 31 on."""
+        if host.name == "debian12":
+            settings = (("global.ini", "General", "CurrentTheme3", "Light"),)
+        else:
+            settings = tuple((name, "Appearance", "Theme", "com.obsproject.Yami.Light")
+                             for name in ("global.ini", "user.ini"))
+        for name, section, key, value in settings:
             path = os.path.join(self.config, "obs-studio", name)
             ini = configparser.ConfigParser(interpolation=None, strict=False)
             ini.optionxform = str

@@ -131,7 +131,7 @@ def placement_kept_by_obs(session):
           "the plug-in keeps a placement of its own besides OBS's")
 
     # The dock on OBS's light theme, beside the dark default's pictures above.
-    session.home.use_light_theme()
+    session.home.use_light_theme(session.host)
     obs = session.start_obs()
     check(obs.wait_for(CREATED).group(1) == "true", "the dock is not shown on the light theme")
     dock_window(session)  # floating where the last row left it

@@ -125,7 +125,7 @@ def run(session, sandbox, args):
 
     # Back signed in from tokens.json, on the light theme, while the user read fails at first: the dock
     # says the service fails, and asks again until it has the name.
-    session.home.use_light_theme()
+    session.home.use_light_theme(session.host)
     # Refused at start and at the first tick, which brings the rows: the rows, the banner and the line.
     sandbox.set_fault({"path": "/v1/me", "kind": "respond", "status": 503, "body": "{}", "times": 2})
     obs = session.start_obs(path_prefix=os.path.dirname(urls))
