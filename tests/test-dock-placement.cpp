@@ -2,7 +2,6 @@
 #include "log-capture.h"
 #include "plugin-support.h"
 #include "settle.h"
-#include "api-state.h"
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "test-main.h"
@@ -16,17 +15,10 @@
 class TestDockPlacement : public QObject {
 	Q_OBJECT
 
-	// A dock sends its update check as soon as it exists; no newer version, so no banner changes the layout.
 	Sandbox::Server m_sandbox;
 
 private slots:
-	void initTestCase()
-	{
-		m_sandbox.addResetHook([](Sandbox::State &state) {
-			state.values.insert(Sandbox::ApiState::UPDATE, QVariantMap{{"version", "1.0.0"}});
-		});
-		QVERIFY(m_sandbox.start());
-	}
+	void initTestCase() { QVERIFY(startWithoutNewerVersion(m_sandbox)); }
 	void init() { openTiplarkSettings()->clear(); }
 
 	void placementRestore_data()

@@ -1,4 +1,3 @@
-#include "api-state.h"
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "test-main.h"
@@ -29,17 +28,10 @@ void clearSettings()
 class TestDockShell : public QObject {
 	Q_OBJECT
 
-	// A dock sends its update check as soon as it exists; no newer version, so no banner changes the layout.
 	Sandbox::Server m_sandbox;
 
 private slots:
-	void initTestCase()
-	{
-		m_sandbox.addResetHook([](Sandbox::State &state) {
-			state.values.insert(Sandbox::ApiState::UPDATE, QVariantMap{{"version", "1.0.0"}});
-		});
-		QVERIFY(m_sandbox.start());
-	}
+	void initTestCase() { QVERIFY(startWithoutNewerVersion(m_sandbox)); }
 	void init() { clearSettings(); }
 
 	void lookAfterConstruction()

@@ -1,7 +1,16 @@
 #include "sandbox-sign-in.h"
 
+#include "api-state.h"
 #include "auth/token-store.h"
 #include "sandbox-server.h"
+
+bool startWithoutNewerVersion(Sandbox::Server &sandbox)
+{
+	sandbox.addResetHook([](Sandbox::State &state) {
+		state.values.insert(Sandbox::ApiState::UPDATE, QVariantMap{{"version", "1.0.0"}});
+	});
+	return sandbox.start();
+}
 
 ServiceAddresses sandboxAddresses(const Sandbox::Server &sandbox)
 {

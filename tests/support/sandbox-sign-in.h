@@ -9,6 +9,10 @@ namespace Sandbox {
 class Server;
 }
 
+// Starts a sandbox that publishes no newer version: a dock sends its update check as soon as it exists, and a
+// banner would change the layout under test.
+bool startWithoutNewerVersion(Sandbox::Server &sandbox);
+
 // A sandbox's addresses: its REST API, and its OAuth server under /oauth.
 ServiceAddresses sandboxAddresses(const Sandbox::Server &sandbox);
 
