@@ -465,6 +465,22 @@ private slots:
 		QCOMPARE(shown, accept ? QStringList({"m-1", "d-1"}) : QStringList({"d-1"}));
 	}
 
+	void listReadBeforeADecisionIsDropped()
+	{
+		setList(Sandbox::ApiState::PENDING, {donation("m-1", "Ola"), donation("m-2", "Tomek")});
+		// The read sent before the decision answers after it, still holding the decided message.
+		m_sandbox.setFault("/v1/moderation/moderate/pending-messages",
+				   Fault::respond(200, "[{\"id\":\"m-1\"},{\"id\":\"m-2\"}]").delayed(800).once());
+		QSignalSpy pending(m_client.get(), &ApiClient::pendingMessagesReceived);
+		m_client->fetchPendingMessages();
+		QTRY_COMPARE(m_sandbox.requestCount(), 1);
+		m_client->moderateMessage(QStringLiteral("m-1"), true);
+		QVERIFY(pending.wait());
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(pending.count(), 1);
+		QCOMPARE(ids(pending.first().first().value<QList<DonationMessage>>()), QStringList{"m-2"});
+	}
+
 	void failedModerationKeepsTheList()
 	{
 		setList(Sandbox::ApiState::PENDING, {donation("m-1", "Ola")});
