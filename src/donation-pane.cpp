@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -36,6 +37,15 @@ QLabel *serviceLabel(const QString &text, DockStyle::Role role, int maxChars = D
 	DockStyle::apply(label, role);
 	return label;
 }
+
+// A donor's text takes the width the row has: a long one, or one without spaces, neither widens the row
+// past the dock nor pushes the buttons out of view.
+void fitToRow(QLabel *label)
+{
+	QSizePolicy policy = label->sizePolicy();
+	policy.setHorizontalPolicy(QSizePolicy::Ignored);
+	label->setSizePolicy(policy);
+}
 } // namespace
 
 DonationPane::DonationPane(const QString &title, const QString &emptyText, bool withActions, QWidget *parent)
@@ -51,6 +61,8 @@ DonationPane::DonationPane(const QString &title, const QString &emptyText, bool 
 	m_list = new QListWidget(this);
 	m_list->setAlternatingRowColors(true);
 	m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+	// Rows wrap to the view's width instead.
+	m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 	m_list->viewport()->installEventFilter(this);
 	connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
 		// Scrolled by the streamer, the view stays where they put it.
@@ -86,7 +98,7 @@ DonationPane::DonationPane(const QString &title, const QString &emptyText, bool 
 	sample.message = QStringLiteral("W\nW");
 	sample.createdAt = QDateTime::currentDateTime();
 	const std::unique_ptr<QWidget> row(makeRow(sample));
-	m_list->setMinimumHeight(row->sizeHint().height() + 8 + 2 * m_list->frameWidth());
+	m_list->setMinimumHeight(row->sizeHint().height() + ROW_GAP + 2 * m_list->frameWidth());
 	setMinimumHeight(minimumSizeHint().height());
 
 	showCounts();
@@ -219,6 +231,11 @@ bool DonationPane::eventFilter(QObject *watched, QEvent *event)
 	// Held only for the pointer, the view shows what came in once the pointer has gone.
 	if (watched == m_list->viewport() && event->type() == QEvent::Leave && m_heldForPointer)
 		scrollToTop();
+	if (watched == m_list->viewport() && event->type() == QEvent::Resize) {
+		const auto *resize = static_cast<QResizeEvent *>(event);
+		if (resize->size().width() != resize->oldSize().width())
+			fitRowsToWidth();
+	}
 	return QGroupBox::eventFilter(watched, event);
 }
 
@@ -237,12 +254,26 @@ void DonationPane::showCounts()
 void DonationPane::drawRow(QListWidgetItem *item, const DonationMessage &msg)
 {
 	QWidget *row = makeRow(msg);
-	row->adjustSize();
-	QSize hint = row->sizeHint();
-	hint.setHeight(hint.height() + 8);
-	item->setSizeHint(hint);
+	item->setSizeHint(rowSize(row));
 	// A widget the item showed before goes with this call.
 	m_list->setItemWidget(item, row);
+}
+
+QSize DonationPane::rowSize(QWidget *row) const
+{
+	const int width = m_list->viewport()->width();
+	const int height = row->hasHeightForWidth() ? row->heightForWidth(width) : row->sizeHint().height();
+	return {width, height + ROW_GAP};
+}
+
+void DonationPane::fitRowsToWidth()
+{
+	for (int row = 0; row < m_list->count(); ++row) {
+		QListWidgetItem *item = m_list->item(row);
+		// An item being inserted has no row yet: the list lays itself out before drawRow gives it one.
+		if (QWidget *widget = m_list->itemWidget(item))
+			item->setSizeHint(rowSize(widget));
+	}
 }
 
 QWidget *DonationPane::makeRow(const DonationMessage &msg)
@@ -252,10 +283,13 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 	rowLayout->setContentsMargins(8, 6, 8, 6);
 	rowLayout->setSpacing(4);
 
-	rowLayout->addWidget(serviceLabel(msg.nickname, DockStyle::Role::Nickname));
+	QLabel *nickname = serviceLabel(msg.nickname, DockStyle::Role::Nickname);
+	fitToRow(nickname);
+	rowLayout->addWidget(nickname);
 	if (!msg.message.isEmpty()) {
 		auto *message = serviceLabel(msg.message, DockStyle::Role::Muted, DockStyle::MAX_MESSAGE_CHARS);
 		message->setWordWrap(true);
+		fitToRow(message);
 		rowLayout->addWidget(message);
 	}
 
@@ -265,9 +299,14 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 	// The streamer's own time: the service sends UTC.
 	info->addWidget(serviceLabel(msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm")),
 				     DockStyle::Role::Small));
-	if (!msg.goalName.isEmpty())
-		info->addWidget(serviceLabel(QStringLiteral("| %1").arg(msg.goalName), DockStyle::Role::Small));
-	info->addStretch(0);
+	if (msg.goalName.isEmpty()) {
+		info->addStretch(1);
+	} else {
+		QLabel *goal = serviceLabel(QStringLiteral("| %1").arg(msg.goalName), DockStyle::Role::Small);
+		goal->setWordWrap(true);
+		fitToRow(goal);
+		info->addWidget(goal, 1);
+	}
 
 	if (m_withActions) {
 		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {

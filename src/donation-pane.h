@@ -58,9 +58,14 @@ protected:
 	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+	// Room between two rows.
+	static constexpr int ROW_GAP = 8;
 	// Draws msg into the list's item, in place of whatever the item showed.
 	void drawRow(QListWidgetItem *item, const DonationMessage &msg);
 	QWidget *makeRow(const DonationMessage &msg);
+	// The view's width, and the height the row's wrapped text needs at that width.
+	QSize rowSize(QWidget *row) const;
+	void fitRowsToWidth();
 	void updateButtons(QWidget *row, const QString &messageId);
 	void showCounts();
 
