@@ -6,6 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimeZone>
 
 namespace {
 QJsonObject object(const char *json)
@@ -126,7 +127,7 @@ private slots:
 		QTest::addColumn<QDateTime>("utc");
 		QTest::addColumn<bool>("statedInUtc");
 
-		const QDateTime noon = QDateTime(QDate(2024, 5, 1), QTime(12, 30), Qt::UTC);
+		const QDateTime noon = QDateTime(QDate(2024, 5, 1), QTime(12, 30), QTimeZone::utc());
 		QTest::newRow("Z") << QByteArray(R"({"created_at":"2024-05-01T12:30:00Z"})") << noon << true;
 		QTest::newRow("fractional seconds")
 			<< QByteArray(R"({"created_at":"2024-05-01T12:30:00.250Z"})") << noon.addMSecs(250) << true;

@@ -37,8 +37,10 @@ QString holderOf(quint16 port)
 		for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
 			if (inodes.contains(fd.symLinkTarget().section(QLatin1Char('/'), -1))) {
 				QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-				comm.open(QIODevice::ReadOnly);
-				return QStringLiteral("%1 (PID %2)").arg(QString::fromLocal8Bit(comm.readAll().trimmed()), pid);
+				const QString name = comm.open(QIODevice::ReadOnly)
+							     ? QString::fromLocal8Bit(comm.readAll().trimmed())
+							     : QStringLiteral("a process that has just ended");
+				return QStringLiteral("%1 (PID %2)").arg(name, pid);
 			}
 		}
 	}
