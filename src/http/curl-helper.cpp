@@ -68,6 +68,9 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	};
 	const bool follow = carries == Carries::Data;
 	require(curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData()));
+	// The path goes out as the plug-in wrote it: libcurl 8 would resolve an id of "%2E%2E" as a
+	// dot-segment, and a decision on that message would go to the moderation switch instead.
+	require(curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L));
 	require(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback));
 	require(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received));
 	require(curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L));
