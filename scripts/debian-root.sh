@@ -61,9 +61,10 @@ obs_of() {
 packages_of() {
   case $1 in
   trixie-build | forky-build)
-    # mount (for the TLS test's private mount namespace) is no longer in every system from forky on.
+    # mount (for the TLS test's private mount namespace) is no longer in every system from forky on; the
+    # sign-in listener's test talks to it with the curl client.
     echo $(obs_of "$1") libobs-dev qt6-base-dev qt6-multimedia-dev libcurl4-openssl-dev libcpp-httplib-dev \
-      cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian $([ "$1" = forky-build ] && echo mount) \
+      cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian curl $([ "$1" = forky-build ] && echo mount) \
       "${test_tools[@]}" "${remote_and_sound_tools[@]}"
     ;;
   trixie-clean | forky-clean | bookworm-clean) echo $(obs_of "$1") "${test_tools[@]}" ;;

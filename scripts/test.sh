@@ -163,11 +163,20 @@ wait_for_prepare
 if $prepared; then
   # Debian 13's OBS 30 runs Qt 6.8, forky's OBS 32 Qt 6.11: the Qt 6 module and the sandbox are built inside
   # a root of that Debian against its libobs, warnings as errors, and the end-to-end tests run in its OBS.
+  # In Debian 13 the whole suite runs, against its libcurl 8 and Qt 6.8. Forky's libcurl 8.22 still fails
+  # two unit tests there (a hung name lookup outlives unload; a 401 to a POST closes the kept connection).
   for host in "debian13 trixie-build" "forky forky-build"; do
     read -r preset kind <<<"$host"
     in_root=("$root/scripts/debian-root.sh" run "$kind" --)
-    if configure_and_build "$preset" tiplark-obs-plugin tiplark-sandbox e2e-data; then
-      run_tests "$preset" -L e2e
+    if [ "$preset" = debian13 ]; then
+      targets=()
+      labels=()
+    else
+      targets=(tiplark-obs-plugin tiplark-sandbox e2e-data)
+      labels=(-L e2e)
+    fi
+    if configure_and_build "$preset" "${targets[@]}"; then
+      run_tests "$preset" "${labels[@]}"
     else
       failed_builds+=("$preset (build)")
     fi
