@@ -7,6 +7,7 @@ server and the session bus. Nothing of the user's own OBS configuration is read 
 
 import argparse
 import configparser
+import contextlib
 import ctypes
 import glob
 import importlib
@@ -18,6 +19,8 @@ import signal
 import subprocess
 import tempfile
 import time
+
+from obsdriver.sandbox_client import Sandbox
 
 PLUGIN_NAME = "tiplark-obs-plugin"
 CONVERT = "/usr/bin/convert"  # imagemagick's, not a stand-in earlier on PATH
@@ -65,6 +68,18 @@ def parse_arguments(installed=False):
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--sandbox", required=True, help="the tiplark-sandbox program")
     return parser.parse_args()
+
+
+@contextlib.contextmanager
+def session_with_sandbox(args, sandbox_args=()):
+    """An OBS session of the build tree's module, pointed at a sandbox of its own; both end afterwards.
+    Yields (session, sandbox)."""
+    sandbox = Sandbox(args.sandbox, args=sandbox_args)
+    try:
+        with Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host) as session:
+            yield session, sandbox
+    finally:
+        sandbox.stop()
 
 
 def service_env(base_url):

@@ -10,7 +10,6 @@ import time
 from obsdriver import obshost
 from obsdriver.obshost import check
 from obsdriver.browser import opened_urls, url_catcher, wait_for_url
-from obsdriver.sandbox_client import Sandbox
 
 PREFIX = r"\[tiplark-obs-plugin\] "
 USER_NAME = "Streamer Testowy"
@@ -28,25 +27,20 @@ def main():
     args = obshost.parse_arguments()
 
     started = time.monotonic()
-    sandbox = Sandbox(args.sandbox)
-    try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
-                             host=args.host) as session:
-            accessibility = session.use_accessibility()
-            urls = url_catcher(os.path.join(session.tmp, "bin"))
-            stage = Stages(session, sandbox, accessibility, urls)
-            stage.signed_in()
-            stage.service_fails()
-            stage.service_hangs()
-            stage.service_returns()
-            stage.quit_while_hanging()
-            saved = open(session.home.token_file).read()
-            stage.token_file_unreadable()
-            stage.token_file_pipe()
-            stage.token_file_corrupt(saved)
-            check(not session.home.crash_reports, "OBS wrote crash reports: %r" % session.home.crash_reports)
-    finally:
-        sandbox.stop()
+    with obshost.session_with_sandbox(args) as (session, sandbox):
+        accessibility = session.use_accessibility()
+        urls = url_catcher(os.path.join(session.tmp, "bin"))
+        stage = Stages(session, sandbox, accessibility, urls)
+        stage.signed_in()
+        stage.service_fails()
+        stage.service_hangs()
+        stage.service_returns()
+        stage.quit_while_hanging()
+        saved = open(session.home.token_file).read()
+        stage.token_file_unreadable()
+        stage.token_file_pipe()
+        stage.token_file_corrupt(saved)
+        check(not session.home.crash_reports, "OBS wrote crash reports: %r" % session.home.crash_reports)
     print("e2e abuse: ok in %.1f s" % (time.monotonic() - started))
 
 

@@ -18,7 +18,6 @@ import urllib.request
 from obsdriver import obshost
 from obsdriver.obshost import check
 from obsdriver.browser import browse, url_catcher, wait_for_url
-from obsdriver.sandbox_client import Sandbox
 
 PREFIX = r"\[tiplark-obs-plugin\] "
 USER_NAME = "Streamer Testowy"
@@ -28,13 +27,8 @@ PENDING = "/v1/moderation/moderate/pending-messages"
 def main():
     args = obshost.parse_arguments()
 
-    sandbox = Sandbox(args.sandbox)
-    try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
-                             host=args.host) as session:
-            run(session, sandbox, args)
-    finally:
-        sandbox.stop()
+    with obshost.session_with_sandbox(args) as (session, sandbox):
+        run(session, sandbox, args)
     print("e2e product: ok")
 
 

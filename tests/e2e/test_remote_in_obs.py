@@ -11,7 +11,6 @@ import time
 from obsdriver import obshost
 from obsdriver.audio import NullSink
 from obsdriver.obshost import check
-from obsdriver.sandbox_client import Sandbox
 from obsdriver.websocket_client import WebsocketClient
 
 PREFIX = r"\[tiplark-obs-plugin\] "
@@ -35,17 +34,12 @@ REFUSED = [
 
 def main():
     args = obshost.parse_arguments()
-    sandbox = Sandbox(args.sandbox)
-    try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
-                             host=args.host) as session:
-            sink = NullSink(session.tmp)
-            try:
-                run(session, sandbox, sink)
-            finally:
-                sink.close()
-    finally:
-        sandbox.stop()
+    with obshost.session_with_sandbox(args) as (session, sandbox):
+        sink = NullSink(session.tmp)
+        try:
+            run(session, sandbox, sink)
+        finally:
+            sink.close()
     print("e2e remote: ok")
 
 

@@ -9,7 +9,6 @@ import urllib.request
 from obsdriver import obshost
 from obsdriver.obshost import check
 from obsdriver.browser import url_catcher, wait_for_url
-from obsdriver.sandbox_client import Sandbox
 
 PREFIX = r"\[tiplark-obs-plugin\] "
 USER_NAME = "Streamer Testowy"
@@ -18,13 +17,10 @@ USER_NAME = "Streamer Testowy"
 def main():
     args = obshost.parse_arguments()
     tls = os.environ["TIPLARK_TEST_TLS_DIR"]
-    sandbox = Sandbox(args.sandbox, args=["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")])
-    try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
-                             host=args.host) as session:
-            run(session, sandbox)
-    finally:
-        sandbox.stop()
+    with obshost.session_with_sandbox(
+            args, sandbox_args=["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")]) as (
+            session, sandbox):
+        run(session, sandbox)
     print("e2e over TLS: ok")
 
 
