@@ -17,9 +17,8 @@ USER_NAME = "Streamer Testowy"
 def main():
     args = obshost.parse_arguments()
     tls = os.environ["TIPLARK_TEST_TLS_DIR"]
-    with obshost.session_with_sandbox(
-            args, sandbox_args=["--tls", os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")]) as (
-            session, sandbox):
+    certificate = [os.path.join(tls, "server.pem"), os.path.join(tls, "server.key")]
+    with obshost.session_with_sandbox(args, sandbox_args=["--tls", *certificate]) as (session, sandbox):
         run(session, sandbox)
     print("e2e over TLS: ok")
 
