@@ -344,18 +344,19 @@ private slots:
 	{
 		QFETCH(int, resend);
 		QFETCH(int, connections);
-		QCOMPARE(CurlHelper::get(m_tlsSandbox.baseUrl() + "/v1/me", {}).statusCode, 401);
-		m_tlsSandbox.reset();
-		for (int i = 0; i < 3; ++i) {
-			const HttpResponse response =
-				CurlHelper::post(m_tlsSandbox.baseUrl() + "/v1/donations/queue/skip", {}, {},
-						 CurlHelper::Resend(resend));
-			QCOMPARE(response.statusCode, 401);
-		}
+		// Answers that succeed: after an error answer libcurl 8 may close the connection (when the answer
+		// comes before it has marked the request sent), and cpp-httplib 0.41 always closes it.
+		const QString skip = m_tlsSandbox.baseUrl() + "/v1/donations/queue/skip";
+		m_tlsSandbox.setFault("/v1/donations/queue/skip", Sandbox::Fault::respond(200, "{}"));
+		QCOMPARE(CurlHelper::get(skip, {}).statusCode, 200);
+		const Sandbox::Server::Traffic opened = m_tlsSandbox.traffic();
+		for (int i = 0; i < 3; ++i)
+			QCOMPARE(CurlHelper::post(skip, {}, {}, CurlHelper::Resend(resend)).statusCode, 200);
 
-		QCOMPARE(m_tlsSandbox.traffic().connections, connections);
-		QCOMPARE(m_tlsSandbox.traffic().resumedHandshakes, connections);
-		QCOMPARE(m_tlsSandbox.traffic().fullHandshakes, 0);
+		const Sandbox::Server::Traffic traffic = m_tlsSandbox.traffic();
+		QCOMPARE(traffic.connections - opened.connections, connections);
+		QCOMPARE(traffic.resumedHandshakes - opened.resumedHandshakes, connections);
+		QCOMPARE(traffic.fullHandshakes, opened.fullHandshakes);
 	}
 
 	// The service closes a kept connection right after reading a request: libcurl sends it again on a new
