@@ -28,12 +28,48 @@ size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
 	return total;
 }
 
-// libcurl calls this about once a second even while nothing moves; a non-zero result ends the transfer.
-// The transport is set at module unload: the module's code is about to go away, so no transfer may stay
-// inside libcurl.
+// libcurl calls this about once a second while a transfer moves or waits for an answer; a non-zero result
+// ends the transfer. The transport is set at module unload: the module's code is about to go away, so no
+// transfer may stay inside libcurl.
 int progressCallback(void *transport, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
 	return transport && static_cast<const Transport *>(transport)->aborted() ? 1 : 0;
+}
+
+// curl_easy_perform, in a multi handle of the request's own, so that a wait ends at unload in a name lookup
+// too: libcurl 8.20 and later call no progress callback while they resolve.
+CURLcode perform(CURL *curl, const Transport *transport)
+{
+	CURLM *multi = curl_multi_init();
+	if (!multi)
+		return CURLE_OUT_OF_MEMORY;
+#if CURL_AT_LEAST_VERSION(8, 20, 0)
+	// The lookup threads belong to the multi handle there; a hung one is left to end by itself.
+	curl_multi_setopt(multi, CURLMOPT_QUICK_EXIT, 1L);
+#endif
+	CURLMcode added = curl_multi_add_handle(multi, curl);
+	CURLcode result = added == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+	for (bool running = added == CURLM_OK; running;) {
+		int transfers = 0;
+		if (curl_multi_perform(multi, &transfers) != CURLM_OK) {
+			running = false;
+		} else if (transfers == 0) {
+			int queued = 0;
+			const CURLMsg *message = curl_multi_info_read(multi, &queued);
+			if (message && message->msg == CURLMSG_DONE)
+				result = message->data.result;
+			running = false;
+		} else if (transport && transport->aborted()) {
+			result = CURLE_ABORTED_BY_CALLBACK;
+			running = false;
+		} else {
+			curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+		}
+	}
+	if (added == CURLM_OK)
+		curl_multi_remove_handle(multi, curl);
+	curl_multi_cleanup(multi);
+	return result;
 }
 
 // Whether a request's form or answer carries credentials.
@@ -88,8 +124,9 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	require(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback));
 	require(curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transport));
 	require(curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L));
-	// An aborted transfer must not then wait in the clean-up for a name lookup that hangs: the lookup's
-	// thread is left to end by itself, so that unload is not held past its deadline.
+	// An aborted transfer must not then wait in the clean-up for a name lookup that hangs (libcurl before
+	// 8.20, where the lookup's thread belongs to the transfer): the thread is left to end by itself, so
+	// that unload is not held past its deadline.
 	require(curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
 	ConnectionCache *cache = transport ? transport->connections() : nullptr;
 	CURLSH *share = cache ? cache->lend() : nullptr;
@@ -130,7 +167,7 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	CURLcode result = setup;
 	if (result == CURLE_OK) {
 		obs_log(LOG_DEBUG, "Tiplark HTTP: Executing request...");
-		result = curl_easy_perform(curl);
+		result = perform(curl, transport);
 	}
 
 	if (result != CURLE_OK) {
