@@ -37,7 +37,7 @@ int progressCallback(void *transport, curl_off_t, curl_off_t, curl_off_t, curl_o
 }
 
 // curl_easy_perform, in a multi handle of the request's own, so that a wait ends at unload in a name lookup
-// too: libcurl 8.20 and later call no progress callback while they resolve.
+// too: libcurl 8.22 (Debian forky's) calls no progress callback while it resolves.
 CURLcode perform(CURL *curl, const Transport *transport)
 {
 	CURLM *multi = curl_multi_init();
