@@ -326,7 +326,10 @@ class Obs:
                     return match
                 raise HostError("OBS exited (%s) without logging /%s/" % (self.proc.returncode, pattern))
             if time.monotonic() > deadline:
-                raise HostError("no log line /%s/ within %d s" % (pattern, timeout))
+                # The plug-in's last lines say where it stopped: a CI log keeps nothing else of OBS's.
+                last = [line for line in text.splitlines() if "[tiplark-obs-plugin]" in line][-15:]
+                raise HostError("no log line /%s/ within %d s; the plug-in's last lines:\n%s"
+                                % (pattern, timeout, "\n".join(last)))
             time.sleep(0.1)
 
     def threads(self):
