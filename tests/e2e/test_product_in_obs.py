@@ -217,7 +217,9 @@ def forge_redirect(authorization):
 @contextlib.contextmanager
 def held_connections(authorization, count):
     """Another local process keeps count connections to the sign-in's listener open, sending nothing:
-    each one the listener closes is opened again at once."""
+    each one the listener closes is opened again a moment later. Not at once: when the browser's connection
+    takes a place, the reopened ones would push the others out in turn within milliseconds, the browser's
+    too if its request line is not there yet (the one that has waited longest makes way)."""
     redirect = urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)["redirect_uri"][0]
     listener = urllib.parse.urlsplit(redirect)
     holder = subprocess.Popen([sys.executable, "-c", HOLDER, listener.hostname, str(listener.port), str(count)],
@@ -239,6 +241,7 @@ while True:
     for closed in select.select(held, [], [])[0]:
         held.remove(closed)
         closed.close()
+    time.sleep(0.2)
     while len(held) < count:
         try:
             held.append(socket.create_connection((host, port)))
