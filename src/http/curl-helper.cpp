@@ -28,16 +28,10 @@ size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
 	return total;
 }
 
-// libcurl calls this about once a second while a transfer moves or waits for an answer; a non-zero result
-// ends the transfer. The transport is set at module unload: the module's code is about to go away, so no
-// transfer may stay inside libcurl.
-int progressCallback(void *transport, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-	return transport && static_cast<const Transport *>(transport)->aborted() ? 1 : 0;
-}
-
-// curl_easy_perform, in a multi handle of the request's own, so that a wait ends at unload in a name lookup
-// too: libcurl 8.22 (Debian forky's) calls no progress callback while it resolves.
+// curl_easy_perform, in a multi handle of the request's own, which reads the transport's abort flag between
+// waits of at most 100 ms. The transport is aborted at module unload: the module's code is about to go
+// away, so no transfer may stay inside libcurl, in a name lookup neither (where libcurl 8.22, Debian forky's,
+// calls no progress callback that could end it).
 CURLcode perform(CURL *curl, const Transport *transport)
 {
 	CURLM *multi = curl_multi_init();
@@ -60,6 +54,7 @@ CURLcode perform(CURL *curl, const Transport *transport)
 				result = message->data.result;
 			running = false;
 		} else if (transport && transport->aborted()) {
+			// What libcurl reports when a callback ends a transfer: the log names it so.
 			result = CURLE_ABORTED_BY_CALLBACK;
 			running = false;
 		} else {
@@ -121,9 +116,6 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	require(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
 	// A worker runs only while its transport exists; a direct call finds the module's, or none.
 	Transport *transport = Transport::current();
-	require(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback));
-	require(curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transport));
-	require(curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L));
 	// An aborted transfer must not then wait in the clean-up for a name lookup that hangs (libcurl before
 	// 8.20, where the lookup's thread belongs to the transfer): the thread is left to end by itself, so
 	// that unload is not held past its deadline.

@@ -14,7 +14,7 @@ struct HttpResponse {
 
 // Blocking HTTP calls for worker threads: each call makes its own easy handle and releases it before
 // returning, so any number may run at once on different threads. Never call them on the GUI thread.
-// While a Transport exists, they reuse its connections and TLS sessions, and end within about a second
+// While a Transport exists, they reuse its connections and TLS sessions, and end within a tenth of a second
 // once it shuts down, with libcurl's "aborted by an application callback" failure.
 namespace CurlHelper {
 // When a kept connection closes before the first byte of the answer, libcurl sends the request again on
