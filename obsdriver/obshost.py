@@ -266,6 +266,11 @@ class Obs:
         self.home = home
         self.display = display
         before = set(glob.glob(os.path.join(home.log_dir, "*.txt")))
+        # OBS names its log after the second it starts in: a run started within the second of the one
+        # before would write into that run's file, and no new log would appear.
+        last = max((os.path.basename(path) for path in before), default="")
+        while time.strftime("%Y-%m-%d %H-%M-%S.txt") <= last:
+            time.sleep(0.05)
         env = dict(os.environ)
         env.update(display.env())
         env.update({
@@ -293,7 +298,7 @@ class Obs:
             elif self.proc.poll() is not None:
                 raise HostError("OBS exited with %s before writing a log" % self.proc.returncode)
             elif time.monotonic() > deadline:
-                raise HostError("OBS wrote no log within 30 s")
+                raise HostError("OBS wrote no log within 30 s\n%s" % self.where_it_waits())
             else:
                 time.sleep(0.1)
 
@@ -342,6 +347,22 @@ class Obs:
             except OSError:
                 pass  # the thread ended meanwhile
         return names
+
+    def where_it_waits(self):
+        """What each thread waits in and what OBS printed last: a hung OBS says nothing else in a CI log."""
+        lines = []
+        for tid, name in sorted(self.threads().items()):
+            state = []
+            for entry in ("wchan", "syscall"):
+                try:
+                    with open("/proc/%d/task/%d/%s" % (self.proc.pid, tid, entry)) as f:
+                        state.append("%s %s" % (entry, f.read().split(" ")[0].strip()))
+                except OSError:
+                    pass
+            lines.append("thread %d %s: %s" % (tid, name, ", ".join(state)))
+        self.stdout.flush()
+        lines += ["OBS printed:"] + self.output().splitlines()[-20:]
+        return "\n".join(lines)
 
     def quit(self, timeout=30, thread=None):
         """SIGINT is OBS 29's clean shutdown (SIGTERM skips the exit event and the unload). The kernel
