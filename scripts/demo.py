@@ -134,7 +134,8 @@ def scripted_streamer(session, sandbox, args):
                     "donations and a new pending message", timeout=30)
     shot(session, "demo-3-donations.png")
 
-    accepted, _ = dock.press_in_first_row(PENDING, "✓")
+    # The ✓ button, by the name a screen reader hears.
+    accepted, _ = dock.press_in_first_row(PENDING, "Akceptuj")
     dock.wait_until(lambda: accepted in dock.row_texts(DONATIONS), "the accepted message on air", timeout=15)
     print("accepted:", " | ".join(accepted), flush=True)
     shot(session, "demo-4-accepted.png")

@@ -132,6 +132,28 @@ run_tests() {
   rm -f "$out"
 }
 
+# One more test, counted as the ctest ones are.
+count() {
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+}
+
+# The README's run command, headless as on a machine without a display: it builds (nothing, by now), signs
+# in, moderates and quits; it passes when it exits 0 with the six screenshots of its steps.
+run_command() {
+  local host=$1 shots=$root/build/demo/screenshots
+  [ "$host" = debian12 ] || shots=$root/build/demo-$host/screenshots
+  stage "run command ($host)"
+  rm -rf "$shots"
+  in_private_network env -u DISPLAY "$root/scripts/run.sh" --host "$host" || return 1
+  local taken
+  taken=$(find "$shots" -name 'demo-*.png' -size +0 2>/dev/null | wc -l)
+  [ "$taken" -eq 6 ] || { echo "the run command left $taken of its 6 screenshots in $shots"; return 1; }
+}
+
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
@@ -143,19 +165,12 @@ export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppress
 for build in qt6-asan qt5 fuzz; do
   if configure_and_build "$build"; then
     run_tests "$build"
+    [ "$build" != qt5 ] || count run_command debian12
   else
     failed_builds+=("$build (build)")
   fi
 done
 
-# One more test, counted as the ctest ones are.
-count() {
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-  fi
-}
 
 wait_for_prepare
 if $prepared; then
@@ -167,6 +182,8 @@ if $prepared; then
     in_root=("$root/scripts/debian-root.sh" run "$kind" --)
     if configure_and_build "$preset"; then
       run_tests "$preset"
+      in_root=()
+      count run_command "$([ "$preset" = forky ] && echo debian-forky || echo "$preset")"
     else
       failed_builds+=("$preset (build)")
     fi
