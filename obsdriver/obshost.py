@@ -182,7 +182,8 @@ class ObsHome:
 
     def __init__(self, root, oauth_origin):
         self.root = root
-        # Whose tokens write_tokens saves: the plug-in uses a sign-in only with the service that issued it.
+        # Whose tokens write_tokens saves: the plug-in uses a sign-in only with the service that issued it
+        # (the sandbox serves its OAuth server and its API from one origin).
         self.oauth_origin = oauth_origin
         self.config = os.path.join(root, "config")
         self.runtime = os.path.join(root, "runtime")
@@ -254,7 +255,8 @@ class ObsHome:
         """A saved sign-in, as the plug-in writes it, without going through a browser."""
         os.makedirs(os.path.dirname(self.token_file), exist_ok=True)
         with open(self.token_file, "w") as f:
-            json.dump({"access_token": access_token, "expires_at": expires_at, "oauth_origin": self.oauth_origin,
+            json.dump({"access_token": access_token, "api_origin": self.oauth_origin, "expires_at": expires_at,
+                       "oauth_origin": self.oauth_origin,
                        "refresh_token": refresh_token}, f, separators=(",", ":"))
         os.chmod(self.token_file, 0o600)
 

@@ -20,6 +20,7 @@ class WebsocketClient:
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, cwd=CLIENT_DIR)
         self.answers = queue.Queue()
         self.events = []
+        self.obs_events = []
         self.lock = threading.Lock()
         self.next_id = 0
         threading.Thread(target=self._read, daemon=True).start()
@@ -42,6 +43,9 @@ class WebsocketClient:
             if "event" in message:
                 with self.lock:
                     self.events.append(message["event"])
+            elif "obsEvent" in message:
+                with self.lock:
+                    self.obs_events.append(message["obsEvent"])
             else:
                 self.answers.put(message)
         self.answers.put({"closed": True})
@@ -85,6 +89,25 @@ class WebsocketClient:
             if time.monotonic() > deadline:
                 raise AssertionError("no %s event within %d s: %r" % (event_type, timeout, self.vendor_events()))
             time.sleep(0.1)
+
+    def profile_switches(self):
+        """The profiles OBS switched to, in order, as its CurrentProfileChanged events named them."""
+        with self.lock:
+            return [e["eventData"]["profileName"] for e in self.obs_events if e["eventType"] == "CurrentProfileChanged"]
+
+    def wait_for_profile(self, name, switches_before, timeout=20):
+        """Waits until OBS has switched to the profile: a CurrentProfileChanged after the first switches_before
+        names it, and GetProfileList agrees. From OBS 31 on, CreateProfile may answer before the new profile
+        is active, and the plug-in reads its bindings when OBS says the profile changed."""
+        deadline = time.monotonic() + timeout
+        while name not in self.profile_switches()[switches_before:]:
+            if time.monotonic() > deadline:
+                raise AssertionError("no switch to profile %s within %d s: %r" % (name, timeout,
+                                                                                   self.profile_switches()))
+            time.sleep(0.1)
+        current = self.call("GetProfileList")["currentProfileName"]
+        if current != name:
+            raise AssertionError("switched to %s, but the current profile is %s" % (name, current))
 
     def close(self):
         if self.proc.poll() is None:

@@ -26,7 +26,7 @@ std::unique_ptr<RemoteAccess> remoteAccess;
 QWidget *createPanel(QMainWindow *mainWindow)
 {
 	dock = new TiplarkDock(serviceAddresses, mainWindow);
-	new DockLink(dock, remoteAccess->control(), remoteAccess->chime());
+	new DockLink(dock, remoteAccess->control(), remoteAccess->chime(), remoteAccess->vendor());
 	return dock;
 }
 

@@ -41,8 +41,29 @@ ServiceAddresses ServiceAddresses::production()
 
 QString ServiceAddresses::oauthOrigin() const
 {
-	return QUrl(oauthBaseUrl)
-		.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+	return origin(oauthBaseUrl);
+}
+
+QString ServiceAddresses::apiOrigin() const
+{
+	return origin(apiBaseUrl);
+}
+
+QString ServiceAddresses::origin(const QString &address)
+{
+	QUrl url(address);
+	// Anything that is no address stays as it is: it can only equal itself.
+	if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+		return address;
+	QString host = url.host();
+	if (host.endsWith(QLatin1Char('.')))
+		host.chop(1);
+	url.setHost(host);
+	const QString scheme = url.scheme().toLower();
+	if ((scheme == QLatin1String("https") && url.port() == 443) ||
+	    (scheme == QLatin1String("http") && url.port() == 80))
+		url.setPort(-1);
+	return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
 		.toString();
 }
 

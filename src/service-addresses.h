@@ -14,8 +14,15 @@ struct ServiceAddresses {
 	// The addresses compiled in.
 	static ServiceAddresses production();
 
-	// Scheme, host and port of the OAuth server: whose tokens a sign-in holds.
+	// Scheme, host and port of the OAuth server (whose tokens a sign-in holds) and of the API (where they
+	// are sent), each in normal form.
 	QString oauthOrigin() const;
+	QString apiOrigin() const;
+
+	// Scheme, host and port of an address, written one way for one place: lower case, the scheme's default
+	// port left out and a host's closing dot dropped, so that https://tiplark.pl:443/oauth and
+	// https://tiplark.pl./oauth name the origin of https://tiplark.pl/oauth. Used on saved origins too.
+	static QString origin(const QString &address);
 
 	// The override for another service: both addresses must be given, each an absolute https:// address
 	// or an http:// one to a loopback IP address (so that tokens never cross a network in clear text),

@@ -1,6 +1,7 @@
 #include "tiplark-dock.h"
 
 #include "api/service-poller.h"
+#include "api/update-info.h"
 #include "auth/auth-manager.h"
 #include "dock-state.h"
 #include "dock-style.h"
@@ -14,7 +15,6 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QHostAddress>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -446,27 +446,16 @@ void TiplarkDock::onTokenFileFailed(const QString &text)
 		Qt::QueuedConnection);
 }
 
-bool TiplarkDock::isOfferable(const QUrl &url) const
-{
-	// Only web addresses go to the desktop: anything else could start a local program or open a file. An
-	// installer over http could be swapped on the way; only a local stand-in service may offer one.
-	if (!url.isValid())
-		return false;
-	const QString scheme = url.scheme().toLower();
-	if (scheme == QLatin1String("https"))
-		return true;
-	return scheme == QLatin1String("http") && m_localService && QHostAddress(url.host()).isLoopback();
-}
-
 void TiplarkDock::onUpdateAvailable(const QString &version, const QString &downloadUrl)
 {
 	obs_log(LOG_INFO, "Tiplark: Update available: %s", logText(version).constData());
 	m_updateUrl = downloadUrl;
 	if (downloadUrl.isEmpty())
 		return;
-	if (!isOfferable(QUrl(downloadUrl, QUrl::TolerantMode))) {
-		obs_log(LOG_WARNING, "Tiplark: Update download address is not a safe web address, not offered: %s",
-			logText(downloadUrl).constData());
+	const QString problem = downloadAddressProblem(downloadUrl, m_localService);
+	if (!problem.isEmpty()) {
+		obs_log(LOG_WARNING, "Tiplark: Update download address is not a safe web address, not offered: %s (%s)",
+			logText(downloadUrl).constData(), problem.toUtf8().constData());
 		return;
 	}
 	if (openTiplarkSettings()->value(DISMISSED_UPDATE_KEY).toString() == version)
@@ -478,10 +467,9 @@ void TiplarkDock::onUpdateAvailable(const QString &version, const QString &downl
 
 void TiplarkDock::onUpdateClicked()
 {
-	const QUrl url(m_updateUrl, QUrl::TolerantMode);
-	if (m_updateUrl.isEmpty() || !isOfferable(url))
+	if (!downloadAddressProblem(m_updateUrl, m_localService).isEmpty())
 		return;
-	QDesktopServices::openUrl(url);
+	QDesktopServices::openUrl(QUrl(m_updateUrl, QUrl::StrictMode));
 }
 
 void TiplarkDock::onUpdateDismissed()

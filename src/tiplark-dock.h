@@ -75,7 +75,6 @@ private:
 	// The pending list is read while moderation is on, and while it still shows rows (they must not go
 	// stale with live buttons once moderation is switched off).
 	void updatePendingWanted();
-	bool isOfferable(const QUrl &url) const;
 	// Tells the streamer, once per run for each text, that the token file could not be saved or deleted.
 	void onTokenFileFailed(const QString &text);
 

@@ -102,6 +102,7 @@ private:
 		store.setRefreshToken(QString::fromLatin1(refresh));
 		store.setTokenExpiresAt(EARLIER_EXPIRY);
 		store.setOAuthOrigin(sandboxAddresses(m_sandbox).oauthOrigin());
+		store.setApiOrigin(sandboxAddresses(m_sandbox).apiOrigin());
 		store.save();
 	}
 
@@ -222,56 +223,88 @@ private slots:
 
 	void construction_data()
 	{
-		// ORIGIN stands for the sandbox's OAuth origin.
+		// ORIGIN and API stand for the OAuth and API origins of the addresses in use.
 		QTest::addColumn<QByteArray>("file");
-		QTest::addColumn<bool>("production");
+		// The addresses in use: the sandbox's, production's, or production's OAuth server beside another
+		// API, or production's written with a default port and closing dots.
+		QTest::addColumn<QString>("service");
 		QTest::addColumn<bool>("authenticated");
-		// The origin of a sign-in that is not used, as the warning names it.
-		QTest::addColumn<QString>("refusedOrigin");
+		// The warning about a sign-in that is not used.
+		QTest::addColumn<QString>("refused");
 		QTest::newRow("both tokens, long expired")
 			<< QByteArray(
-				   R"({"access_token":"a","expires_at":"2001-01-01T00:00:00","oauth_origin":"ORIGIN","refresh_token":"r"})")
-			<< false << true << "";
+				   R"({"access_token":"a","api_origin":"API","expires_at":"2001-01-01T00:00:00","oauth_origin":"ORIGIN","refresh_token":"r"})")
+			<< "sandbox" << true << "";
 		QTest::newRow("access token only")
 			<< QByteArray(
-				   R"({"access_token":"a","expires_at":"","oauth_origin":"ORIGIN","refresh_token":""})")
-			<< false << false << "";
+				   R"({"access_token":"a","api_origin":"API","expires_at":"","oauth_origin":"ORIGIN","refresh_token":""})")
+			<< "sandbox" << false << "";
 		QTest::newRow("refresh token only")
 			<< QByteArray(
-				   R"({"access_token":"","expires_at":"","oauth_origin":"ORIGIN","refresh_token":"r"})")
-			<< false << false << "";
-		QTest::newRow("no file") << QByteArray() << false << false << "";
+				   R"({"access_token":"","api_origin":"API","expires_at":"","oauth_origin":"ORIGIN","refresh_token":"r"})")
+			<< "sandbox" << false << "";
+		QTest::newRow("no file") << QByteArray() << "sandbox" << false << "";
 		const QByteArray unrecorded(R"({"access_token":"a","expires_at":"","refresh_token":"r"})");
-		QTest::newRow("saved before origins were recorded") << unrecorded << true << true << "";
+		const QString production = ServiceAddresses::production().oauthOrigin();
+		const QString productionApi = ServiceAddresses::production().apiOrigin();
+		QTest::newRow("saved before origins were recorded") << unrecorded << "production" << true << "";
 		QTest::newRow("production's sign-in under an override")
-			<< unrecorded << false << false << ServiceAddresses::production().oauthOrigin();
+			<< unrecorded << "sandbox" << false
+			<< "Tiplark: Saved sign-in was issued by " + production + ", not used with SANDBOX";
+		QTest::newRow("saved before origins were recorded, API elsewhere")
+			<< unrecorded << "production, API elsewhere" << false
+			<< "Tiplark: Saved sign-in was issued for the API at " + productionApi +
+				   ", not used with http://127.0.0.1:1";
+		const QByteArray oauthRecorded(
+			R"({"access_token":"a","expires_at":"","oauth_origin":"ORIGIN","refresh_token":"r"})");
+		QTest::newRow("OAuth origin recorded, API elsewhere")
+			<< oauthRecorded << "production, API elsewhere" << false
+			<< "Tiplark: Saved sign-in was issued for the API at " + productionApi +
+				   ", not used with http://127.0.0.1:1";
+		QTest::newRow("issued for another API")
+			<< QByteArray(
+				   "{\"access_token\":\"a\",\"api_origin\":\"https://other.example\",\"oauth_origin\":\"ORIGIN\",\"refresh_token\":\"r\"}")
+			<< "sandbox" << false
+			<< "Tiplark: Saved sign-in was issued for the API at https://other.example, not used with SANDBOX";
+		QTest::newRow("production written with a default port and closing dots")
+			<< unrecorded << "production written otherwise" << true << "";
 		QTest::newRow("issued by another service")
 			<< QByteArray(
 				   "{\"access_token\":\"a\",\"oauth_origin\":\"https://other.example\",\"refresh_token\":\"r\"}")
-			<< false << false << "https://other.example";
+			<< "sandbox" << false
+			<< "Tiplark: Saved sign-in was issued by https://other.example, not used with SANDBOX";
 		QTest::newRow("line break in the origin")
 			<< QByteArray(R"({"access_token":"a","oauth_origin":"x\nTiplark: forged","refresh_token":"r"})")
-			<< false << false << "x\\nTiplark: forged";
+			<< "sandbox" << false
+			<< "Tiplark: Saved sign-in was issued by x\\nTiplark: forged, not used with SANDBOX";
 	}
 
 	void construction()
 	{
 		QFETCH(QByteArray, file);
-		QFETCH(bool, production);
+		QFETCH(QString, service);
 		QFETCH(bool, authenticated);
-		QFETCH(QString, refusedOrigin);
-		const ServiceAddresses addresses = production ? ServiceAddresses::production()
-							      : sandboxAddresses(m_sandbox);
+		QFETCH(QString, refused);
+		ServiceAddresses addresses = sandboxAddresses(m_sandbox);
+		if (service == "production") {
+			addresses = ServiceAddresses::production();
+		} else if (service == "production, API elsewhere") {
+			addresses = {"http://127.0.0.1:1", ServiceAddresses::production().oauthBaseUrl};
+		} else if (service == "production written otherwise") {
+			addresses = {"https://api.tiplark.pl.", "https://tiplark.pl.:443/oauth"};
+			QCOMPARE(addresses.oauthOrigin(), ServiceAddresses::production().oauthOrigin());
+		}
 		if (!file.isEmpty()) {
 			QFile out(tokenPath());
 			QVERIFY(out.open(QIODevice::WriteOnly));
-			out.write(file.replace("ORIGIN", addresses.oauthOrigin().toUtf8()));
+			out.write(file.replace("ORIGIN", addresses.oauthOrigin().toUtf8())
+					  .replace("API", addresses.apiOrigin().toUtf8()));
 		}
 		LogCapture log;
 		AuthManager auth(addresses);
 		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
 		QCOMPARE(auth.isAuthenticated(), authenticated);
-		QCOMPARE(auth.accessToken(), file.isEmpty() || !refusedOrigin.isEmpty()
+		QCOMPARE(auth.accessToken(), file.isEmpty() || !refused.isEmpty()
 						     ? QString()
 						     : QJsonDocument::fromJson(file)["access_token"].toString());
 		// Nothing is sent, listened for or signalled, expired token or not.
@@ -282,9 +315,9 @@ private slots:
 		QStringList expected;
 		if (!file.isEmpty())
 			expected << info("Tiplark: Tokens loaded");
-		if (!refusedOrigin.isEmpty())
-			expected << warning("Tiplark: Saved sign-in was issued by " + refusedOrigin +
-					    ", not used with " + addresses.oauthOrigin());
+		if (!refused.isEmpty())
+			expected << warning(
+				QString(refused).replace("SANDBOX", sandboxAddresses(m_sandbox).oauthOrigin()));
 		QCOMPARE(authLines(log), expected);
 	}
 

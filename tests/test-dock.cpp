@@ -417,6 +417,13 @@ private slots:
 		QTest::newRow("file") << "file:///home/streamer/.bashrc" << false;
 		QTest::newRow("custom handler") << "tiplark-installer://run" << false;
 		QTest::newRow("javascript") << "javascript:alert(1)" << false;
+		// What a browser and Qt would read as two different hosts, or as none.
+		QTest::newRow("user name before the host") << "https://tiplark.pl@evil.example/x.exe" << false;
+		QTest::newRow("no slashes after the scheme") << "https:evil.example/x.exe" << false;
+		QTest::newRow("three slashes after the scheme") << "https:///evil.example/x.exe" << false;
+		QTest::newRow("scheme alone") << "https://" << false;
+		QTest::newRow("backslash") << "https://tiplark.pl\\@evil.example/x.exe" << false;
+		QTest::newRow("changed by a strict reading") << "https://tiplark.pl/obs x" << false;
 	}
 
 	void updateBanner()

@@ -1,8 +1,11 @@
 #include "remote/remote-control.h"
+#include "remote/websocket-vendor.h"
 #include "session-totals.h"
 #include "test-main.h"
 
 #include <QSignalSpy>
+
+#include <obs-data.h>
 
 namespace {
 DonationMessage record(const QString &id, const QString &amount = QStringLiteral("10.00"),
@@ -15,6 +18,8 @@ DonationMessage record(const QString &id, const QString &amount = QStringLiteral
 	return message;
 }
 } // namespace
+
+Q_DECLARE_METATYPE(WebsocketVendor::Request)
 
 class TestRemoteControl : public QObject {
 	Q_OBJECT
@@ -137,6 +142,70 @@ private slots:
 		if (moderateP2.isEmpty())
 			expected << QList<QVariant>{QStringLiteral("p2"), false};
 		QCOMPARE(QList<QList<QVariant>>(moderated), expected);
+	}
+
+	// A controller's action is queued once: while one of its kind is queued or running, another is
+	// answered at once as busy and adds no ActionFinished. Switched off, nothing is answered, and the
+	// choice holds for the next start.
+	void vendorActions_data()
+	{
+		QTest::addColumn<WebsocketVendor::Request>("request");
+		QTest::addColumn<QByteArray>("data");
+		QTest::addColumn<bool>("switchedOn");
+		QTest::addColumn<QString>("refusal"); // of the second request
+		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}") << true
+					   << "busy: the previous SkipAlert has not finished yet";
+		QTest::newRow("ModerateMessage") << WebsocketVendor::Request::ModerateMessage
+						 << QByteArray(R"({"messageId":"p1","accept":true})") << true
+						 << "busy: the previous ModerateMessage has not finished yet";
+		QTest::newRow("SetModeration")
+			<< WebsocketVendor::Request::SetModeration << QByteArray(R"({"enabled":false})") << true
+			<< "busy: the previous SetModeration has not finished yet";
+		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}") << false
+					      << "switched off in the Tiplark dock";
+	}
+
+	void vendorActions()
+	{
+		QFETCH(WebsocketVendor::Request, request);
+		QFETCH(QByteArray, data);
+		QFETCH(bool, switchedOn);
+		QFETCH(QString, refusal);
+		RemoteControl control;
+		control.setSignedIn(true, QStringLiteral("ola"));
+		control.showPending({record("p1")});
+		int asked = 0;
+		connect(&control, &RemoteControl::skipRequested, this, [&] { ++asked; });
+		connect(&control, &RemoteControl::moderateRequested, this, [&] { ++asked; });
+		connect(&control, &RemoteControl::moderationRequested, this, [&] { ++asked; });
+		QSignalSpy finished(&control, &RemoteControl::actionFinished);
+		WebsocketVendor vendor(&control);
+		vendor.setEnabled(switchedOn);
+		auto call = [&] {
+			obs_data_t *requestData = obs_data_create_from_json(data.constData());
+			obs_data_t *responseData = obs_data_create();
+			vendor.handle(request, requestData, responseData);
+			const QString answer = obs_data_get_bool(responseData, "ok")
+						       ? QStringLiteral("ok")
+						       : QString::fromUtf8(obs_data_get_string(responseData, "error"));
+			obs_data_release(requestData);
+			obs_data_release(responseData);
+			return answer;
+		};
+
+		QCOMPARE(call(), switchedOn ? QStringLiteral("ok") : refusal);
+		QCOMPARE(call(), refusal);
+		QCOMPARE(WebsocketVendor(&control).isEnabled(), switchedOn);
+		vendor.setEnabled(true);
+		QTRY_COMPARE(asked, switchedOn ? 1 : 0);
+		QCOMPARE(finished.count(), 0);
+		if (!switchedOn)
+			return;
+		// Its end frees the kind.
+		control.finishAction(QString(refusal).section(' ', 3, 3), true, QString());
+		QCOMPARE(call(), QStringLiteral("ok"));
+		QTRY_COMPARE(asked, 2);
+		QCOMPARE(finished.count(), 1);
 	}
 };
 

@@ -63,17 +63,17 @@ private slots:
 			<< "acc"
 			<< "ref" << QDateTime(QDate(2025, 3, 1), QTime(12, 34, 56, 789)) << "https://tiplark.pl"
 			<< QByteArray(
-				   "{\"access_token\":\"acc\",\"expires_at\":\"2025-03-01T12:34:56\",\"oauth_origin\":\"https://tiplark.pl\",\"refresh_token\":\"ref\"}");
+				   "{\"access_token\":\"acc\",\"api_origin\":\"https://tiplark.pl\",\"expires_at\":\"2025-03-01T12:34:56\",\"oauth_origin\":\"https://tiplark.pl\",\"refresh_token\":\"ref\"}");
 		QTest::newRow("invalid expiry is an empty text")
 			<< "a.b-c"
 			<< "r/+=" << QDateTime() << "http://127.0.0.1:38201"
 			<< QByteArray(
-				   "{\"access_token\":\"a.b-c\",\"expires_at\":\"\",\"oauth_origin\":\"http://127.0.0.1:38201\",\"refresh_token\":\"r/+=\"}");
+				   "{\"access_token\":\"a.b-c\",\"api_origin\":\"http://127.0.0.1:38201\",\"expires_at\":\"\",\"oauth_origin\":\"http://127.0.0.1:38201\",\"refresh_token\":\"r/+=\"}");
 		// An origin recorded empty is no file from before origins were recorded.
 		QTest::newRow("quotes and non-ASCII survive")
 			<< QString::fromUtf8("z\"ó\\") << "" << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59)) << ""
 			<< QByteArray(
-				   "{\"access_token\":\"z\\\"ó\\\\\",\"expires_at\":\"1999-12-31T23:59:59\",\"oauth_origin\":\"\",\"refresh_token\":\"\"}");
+				   "{\"access_token\":\"z\\\"ó\\\\\",\"api_origin\":\"\",\"expires_at\":\"1999-12-31T23:59:59\",\"oauth_origin\":\"\",\"refresh_token\":\"\"}");
 	}
 
 	void roundTrip()
@@ -88,6 +88,7 @@ private slots:
 		TokenStore saved;
 		fill(saved, access, refresh, expiry);
 		saved.setOAuthOrigin(origin);
+		saved.setApiOrigin(origin);
 		saved.save();
 		QCOMPARE(readFile(tokenPath()), file);
 		QVERIFY(log.contains(LOG_INFO, PREFIX + "Tiplark: Tokens saved"));
@@ -98,6 +99,7 @@ private slots:
 		QCOMPARE(loaded.accessToken(), access);
 		QCOMPARE(loaded.refreshToken(), refresh);
 		QCOMPARE(loaded.oauthOrigin(), origin);
+		QCOMPARE(loaded.apiOrigin(), origin);
 		if (expiry.isValid()) {
 			QCOMPARE(loaded.tokenExpiresAt(), expiry.addMSecs(-expiry.time().msec()));
 		} else {

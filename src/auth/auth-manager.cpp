@@ -137,6 +137,7 @@ AuthManager::AuthManager(const ServiceAddresses &addresses, QObject *parent)
 	: QObject(parent),
 	  m_oauthBaseUrl(addresses.oauthBaseUrl),
 	  m_oauthOrigin(addresses.oauthOrigin()),
+	  m_apiOrigin(addresses.apiOrigin()),
 	  m_tokenStore(new TokenStore(this)),
 	  m_oauthServer(new OAuthServer(this)),
 	  m_signInTimer(new QTimer(this))
@@ -148,12 +149,21 @@ AuthManager::AuthManager(const ServiceAddresses &addresses, QObject *parent)
 	connect(m_signInTimer, &QTimer::timeout, this, &AuthManager::onSignInTimedOut);
 
 	m_tokenStore->load();
-	// Tokens go only to the server that issued them: a sign-in saved against production must not be
-	// sent to whatever service the environment names, nor the other way round.
+	// Tokens go only where they were issued: a sign-in saved against production must not be sent to
+	// whatever service the environment names, nor the other way round, and the access token only to the
+	// API it was issued for, even when the OAuth server is the same. Saved origins are compared in normal
+	// form, as an older version may have written them otherwise.
 	if (!m_tokenStore->accessToken().isEmpty() || !m_tokenStore->refreshToken().isEmpty()) {
-		if (m_tokenStore->oauthOrigin() != m_oauthOrigin) {
+		const QString savedOAuth = ServiceAddresses::origin(m_tokenStore->oauthOrigin());
+		const QString savedApi = ServiceAddresses::origin(m_tokenStore->apiOrigin());
+		if (savedOAuth != m_oauthOrigin) {
 			obs_log(LOG_WARNING, "Tiplark: Saved sign-in was issued by %s, not used with %s",
 				logText(m_tokenStore->oauthOrigin()).constData(), m_oauthOrigin.toUtf8().constData());
+			return;
+		}
+		if (savedApi != m_apiOrigin) {
+			obs_log(LOG_WARNING, "Tiplark: Saved sign-in was issued for the API at %s, not used with %s",
+				logText(m_tokenStore->apiOrigin()).constData(), m_apiOrigin.toUtf8().constData());
 			return;
 		}
 	}
@@ -406,6 +416,7 @@ bool AuthManager::saveTokens()
 	m_tokenStore->setRefreshToken(m_refreshToken);
 	m_tokenStore->setTokenExpiresAt(m_tokenExpiresAt);
 	m_tokenStore->setOAuthOrigin(m_oauthOrigin);
+	m_tokenStore->setApiOrigin(m_apiOrigin);
 	if (m_tokenStore->save())
 		return true;
 	emit tokensNotSaved();

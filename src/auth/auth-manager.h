@@ -68,6 +68,7 @@ private:
 
 	const QString m_oauthBaseUrl;
 	const QString m_oauthOrigin;
+	const QString m_apiOrigin;
 	TokenStore *m_tokenStore = nullptr;
 	OAuthServer *m_oauthServer = nullptr;
 	QTimer *m_signInTimer = nullptr;

@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 const quint16 FIRST_PORT = 38080;
 const quint16 LAST_PORT = 38084;
@@ -166,12 +168,23 @@ void OAuthServer::onNewConnection()
 {
 	while (m_server->hasPendingConnections()) {
 		QTcpSocket *socket = m_server->nextPendingConnection();
-		// Any local process can connect: a few connections at a time, each for a bounded time, so
-		// that none can hold the listener or fill the GUI thread's work. When all are taken, the one
-		// that has waited longest for its request line makes way: refusing the newest would let
-		// whoever holds the places first lock the browser out.
-		if (m_connections.size() >= MAX_CONNECTIONS)
-			closeWithoutAnswer(m_connections.first());
+		// Any local process can connect: a bounded number of connections at a time, each for a bounded
+		// time, so that none can hold the listener or fill the GUI thread's work. When all are taken,
+		// the oldest that has sent nothing makes way: refusing the newest would let whoever holds the
+		// places first lock the browser out, and a browser may take a while to send its request line,
+		// or send it in pieces, so one that has begun is never pushed out by newer ones. Only when
+		// every place holds a begun request line is the newcomer turned away; those end at the limit.
+		if (m_connections.size() >= MAX_CONNECTIONS) {
+			const auto silent =
+				std::find_if(m_connections.cbegin(), m_connections.cend(),
+					     [this](QTcpSocket *open) { return !m_pending.contains(open); });
+			if (silent == m_connections.cend()) {
+				socket->close();
+				socket->deleteLater();
+				continue;
+			}
+			closeWithoutAnswer(*silent);
+		}
 		m_connections.append(socket);
 
 		// Counted from the connection on, not from its last byte: a drip keeps no connection open.
@@ -195,8 +208,12 @@ void OAuthServer::onNewConnection()
 void OAuthServer::handleRequest(QTcpSocket *socket)
 {
 	// A request line may arrive in several pieces: gather until it is complete, within a bound.
+	const QByteArray bytes = socket->readAll();
+	// Only a connection that has sent something counts as begun.
+	if (bytes.isEmpty() && !m_pending.contains(socket))
+		return;
 	RequestLineReader &reader = m_pending[socket];
-	const RequestLineReader::Status status = reader.append(socket->readAll());
+	const RequestLineReader::Status status = reader.append(bytes);
 	if (status == RequestLineReader::Status::Incomplete)
 		return;
 

@@ -33,7 +33,7 @@ public:
 	// stay open in all, and how many may be open at once.
 	static constexpr int MAX_REQUEST_LINE_BYTES = RequestLineReader::MAX_REQUEST_LINE_BYTES;
 	static constexpr int CONNECTION_TIMEOUT_MS = 10000;
-	static constexpr int MAX_CONNECTIONS = 8;
+	static constexpr int MAX_CONNECTIONS = 64;
 	void setConnectionTimeout(int ms) { m_connectionTimeoutMs = ms; }
 
 	// The whole HTTP answer to a redirect that carried query: the success page when it has a code and
@@ -62,6 +62,6 @@ private:
 	int m_connectionTimeoutMs = CONNECTION_TIMEOUT_MS;
 	// Open connections that have not been answered, oldest first.
 	QList<QTcpSocket *> m_connections;
-	// Connections whose request line is not complete yet.
+	// Connections that have sent part of a request line, and no more yet.
 	QHash<QTcpSocket *, RequestLineReader> m_pending;
 };

@@ -14,6 +14,7 @@
 
 namespace {
 const char *const ACCESS_TOKEN_KEY = "access_token";
+const char *const API_ORIGIN_KEY = "api_origin";
 const char *const EXPIRES_AT_KEY = "expires_at";
 const char *const OAUTH_ORIGIN_KEY = "oauth_origin";
 const char *const REFRESH_TOKEN_KEY = "refresh_token";
@@ -71,6 +72,8 @@ void TokenStore::load()
 		m_tokenExpiresAt = QDateTime::fromString(expiresAt, Qt::ISODate);
 	const QJsonValue origin = object.value(OAUTH_ORIGIN_KEY);
 	m_oauthOrigin = origin.isUndefined() ? ServiceAddresses::production().oauthOrigin() : origin.toString();
+	const QJsonValue apiOrigin = object.value(API_ORIGIN_KEY);
+	m_apiOrigin = apiOrigin.isUndefined() ? ServiceAddresses::production().apiOrigin() : apiOrigin.toString();
 
 	obs_log(LOG_INFO, "Tiplark: Tokens loaded");
 }
@@ -79,6 +82,7 @@ bool TokenStore::save()
 {
 	QJsonObject object;
 	object.insert(ACCESS_TOKEN_KEY, m_accessToken);
+	object.insert(API_ORIGIN_KEY, m_apiOrigin);
 	object.insert(EXPIRES_AT_KEY,
 		      m_tokenExpiresAt.isValid() ? m_tokenExpiresAt.toString(Qt::ISODate) : QString(""));
 	object.insert(REFRESH_TOKEN_KEY, m_refreshToken);
@@ -112,6 +116,7 @@ bool TokenStore::clear()
 	m_refreshToken.clear();
 	m_tokenExpiresAt = QDateTime();
 	m_oauthOrigin.clear();
+	m_apiOrigin.clear();
 
 	// A file left behind would sign the streamer in again at the next start.
 	QFile file(getConfigPath());
@@ -146,6 +151,16 @@ QString TokenStore::oauthOrigin() const
 void TokenStore::setOAuthOrigin(const QString &origin)
 {
 	m_oauthOrigin = origin;
+}
+
+QString TokenStore::apiOrigin() const
+{
+	return m_apiOrigin;
+}
+
+void TokenStore::setApiOrigin(const QString &origin)
+{
+	m_apiOrigin = origin;
 }
 
 void TokenStore::setAccessToken(const QString &token)

@@ -4,6 +4,7 @@
 #include "donation-pane.h"
 #include "new-message-chime.h"
 #include "remote/remote-control.h"
+#include "remote/websocket-vendor.h"
 #include "tiplark-dock.h"
 
 #include <QBoxLayout>
@@ -18,7 +19,7 @@ void addBelow(QWidget *pane, QWidget *widget)
 }
 } // namespace
 
-DockLink::DockLink(TiplarkDock *dock, RemoteControl *control, NewMessageChime *chime)
+DockLink::DockLink(TiplarkDock *dock, RemoteControl *control, NewMessageChime *chime, WebsocketVendor *vendor)
 	: QObject(dock),
 	  m_dock(dock),
 	  m_control(control)
@@ -60,6 +61,14 @@ DockLink::DockLink(TiplarkDock *dock, RemoteControl *control, NewMessageChime *c
 	chimeBox->setChecked(chime->isEnabled());
 	addBelow(dock->pendingPane(), chimeBox);
 	connect(chimeBox, &QCheckBox::toggled, chime, &NewMessageChime::setEnabled);
+
+	auto *vendorBox = new QCheckBox(tr("Zdalne sterowanie przez obs-websocket"));
+	vendorBox->setObjectName(QStringLiteral("websocketVendorSwitch"));
+	vendorBox->setToolTip(tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
+				 "czekające na moderację, i mogą pomijać alerty oraz moderować."));
+	vendorBox->setChecked(vendor->isEnabled());
+	addBelow(dock->pendingPane(), vendorBox);
+	connect(vendorBox, &QCheckBox::toggled, vendor, &WebsocketVendor::setEnabled);
 }
 
 void DockLink::showState()

@@ -23,6 +23,7 @@ public:
 
 	RemoteControl *control() const { return m_control; }
 	NewMessageChime *chime() const { return m_chime; }
+	WebsocketVendor *vendor() const { return m_vendor; }
 
 	// Once every module is loaded.
 	void onAllModulesLoaded();

@@ -2,6 +2,7 @@
 
 #include "plugin-support.h"
 #include "remote-control.h"
+#include "tiplark-settings.h"
 
 #include <callback/calldata.h>
 #include <callback/proc.h>
@@ -17,6 +18,7 @@ namespace {
 // obs-websocket's plug-in interface, as its documentation describes it: a proc handler of its own,
 // found through OBS's global one, whose procedures take calldata.
 constexpr const char *VENDOR_NAME = "tiplark";
+const QString ENABLED_SETTING = QStringLiteral("WebsocketVendorEnabled");
 
 // What "vendor_request_register" takes as "callback": obs-websocket copies it.
 struct RequestCallback {
@@ -116,8 +118,28 @@ WebsocketVendor::WebsocketVendor(RemoteControl *control, QObject *parent)
 	  m_handlers{{{this, Request::GetState},
 		      {this, Request::SkipAlert},
 		      {this, Request::ModerateMessage},
-		      {this, Request::SetModeration}}}
+		      {this, Request::SetModeration}}},
+	  // On unless the streamer switched it off: obs-websocket itself is off until the streamer turns it on,
+	  // and asks its clients for a password.
+	  m_enabled(openTiplarkSettings()->value(ENABLED_SETTING, true).toBool())
 {
+	connect(m_control, &RemoteControl::actionFinished, this,
+		[this](const QString &action) { onActionFinished(action); });
+}
+
+void WebsocketVendor::setEnabled(bool enabled)
+{
+	if (enabled == m_enabled.exchange(enabled))
+		return;
+	openTiplarkSettings()->setValue(ENABLED_SETTING, enabled);
+	obs_log(LOG_INFO, "Tiplark: obs-websocket vendor requests and events switched %s", enabled ? "on" : "off");
+}
+
+void WebsocketVendor::onActionFinished(const QString &action)
+{
+	for (const Handler &handler : m_handlers)
+		if (action == QLatin1String(requestName(handler.request)))
+			m_busy.release(std::size_t(handler.request));
 }
 
 void WebsocketVendor::start()
@@ -221,10 +243,17 @@ void WebsocketVendor::onRequest(obs_data_t *requestData, obs_data_t *responseDat
 
 void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_t *responseData)
 {
+	if (!m_enabled.load()) {
+		answer(responseData, QStringLiteral("switched off in the Tiplark dock"));
+		return;
+	}
 	const RemoteState state = m_control->state();
 	const QString name = QString::fromLatin1(requestName(request));
-	// Runs the action on the GUI thread; a refusal found there follows as ActionFinished.
-	auto queue = [this, name](std::function<QString(RemoteControl *)> action) {
+	// Runs the action on the GUI thread; a refusal found there follows as ActionFinished, which frees
+	// the kind again. While one is queued or running, a further one of its kind is answered at once.
+	auto queue = [this, name, request](std::function<QString(RemoteControl *)> action) {
+		if (!m_busy.tryTake(std::size_t(request)))
+			return QStringLiteral("busy: the previous %1 has not finished yet").arg(name);
 		QMetaObject::invokeMethod(
 			m_control,
 			[control = m_control, name, action] {
@@ -233,6 +262,7 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 					control->finishAction(name, false, refused);
 			},
 			Qt::QueuedConnection);
+		return QString();
 	};
 
 	switch (request) {
@@ -241,9 +271,9 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		answer(responseData, QString());
 		return;
 	case Request::SkipAlert: {
-		const QString refused = RemoteControl::refusal(state);
+		QString refused = RemoteControl::refusal(state);
 		if (refused.isEmpty())
-			queue([](RemoteControl *control) { return control->skipAlert(); });
+			refused = queue([](RemoteControl *control) { return control->skipAlert(); });
 		answer(responseData, refused);
 		return;
 	}
@@ -255,9 +285,9 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		}
 		const QString id = QString::fromUtf8(obs_data_get_string(requestData, "messageId"));
 		const bool accept = obs_data_get_bool(requestData, "accept");
-		const QString refused = RemoteControl::moderationRefusal(state, id);
+		QString refused = RemoteControl::moderationRefusal(state, id);
 		if (refused.isEmpty())
-			queue([id, accept](RemoteControl *control) { return control->moderate(id, accept); });
+			refused = queue([id, accept](RemoteControl *control) { return control->moderate(id, accept); });
 		answer(responseData, refused);
 		return;
 	}
@@ -267,9 +297,9 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 			return;
 		}
 		const bool enabled = obs_data_get_bool(requestData, "enabled");
-		const QString refused = RemoteControl::refusal(state);
+		QString refused = RemoteControl::refusal(state);
 		if (refused.isEmpty())
-			queue([enabled](RemoteControl *control) { return control->setModeration(enabled); });
+			refused = queue([enabled](RemoteControl *control) { return control->setModeration(enabled); });
 		answer(responseData, refused);
 		return;
 	}
@@ -278,7 +308,7 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 
 void WebsocketVendor::emitEvent(const char *type, obs_data_t *data)
 {
-	if (!m_vendor)
+	if (!m_vendor || !m_enabled.load())
 		return;
 	CallData call;
 	calldata_set_ptr(&call.data, "vendor", m_vendor);

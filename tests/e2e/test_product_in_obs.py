@@ -9,11 +9,11 @@ light one; each state is photographed in both."""
 import contextlib
 import json
 import os
+import socket
 import subprocess
 import sys
 import time
 import urllib.parse
-import urllib.request
 
 from obsdriver import obshost
 from obsdriver.obshost import check
@@ -61,13 +61,13 @@ def run(session, sandbox, args):
     check("Brak wpłat" in dock.labels(), "the empty donation list says nothing")
     session.screenshot("e2e-empty-dark.png")
 
-    # Sign in through the browser, after a page or local process has sent a redirect of its own, while a
-    # local process holds as many idle connections to the listener as it takes at once.
+    # Sign in through the browser, after a page or local process has sent a redirect of its own, slowly,
+    # while a local process holds 8 idle connections to the listener and reopens at once each one closed.
     dock.press(dock.button("Zaloguj"))
     authorization = wait_for_url(urls, 1)
-    forge_redirect(authorization)
-    obs.wait_for(PREFIX + "Tiplark: OAuth state mismatch", timeout=10)
     with held_connections(authorization, 8):
+        forge_redirect(authorization)
+        obs.wait_for(PREFIX + "Tiplark: OAuth state mismatch", timeout=10)
         browse(authorization, session.artifact("e2e-sign-in-page.png"), session.tmp)
         obs.wait_for(PREFIX + "Tiplark: Authentication successful, tokens saved", timeout=20)
     exchanges = sandbox.requests_to("/oauth/token", "POST")
@@ -207,19 +207,30 @@ def signed_out_with_reads_on_their_way(session, sandbox, dock):
 
 
 def forge_redirect(authorization):
-    """Another page's redirect to the sign-in's listener: it gets the error page and ends nothing."""
-    query = urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)
-    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-    with opener.open(query["redirect_uri"][0] + "?code=forged&state=forged", timeout=10) as answer:
-        check("Błąd logowania" in answer.read().decode("utf-8"), "the forged redirect got no error page")
+    """Another page's redirect to the sign-in's listener, from a slow client: its request line comes 100 ms
+    after it connected, in two pieces 20 ms apart. It gets the error page and ends nothing."""
+    redirect = urllib.parse.urlsplit(urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)
+                                      ["redirect_uri"][0])
+    line = ("GET %s?code=forged&state=forged HTTP/1.1\r\nHost: %s\r\n\r\n" % (redirect.path, redirect.netloc)).encode()
+    with socket.create_connection((redirect.hostname, redirect.port), timeout=10) as connection:
+        time.sleep(0.1)
+        connection.sendall(line[:20])
+        time.sleep(0.02)
+        connection.sendall(line[20:])
+        answer = b""
+        while True:
+            chunk = connection.recv(65536)
+            if not chunk:
+                break
+            answer += chunk
+    check("Błąd logowania" in answer.decode("utf-8", "replace"), "the slow forged redirect got no error page: %r"
+          % answer[:200])
 
 
 @contextlib.contextmanager
 def held_connections(authorization, count):
     """Another local process keeps count connections to the sign-in's listener open, sending nothing:
-    each one the listener closes is opened again a moment later. Not at once: when the browser's connection
-    takes a place, the reopened ones would push the others out in turn within milliseconds, the browser's
-    too if its request line is not there yet (the one that has waited longest makes way)."""
+    each one the listener closes is opened again at once."""
     redirect = urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)["redirect_uri"][0]
     listener = urllib.parse.urlsplit(redirect)
     holder = subprocess.Popen([sys.executable, "-c", HOLDER, listener.hostname, str(listener.port), str(count)],
@@ -241,7 +252,6 @@ while True:
     for closed in select.select(held, [], [])[0]:
         held.remove(closed)
         closed.close()
-    time.sleep(0.2)
     while len(held) < count:
         try:
             held.append(socket.create_connection((host, port)))

@@ -58,5 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	check(reloaded.refreshToken() == store.refreshToken(), "refresh token changed by save and load");
 	check(sameExpiry(store.tokenExpiresAt(), reloaded.tokenExpiresAt()), "expiry changed by save and load");
 	check(reloaded.oauthOrigin() == store.oauthOrigin(), "origin changed by save and load");
+	check(reloaded.apiOrigin() == store.apiOrigin(), "API origin changed by save and load");
 	return 0;
 }

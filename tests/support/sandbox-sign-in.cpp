@@ -25,6 +25,7 @@ Sandbox::OAuth::Tokens saveSandboxSignIn(Sandbox::Server &sandbox, const QDateTi
 	store.setRefreshToken(QString::fromUtf8(tokens.refreshToken));
 	store.setTokenExpiresAt(expiresAt);
 	store.setOAuthOrigin(sandboxAddresses(sandbox).oauthOrigin());
+	store.setApiOrigin(sandboxAddresses(sandbox).apiOrigin());
 	store.save();
 	return tokens;
 }

@@ -1,6 +1,7 @@
 // A controller for the end-to-end tests: obs-websocket-js connected to the OBS under test. Reads one
 // request a line on stdin ({"id", "requestType", "requestData"}) and writes one JSON line per answer
-// ({"id", "response"} or {"id", "error"}) and per vendor event ({"event"}).
+// ({"id", "response"} or {"id", "error"}), per vendor event ({"event"}) and per profile switch
+// ({"obsEvent"}).
 import OBSWebSocket, { EventSubscription } from 'obs-websocket-js';
 import readline from 'node:readline';
 
@@ -9,10 +10,14 @@ const obs = new OBSWebSocket();
 const write = (message) => process.stdout.write(JSON.stringify(message) + '\n');
 
 obs.on('VendorEvent', (event) => write({ event }));
+// OBS's own events that the tests wait for.
+obs.on('CurrentProfileChanged', (eventData) => write({ obsEvent: { eventType: 'CurrentProfileChanged', eventData } }));
 // obs-websocket's server starts once OBS has finished loading: try again until it listens.
 for (let attempt = 1; ; attempt++) {
 	try {
-		await obs.connect(`ws://127.0.0.1:${port}`, password, { eventSubscriptions: EventSubscription.Vendors });
+		await obs.connect(`ws://127.0.0.1:${port}`, password, {
+			eventSubscriptions: EventSubscription.Vendors | EventSubscription.Config,
+		});
 		break;
 	} catch (error) {
 		if (attempt === 100) throw error;

@@ -1,0 +1,107 @@
+// The GUI thread under a controller's flood: 8 threads, standing in for obs-websocket's, send the
+// vendor's requests (100,000 SkipAlert and 100,000 GetState by default, shared among them) while the GUI
+// thread's event loop runs a 1 ms timer; a skip handed on ends at once, as soon as it reaches the GUI
+// thread. A flood of GetState alone comes first: what 8 busy threads cost the GUI thread by themselves on
+// this machine's cores. Prints the longest the GUI thread went without serving its timer, the requests
+// refused, and how many skips reached the GUI thread and how many ActionFinished followed.
+//
+//   bench-vendor-flood [--count N]     (N requests of each kind)
+#include "format-and-drop.h"
+#include "obs-host-stand-in.h"
+#include "remote/remote-control.h"
+#include "remote/websocket-vendor.h"
+
+#include <util/base.h>
+#include <obs-data.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+	int count = 100000;
+	for (int i = 1; i + 1 < argc; ++i)
+		if (!strcmp(argv[i], "--count"))
+			count = atoi(argv[++i]);
+	const int threads = 8;
+	base_set_log_handler(formatAndDrop, nullptr);
+	// The vendor reads its switch from the plug-in's settings: a home of the benchmark's own.
+	QTemporaryDir home;
+	ObsHostStandIn::useConfigHome(home.path());
+	QCoreApplication app(argc, argv);
+	RemoteControl control;
+	control.setSignedIn(true, QStringLiteral("bench"));
+	WebsocketVendor vendor(&control);
+	int skips = 0;
+	QObject::connect(&control, &RemoteControl::skipRequested, &control, [&] {
+		++skips;
+		control.finishAction(QStringLiteral("SkipAlert"), true, QString());
+	});
+	int finished = 0;
+	QObject::connect(&control, &RemoteControl::actionFinished, &control, [&] { ++finished; });
+
+	// One flood; withSkips false sends only GetState, for the stall that 8 busy threads cause by
+	// themselves on this machine's cores.
+	auto flood = [&](bool withSkips) {
+		QElapsedTimer clock;
+		qint64 last = 0;
+		qint64 longest = 0;
+		QTimer beat;
+		beat.setInterval(1);
+		QObject::connect(&beat, &QTimer::timeout, [&] {
+			const qint64 now = clock.nsecsElapsed();
+			longest = qMax(longest, now - last);
+			last = now;
+		});
+		std::atomic<int> done{0};
+		std::atomic<int> refused{0};
+		std::vector<QThread *> senders;
+		for (int t = 0; t < threads; ++t) {
+			senders.push_back(QThread::create([&, t] {
+				obs_data_t *empty = obs_data_create();
+				for (int i = t; i < count; i += threads) {
+					for (const auto request : {WebsocketVendor::Request::SkipAlert,
+								   WebsocketVendor::Request::GetState}) {
+						if (!withSkips && request == WebsocketVendor::Request::SkipAlert)
+							continue;
+						obs_data_t *response = obs_data_create();
+						vendor.handle(request, empty, response);
+						if (!obs_data_get_bool(response, "ok"))
+							++refused;
+						obs_data_release(response);
+					}
+				}
+				obs_data_release(empty);
+				if (++done == threads)
+					QMetaObject::invokeMethod(&app, [&] {
+						QTimer::singleShot(200, &app, &QCoreApplication::quit);
+					});
+			}));
+		}
+		clock.start();
+		beat.start();
+		for (QThread *sender : senders)
+			sender->start();
+		app.exec();
+		const double seconds = clock.nsecsElapsed() / 1e9 - 0.2;
+		for (QThread *sender : senders) {
+			sender->wait();
+			delete sender;
+		}
+		printf("%d SkipAlert and %d GetState from %d threads in %.2f s: longest GUI thread stall %.1f ms, "
+		       "%d requests refused\n",
+		       withSkips ? count : 0, count, threads, seconds, longest / 1e6, refused.load());
+	};
+	flood(false);
+	flood(true);
+	printf("skips handed on: %d, ActionFinished: %d\n", skips, finished);
+	return 0;
+}
