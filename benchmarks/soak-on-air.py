@@ -50,8 +50,9 @@ READS = ["/v1/me", "/v1/moderation", PENDING_PATH, "/v1/donations"]
 SKIP_PATH = "/v1/donations/queue/skip"
 DECISION_PREFIX = "/v1/moderation/moderate/"
 SHOWN = 30  # rows a list shows at most
+RECENT = 100  # donations the service lists, newest first
 # What an action's end says when it was refused before anything was sent.
-REFUSED_AT_START = ("not possible now", "busy")
+REFUSED_AT_START = ("not signed in", "not possible now", "nothing pending", "no pending message", "busy")
 HOTKEYS = {
     "TiplarkSkipAlert": "SkipAlert",
     "TiplarkAcceptFirst": "ModerateMessage",
@@ -241,6 +242,10 @@ class Evening:
         elif rng.random() < 0.5:
             for _ in range(rng.randint(1, 2)):
                 self.sandbox.post_donation()
+        # The service lists recent donations, not the whole evening's.
+        donations = self.sandbox.state().get("api.donations") or []
+        if len(donations) > 2 * RECENT:
+            self.sandbox.set_state({"api.donations": donations[:RECENT]})
         if rng.random() < 0.2:
             pending = self.sandbox.state().get("api.pending") or []
             if pending:

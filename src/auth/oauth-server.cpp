@@ -12,7 +12,6 @@
 namespace {
 const quint16 FIRST_PORT = 38080;
 const quint16 LAST_PORT = 38084;
-const int WRITE_TIMEOUT_MS = 3000;
 
 // One layout for both pages; %1 title, %2 icon class, %3 icon colour, %4 icon, %5 heading,
 // %6 paragraph, %7 the lines after the container.
@@ -275,9 +274,9 @@ void OAuthServer::reply(QTcpSocket *socket, const QByteArray &response)
 	m_connections.removeOne(socket);
 	socket->write(response);
 	socket->flush();
-	socket->waitForBytesWritten(WRITE_TIMEOUT_MS);
-	socket->close();
-	socket->deleteLater();
+	// Closes once the page is written, without waiting on the GUI thread; a browser that never reads it
+	// is closed by the connection's time limit.
+	socket->disconnectFromHost();
 }
 
 QByteArray OAuthServer::answerFor(const RedirectQuery &query)
