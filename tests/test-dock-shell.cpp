@@ -1,6 +1,7 @@
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "test-main.h"
+#include "streamer-session.h"
 #include "tiplark-dock.h"
 #include "tiplark-settings.h"
 
@@ -36,7 +37,8 @@ private slots:
 
 	void lookAfterConstruction()
 	{
-		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		TiplarkDock dock(&session);
 		auto *status = dock.findChild<QLabel *>();
 		QVERIFY(status);
 		QStringList labels;
@@ -72,7 +74,8 @@ private slots:
 
 	void firstRunSplitFollowsStretchFactors()
 	{
-		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		TiplarkDock dock(&session);
 		dock.resize(300, 700);
 		dock.show();
 		QVERIFY(QTest::qWaitForWindowExposed(&dock));
@@ -86,7 +89,8 @@ private slots:
 	{
 		QList<int> wanted;
 		{
-			TiplarkDock dock(sandboxAddresses(m_sandbox));
+			StreamerSession session(sandboxAddresses(m_sandbox));
+			TiplarkDock dock(&session);
 			dock.resize(300, 700);
 			dock.show();
 			QVERIFY(QTest::qWaitForWindowExposed(&dock));
@@ -99,7 +103,8 @@ private slots:
 		}
 		QVERIFY(openTiplarkSettings()->contains("SplitterState"));
 
-		TiplarkDock again(sandboxAddresses(m_sandbox));
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		TiplarkDock again(&session);
 		again.resize(300, 700);
 		again.show();
 		QVERIFY(QTest::qWaitForWindowExposed(&again));
@@ -109,7 +114,8 @@ private slots:
 	void damagedSplitterStateIsIgnored()
 	{
 		openTiplarkSettings()->setValue("SplitterState", QByteArray("not a splitter state"));
-		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		TiplarkDock dock(&session);
 		dock.resize(300, 700);
 		dock.show();
 		QVERIFY(QTest::qWaitForWindowExposed(&dock));

@@ -15,6 +15,7 @@ struct DonationMessage {
 	QString message;
 	// Display text: a numeric amount is formatted once, with two decimals.
 	QString amount;
+	// Three capital letters ("PLN"), or empty when the service sent anything else.
 	QString currency;
 	QString paymentMethod;
 	QString goalName;

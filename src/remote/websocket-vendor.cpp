@@ -1,7 +1,8 @@
 #include "websocket-vendor.h"
 
 #include "plugin-support.h"
-#include "remote-control.h"
+#include "remote/session-snapshot.h"
+#include "streamer-session.h"
 
 #include <callback/calldata.h>
 #include <callback/proc.h>
@@ -102,6 +103,19 @@ bool hasItem(obs_data_t *data, const char *name, enum obs_data_type type)
 	return found;
 }
 
+const char *actionName(ApiClient::Action kind)
+{
+	switch (kind) {
+	case ApiClient::Action::Decision:
+		return requestName(WebsocketVendor::Request::ModerateMessage);
+	case ApiClient::Action::Skip:
+		return requestName(WebsocketVendor::Request::SkipAlert);
+	case ApiClient::Action::ModerationSwitch:
+		return requestName(WebsocketVendor::Request::SetModeration);
+	}
+	return "";
+}
+
 void answer(obs_data_t *response, const QString &error)
 {
 	obs_data_set_bool(response, "ok", error.isEmpty());
@@ -110,9 +124,10 @@ void answer(obs_data_t *response, const QString &error)
 }
 } // namespace
 
-WebsocketVendor::WebsocketVendor(RemoteControl *control, QObject *parent)
+WebsocketVendor::WebsocketVendor(StreamerSession *session, const SessionSnapshot *snapshot, QObject *parent)
 	: QObject(parent),
-	  m_control(control),
+	  m_session(session),
+	  m_snapshot(snapshot),
 	  m_handlers{{{this, Request::GetState},
 		      {this, Request::SkipAlert},
 		      {this, Request::ModerateMessage},
@@ -161,31 +176,35 @@ void WebsocketVendor::start()
 				requestName(handler.request));
 	}
 
-	connect(m_control, &RemoteControl::pendingMessageAdded, this, [this](const DonationMessage &message) {
+	connect(m_session, &StreamerSession::pendingMessageAdded, this, [this](const DonationMessage &message) {
 		obs_data_t *data = recordData(message);
 		emitEvent("PendingMessageAdded", data);
 		obs_data_release(data);
 	});
-	connect(m_control, &RemoteControl::donationAdded, this, [this](const DonationMessage &donation) {
+	connect(m_session, &StreamerSession::donationAdded, this, [this](const DonationMessage &donation) {
 		obs_data_t *data = recordData(donation);
 		emitEvent("DonationAdded", data);
 		obs_data_release(data);
 	});
-	connect(m_control, &RemoteControl::moderationChanged, this, [this](bool enabled) {
+	connect(m_session, &StreamerSession::moderationChanged, this, [this](bool enabled) {
 		obs_data_t *data = obs_data_create();
 		obs_data_set_bool(data, "enabled", enabled);
 		emitEvent("ModerationChanged", data);
 		obs_data_release(data);
 	});
-	connect(m_control, &RemoteControl::actionFinished, this,
-		[this](const QString &action, bool ok, const QString &error) {
-			obs_data_t *data = obs_data_create();
-			setString(data, "action", action);
-			obs_data_set_bool(data, "ok", ok);
-			setString(data, "error", error);
-			emitEvent("ActionFinished", data);
-			obs_data_release(data);
-		});
+	// Every action's end, whoever started it (a request, a hotkey, the dock), with its subject.
+	connect(m_session, &StreamerSession::actionFinished, this, [this](const StreamerSession::Action &action) {
+		obs_data_t *data = obs_data_create();
+		obs_data_set_string(data, "action", actionName(action.kind));
+		if (action.kind == ApiClient::Action::Decision)
+			setString(data, "messageId", action.messageId);
+		else if (action.kind == ApiClient::Action::ModerationSwitch)
+			obs_data_set_bool(data, "enabled", action.enabled);
+		obs_data_set_bool(data, "ok", action.ok);
+		setString(data, "error", action.error);
+		emitEvent("ActionFinished", data);
+		obs_data_release(data);
+	});
 	obs_log(LOG_INFO, "Tiplark: obs-websocket vendor \"%s\" registered", VENDOR_NAME);
 }
 
@@ -193,7 +212,7 @@ void WebsocketVendor::stop()
 {
 	if (!m_vendor)
 		return;
-	disconnect(m_control, nullptr, this, nullptr);
+	disconnect(m_session, nullptr, this, nullptr);
 	for (const Handler &handler : m_handlers) {
 		CallData call;
 		calldata_set_ptr(&call.data, "vendor", m_vendor);
@@ -221,32 +240,38 @@ void WebsocketVendor::onRequest(obs_data_t *requestData, obs_data_t *responseDat
 
 void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_t *responseData)
 {
-	const RemoteState state = m_control->state();
-	const QString name = QString::fromLatin1(requestName(request));
-	// Runs the action on the GUI thread; a refusal found there follows as ActionFinished.
-	auto queue = [this, name](std::function<QString(RemoteControl *)> action) {
+	const RemoteState state = m_snapshot->state();
+	// Runs the action on the GUI thread; a refusal found there (the state changed meanwhile) follows as
+	// ActionFinished. The session outlives the vendor, and a queued call goes with the vendor.
+	auto queue = [this, request](std::function<StreamerSession::Refusal(StreamerSession *)> action) {
 		QMetaObject::invokeMethod(
-			m_control,
-			[control = m_control, name, action] {
-				const QString refused = action(control);
-				if (!refused.isEmpty())
-					control->finishAction(name, false, refused);
+			this,
+			[this, request, action] {
+				const StreamerSession::Refusal refused = action(m_session);
+				if (refused == StreamerSession::Refusal::None)
+					return;
+				obs_data_t *data = obs_data_create();
+				obs_data_set_string(data, "action", requestName(request));
+				obs_data_set_bool(data, "ok", false);
+				setString(data, "error", StreamerSession::refusalText(refused));
+				emitEvent("ActionFinished", data);
+				obs_data_release(data);
 			},
 			Qt::QueuedConnection);
 	};
+	const StreamerSession::Refusal signedOut = state.signedIn ? StreamerSession::Refusal::None
+								  : StreamerSession::Refusal::SignedOut;
 
 	switch (request) {
 	case Request::GetState:
 		fillState(responseData, state);
 		answer(responseData, QString());
 		return;
-	case Request::SkipAlert: {
-		const QString refused = RemoteControl::refusal(state);
-		if (refused.isEmpty())
-			queue([](RemoteControl *control) { return control->skipAlert(); });
-		answer(responseData, refused);
+	case Request::SkipAlert:
+		if (signedOut == StreamerSession::Refusal::None)
+			queue([](StreamerSession *session) { return session->skipAlert(); });
+		answer(responseData, StreamerSession::refusalText(signedOut));
 		return;
-	}
 	case Request::ModerateMessage: {
 		if (!hasItem(requestData, "messageId", OBS_DATA_STRING) ||
 		    !hasItem(requestData, "accept", OBS_DATA_BOOLEAN)) {
@@ -255,10 +280,11 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		}
 		const QString id = QString::fromUtf8(obs_data_get_string(requestData, "messageId"));
 		const bool accept = obs_data_get_bool(requestData, "accept");
-		const QString refused = RemoteControl::moderationRefusal(state, id);
-		if (refused.isEmpty())
-			queue([id, accept](RemoteControl *control) { return control->moderate(id, accept); });
-		answer(responseData, refused);
+		const StreamerSession::Refusal refused =
+			StreamerSession::decisionRefusal(state.signedIn, state.pending, id);
+		if (refused == StreamerSession::Refusal::None)
+			queue([id, accept](StreamerSession *session) { return session->decide(id, accept); });
+		answer(responseData, StreamerSession::refusalText(refused));
 		return;
 	}
 	case Request::SetModeration: {
@@ -267,10 +293,9 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 			return;
 		}
 		const bool enabled = obs_data_get_bool(requestData, "enabled");
-		const QString refused = RemoteControl::refusal(state);
-		if (refused.isEmpty())
-			queue([enabled](RemoteControl *control) { return control->setModeration(enabled); });
-		answer(responseData, refused);
+		if (signedOut == StreamerSession::Refusal::None)
+			queue([enabled](StreamerSession *session) { return session->setModeration(enabled); });
+		answer(responseData, StreamerSession::refusalText(signedOut));
 		return;
 	}
 	}

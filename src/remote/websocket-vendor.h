@@ -5,20 +5,21 @@
 
 #include <array>
 
-class RemoteControl;
+class SessionSnapshot;
+class StreamerSession;
 struct obs_data;
 struct proc_handler;
 
 // The vendor "tiplark" of obs-websocket: its requests and events, for controller software and scripts.
-// Requests arrive on obs-websocket's threads; they read the remote control's state copy and queue
-// actions to the GUI thread. Events are sent from the GUI thread. Nothing here carries a token.
+// Requests arrive on obs-websocket's threads; they read the session's snapshot and queue actions to the
+// session on the GUI thread. Events are sent from the GUI thread. Nothing here carries a token.
 class WebsocketVendor : public QObject {
 	Q_OBJECT
 
 public:
-	// control must outlive this object; both live on the GUI thread.
+	// session and snapshot must outlive this object; all live on the GUI thread.
 	// stop() must run before this object goes: at unload obs-websocket may be gone already.
-	explicit WebsocketVendor(RemoteControl *control, QObject *parent = nullptr);
+	WebsocketVendor(StreamerSession *session, const SessionSnapshot *snapshot, QObject *parent = nullptr);
 
 	// Once every module is loaded: finds obs-websocket and registers the vendor with its requests.
 	// Without a usable obs-websocket, logs one line and does nothing else.
@@ -40,7 +41,8 @@ private:
 	static void onRequest(obs_data *requestData, obs_data *responseData, void *handler);
 	void emitEvent(const char *type, obs_data *data);
 
-	RemoteControl *m_control;
+	StreamerSession *m_session;
+	const SessionSnapshot *m_snapshot;
 	proc_handler *m_procHandler = nullptr;
 	void *m_vendor = nullptr;
 	std::array<Handler, 4> m_handlers;

@@ -1,0 +1,327 @@
+#include "api-state.h"
+#include "auth/token-store.h"
+#include "browser-stand-in.h"
+#include "log-capture.h"
+#include "plugin-support.h"
+#include "record-arrivals.h"
+#include "sandbox-server.h"
+#include "sandbox-sign-in.h"
+#include "settle.h"
+#include "streamer-session.h"
+#include "test-main.h"
+
+#include <QDesktopServices>
+#include <QJsonObject>
+#include <QSignalSpy>
+
+namespace {
+const QString P = QStringLiteral("[tiplark-obs-plugin] ");
+const QDateTime EPOCH = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+
+QJsonObject donation(const QString &id, int second)
+{
+	return QJsonObject{{"id", id},
+			   {"nickname", "Widz"},
+			   {"amount", 10},
+			   {"currency", "PLN"},
+			   {"created_at", EPOCH.addSecs(second).toString(Qt::ISODate)}};
+}
+
+// count records, the newest first, or the oldest first.
+QVariantList records(const QString &prefix, int count, bool oldestFirst)
+{
+	QVariantList list;
+	for (int i = 0; i < count; ++i)
+		list.append(donation(prefix + QString::number(i), i));
+	if (!oldestFirst)
+		std::reverse(list.begin(), list.end());
+	return list;
+}
+
+QStringList ids(const QList<DonationMessage> &records)
+{
+	QStringList result;
+	for (const DonationMessage &record : records)
+		result << record.id;
+	return result;
+}
+} // namespace
+
+class TestStreamerSession : public QObject {
+	Q_OBJECT
+
+	Sandbox::Server m_sandbox;
+
+	// A session whose sign-in was kept from an earlier run (tokens saved before it was made), with both
+	// lists answered once.
+	void startSignedIn(StreamerSession &session)
+	{
+		session.start();
+		QVERIFY(settleBackgroundRequests());
+		session.pollNow();
+		QVERIFY(settleBackgroundRequests());
+	}
+
+	// The streamer signs in with the browser: the sign-in page, then its redirect to the listener.
+	void signInThroughBrowser(StreamerSession &session)
+	{
+		UrlCatcher browser;
+		QDesktopServices::setUrlHandler("http", &browser, "open");
+		session.signIn();
+		QDesktopServices::unsetUrlHandler("http");
+		QCOMPARE(browser.urls.size(), 1);
+		const Hop authorized = fetch(browser.urls.first());
+		QCOMPARE(authorized.status, 302);
+		QCOMPARE(fetch(QUrl::fromEncoded(authorized.location)).status, 200);
+		QTRY_VERIFY(session.signedIn());
+	}
+
+	void poll(StreamerSession &session)
+	{
+		session.pollNow();
+		QVERIFY(settleBackgroundRequests());
+	}
+
+private slots:
+	void initTestCase()
+	{
+		qRegisterMetaType<DonationMessage>();
+		QVERIFY(m_sandbox.start());
+	}
+
+	void init()
+	{
+		m_sandbox.reset();
+		m_sandbox.state().set("api.update", QVariantMap{{"version", "1.0.0"}});
+		m_sandbox.state().set("api.userName", "Streamer");
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
+	}
+
+	void cleanup() { QVERIFY(settleBackgroundRequests()); }
+
+	// What was there at start is no news; a record in no earlier answer is, once, whatever the order
+	// the service lists its records in.
+	void arrivalsComeFromAnswers_data()
+	{
+		QTest::addColumn<int>("donations");
+		QTest::addColumn<bool>("oldestFirst");
+		QTest::addColumn<int>("idChars"); // of the record that arrives
+		QTest::addColumn<bool>("news");
+
+		QTest::newRow("20 donations and 12 pending at start") << 20 << false << 8 << true;
+		QTest::newRow("40, listed oldest first") << 40 << true << 8 << true;
+		QTest::newRow("id of 128 characters") << 5 << false << 128 << true;
+		QTest::newRow("id of 129 characters dropped") << 5 << false << 129 << false;
+	}
+
+	void arrivalsComeFromAnswers()
+	{
+		QFETCH(int, donations);
+		QFETCH(bool, oldestFirst);
+		QFETCH(int, idChars);
+		QFETCH(bool, news);
+		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, records("d-", donations, oldestFirst));
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 12, true));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		QSignalSpy donationAdded(&session, &StreamerSession::donationAdded);
+		QSignalSpy pendingAdded(&session, &StreamerSession::pendingMessageAdded);
+		QSignalSpy chime(&session, &StreamerSession::newPendingMessages);
+		LogCapture log;
+		startSignedIn(session);
+		poll(session);
+		QCOMPARE(donationAdded.count() + pendingAdded.count() + chime.count(), 0);
+		QCOMPARE(session.totals().summary(), QStringLiteral("Ta sesja: 0 wpłat"));
+		QCOMPARE(session.pending().size(), 12);
+
+		// One new record in each list, the newest of all, where the service lists its newest.
+		const QString id = QString(idChars, QLatin1Char('n'));
+		QVariantList list = records("d-", donations, oldestFirst);
+		oldestFirst ? list.append(donation(id, 1000)) : list.prepend(donation(id, 1000));
+		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, list);
+		QVariantList pending = records("p-", 12, true);
+		pending.append(donation(id, 1000));
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, pending);
+		poll(session);
+		poll(session);
+		QCOMPARE(donationAdded.count(), news ? 1 : 0);
+		QCOMPARE(pendingAdded.count(), news ? 1 : 0);
+		QCOMPARE(chime.count(), news ? 1 : 0);
+		QCOMPARE(session.totals().summary(),
+			 news ? QStringLiteral("Ta sesja: 1 wpłata · 10.00 PLN") : QStringLiteral("Ta sesja: 0 wpłat"));
+		// The newest records are shown, in the service's order.
+		const QStringList shown = ids(session.donations());
+		QCOMPARE(shown.size(), std::min(donations + (news ? 1 : 0), int(StreamerSession::MAX_SHOWN)));
+		QCOMPARE(shown.contains(id), news);
+		QVERIFY(!shown.contains("d-0") || donations < StreamerSession::MAX_SHOWN);
+		QCOMPARE(log.count(P + "Tiplark: Records with an id longer than 128 characters dropped"), news ? 0 : 1);
+
+		// Signed out, the session forgets; signed in again, what waits is no news either.
+		session.signOut();
+		QCOMPARE(session.totals().summary(), QStringLiteral("Ta sesja: 0 wpłat"));
+		QVERIFY(session.donations().isEmpty() && session.pending().isEmpty());
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("q-", 3, true));
+		signInThroughBrowser(session);
+		QVERIFY(settleBackgroundRequests());
+		poll(session);
+		QCOMPARE(donationAdded.count() + pendingAdded.count(), news ? 2 : 0);
+		QCOMPARE(session.pending().size(), 3);
+	}
+
+	void rememberedIdsAreBounded()
+	{
+		RecordArrivals arrivals;
+		QList<DonationMessage> answer;
+		for (int i = 0; i < 3 * RecordArrivals::REMEMBERED; ++i) {
+			DonationMessage record;
+			record.id = QString::number(i);
+			answer.append(record);
+		}
+		QVERIFY(arrivals.take(answer.mid(0, 10)).isEmpty());
+		QCOMPARE(arrivals.take(answer).size(), answer.size() - 10);
+		QCOMPARE(arrivals.remembered(), int(RecordArrivals::REMEMBERED));
+		arrivals.reset();
+		QCOMPARE(arrivals.remembered(), 0);
+		QVERIFY(arrivals.take(answer.mid(0, 5)).isEmpty());
+	}
+
+	// Each action ends once, naming its subject: with the service's answer, or cut short by a sign-out.
+	void actionsEndOnce_data()
+	{
+		QTest::addColumn<QString>("action");
+		QTest::addColumn<QByteArray>("path");
+		QTest::addColumn<int>("status"); // the service's answer, late when signing out
+		QTest::addColumn<bool>("signOut");
+		QTest::addColumn<bool>("ok");
+		QTest::addColumn<QString>("error");
+
+		const QString failed = QStringLiteral("the service call failed");
+		const QString cut = QStringLiteral("signed out before the service answered");
+		QTest::newRow("decision")
+			<< "accept" << QByteArray("/v1/moderation/moderate/p-1") << 200 << false << true << "";
+		QTest::newRow("switch refused")
+			<< "off" << QByteArray("/v1/moderation") << 503 << false << false << failed;
+		QTest::newRow("decision cut short")
+			<< "reject" << QByteArray("/v1/moderation/moderate/p-1") << 200 << true << false << cut;
+		QTest::newRow("switch cut short")
+			<< "on" << QByteArray("/v1/moderation") << 200 << true << false << cut;
+		QTest::newRow("skip cut short")
+			<< "skip" << QByteArray("/v1/donations/queue/skip") << 200 << true << false << cut;
+	}
+
+	void actionsEndOnce()
+	{
+		QFETCH(QString, action);
+		QFETCH(QByteArray, path);
+		QFETCH(int, status);
+		QFETCH(bool, signOut);
+		QFETCH(bool, ok);
+		QFETCH(QString, error);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 2, true));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		startSignedIn(session);
+		m_sandbox.setFault(path, Sandbox::Fault::respond(status, "{}")
+						 .delayed(signOut ? 500 : 0)
+						 .forMethod(path.endsWith("skip") ? "POST" : "PATCH"));
+		QSignalSpy ended(&session, &StreamerSession::actionFinished);
+		StreamerSession::Refusal refusal = StreamerSession::Refusal::Busy;
+		if (action == "skip")
+			refusal = session.skipAlert();
+		else if (action == "on" || action == "off")
+			refusal = session.setModeration(action == "on");
+		else
+			refusal = session.decide("p-1", action == "accept");
+		QCOMPARE(refusal, StreamerSession::Refusal::None);
+		if (signOut)
+			session.signOut();
+		QTRY_COMPARE(ended.count(), 1);
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(ended.count(), 1);
+		const auto end = ended.first().first().value<StreamerSession::Action>();
+		QCOMPARE(end.ok, ok);
+		QCOMPARE(end.error, error);
+		QCOMPARE(end.messageId, action == "accept" || action == "reject" ? QStringLiteral("p-1") : QString());
+		QCOMPARE(end.enabled, action == "on");
+		m_sandbox.clearFaults();
+	}
+
+	// One vocabulary of refusals, for the dock, the hotkeys and remote controls alike.
+	void refusals_data()
+	{
+		QTest::addColumn<bool>("signedIn");
+		QTest::addColumn<int>("pending");
+		QTest::addColumn<StreamerSession::Refusal>("first");   // accepting the first pending message
+		QTest::addColumn<StreamerSession::Refusal>("again");   // the same message once more
+		QTest::addColumn<StreamerSession::Refusal>("unknown"); // a message not pending
+		using R = StreamerSession::Refusal;
+		QTest::newRow("signed out") << false << 0 << R::SignedOut << R::SignedOut << R::SignedOut;
+		QTest::newRow("nothing pending")
+			<< true << 0 << R::NothingPending << R::NoSuchMessage << R::NoSuchMessage;
+		QTest::newRow("two pending") << true << 2 << R::None << R::Busy << R::NoSuchMessage;
+	}
+
+	void refusals()
+	{
+		QFETCH(bool, signedIn);
+		QFETCH(int, pending);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", pending, true));
+		if (signedIn)
+			saveSandboxSignIn(m_sandbox);
+		else
+			TokenStore().clear();
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		if (signedIn)
+			startSignedIn(session);
+		QTEST(session.decideFirst(true), "first");
+		QTEST(session.decide("p-0", false), "again");
+		QTEST(session.decide("nie-ma", true), "unknown");
+		QCOMPARE(session.skipAlert(),
+			 signedIn ? StreamerSession::Refusal::None : StreamerSession::Refusal::SignedOut);
+		QCOMPARE(session.skipAlert(),
+			 signedIn ? StreamerSession::Refusal::Busy : StreamerSession::Refusal::SignedOut);
+		QCOMPARE(StreamerSession::refusalText(StreamerSession::Refusal::SignedOut),
+			 QStringLiteral("not signed in"));
+	}
+
+	// The user is asked for until the service has answered, with or without a name.
+	void userIsAskedUntilAnswered_data()
+	{
+		QTest::addColumn<QVariant>("name");
+		QTest::addColumn<int>("status");
+		QTest::addColumn<QStringList>("logged");
+		QTest::addColumn<int>("askedAgain");
+		QTest::newRow("named")
+			<< QVariant("Streamer") << 200
+			<< QStringList{"Tiplark: Parsed username: 'Streamer'", "Tiplark: User info received: Streamer"}
+			<< 0;
+		QTest::newRow("without a name")
+			<< QVariant() << 200
+			<< QStringList{"Tiplark: Parsed username: ''", "Tiplark: Username is empty in response"} << 0;
+		QTest::newRow("failed") << QVariant("Streamer") << 503 << QStringList{} << 1;
+	}
+
+	void userIsAskedUntilAnswered()
+	{
+		QFETCH(QVariant, name);
+		QFETCH(int, status);
+		QFETCH(QStringList, logged);
+		m_sandbox.state().set("api.userName", name);
+		if (status != 200)
+			m_sandbox.setFault("/v1/me", Sandbox::Fault::respond(status, "{}"));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		LogCapture log;
+		startSignedIn(session);
+		for (const QString &line : logged)
+			QVERIFY2(log.count(P + line) == 1, qPrintable(line));
+		QCOMPARE(session.userName(), status == 200 ? name.toString() : QString());
+		m_sandbox.clearRequests();
+		poll(session);
+		QTEST(int(m_sandbox.requests("/v1/me").size()), "askedAgain");
+		m_sandbox.clearFaults();
+	}
+};
+
+TIPLARK_TEST_MAIN(TestStreamerSession)
+#include "test-streamer-session.moc"
