@@ -85,7 +85,8 @@ def run(session, sandbox, sink):
     # A streamer signed in from an earlier run, 20 donations, then moderation on and 12 messages waiting.
     session.home.write_tokens("remote-access", "remote-refresh")
     sandbox.accept_tokens("remote-access", "remote-refresh")
-    sandbox.set_state({"api.userName": USER_NAME, "api.moderationEnabled": False})
+    sandbox.set_state({"api.userName": USER_NAME, "api.moderationEnabled": False, "api.pending": [],
+                       "api.donations": []})
     for _ in range(20):
         sandbox.post_donation()
     sandbox.set_state({"api.moderationEnabled": True})
