@@ -73,7 +73,11 @@ def run(session, sandbox, args):
     exchanges = sandbox.requests_to("/oauth/token", "POST")
     check(len(exchanges) == 1 and "forged" not in exchanges[0]["body"], "the forged code was exchanged")
     dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name")
-    check(obs.log().count(USER_NAME) == 1, "the user name is not logged exactly once")
+    # The name as read from the answer, and as received: once each.
+    log = obs.log()
+    check(log.count(PREFIX.replace("\\", "") + "Tiplark: Parsed username: '%s'" % USER_NAME) == 1
+          and log.count(PREFIX.replace("\\", "") + "Tiplark: User info received: %s" % USER_NAME) == 1
+          and log.count(USER_NAME) == 2, "the user name is not logged once in each of its two lines")
     check(os.stat(session.home.token_file).st_mode & 0o777 == 0o600, "tokens.json is not 0600")
 
     # Donations and pending messages within two ticks.
