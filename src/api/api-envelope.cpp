@@ -1,10 +1,10 @@
 #include "api-envelope.h"
 
 #include <QJsonDocument>
+#include <QHash>
 #include <QJsonValue>
 
 #include <algorithm>
-#include <numeric>
 #include <vector>
 
 namespace {
@@ -58,37 +58,49 @@ ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownC
 	QJsonParseError error;
 	const QJsonArray list = listOf(QJsonDocument::fromJson(body, &error));
 	answer.readable = error.error == QJsonParseError::NoError || body.trimmed().isEmpty();
-	QList<DonationMessage> records;
-	records.reserve(list.size());
-	for (const QJsonValue &element : list) {
-		DonationMessage record = DonationMessage::fromJson(element.toObject());
-		if (record.id.size() > MAX_ID_CHARS)
+
+	// Only the time of each element first: the records are made for the few that are kept.
+	struct Element {
+		int index;
+		QDateTime createdAt;
+	};
+	std::vector<Element> usable;
+	usable.reserve(size_t(list.size()));
+	for (int i = 0; i < list.size(); ++i) {
+		const QJsonObject object = list.at(i).toObject();
+		if (object.value(QLatin1String("id")).toString().size() > MAX_ID_CHARS) {
 			++answer.droppedIds;
-		else
-			records.append(std::move(record));
+			continue;
+		}
+		usable.push_back({i, DonationMessage::timeOf(object)});
 	}
-	answer.total = int(records.size());
+	answer.total = int(usable.size());
 
 	// Newest first; a record without a readable time after every one with a time, each kind in the
 	// service's order.
-	std::vector<int> newest(records.size());
-	std::iota(newest.begin(), newest.end(), 0);
-	std::stable_sort(newest.begin(), newest.end(), [&](int a, int b) {
-		const QDateTime &ta = records.at(a).createdAt;
-		const QDateTime &tb = records.at(b).createdAt;
-		if (ta.isValid() != tb.isValid())
-			return ta.isValid();
-		return ta.isValid() && ta > tb;
+	std::stable_sort(usable.begin(), usable.end(), [](const Element &a, const Element &b) {
+		if (a.createdAt.isValid() != b.createdAt.isValid())
+			return a.createdAt.isValid();
+		return a.createdAt.isValid() && a.createdAt > b.createdAt;
 	});
+	const size_t shown = std::min(usable.size(), size_t(std::max(0, shownCap)));
+	const size_t recent = std::min(usable.size(), size_t(std::max(0, recentCap)));
+	usable.resize(std::max(shown, recent));
 
-	std::vector<int> shown(newest.begin(), newest.begin() + std::min<size_t>(newest.size(), size_t(shownCap)));
-	std::sort(shown.begin(), shown.end());
-	answer.shown.reserve(int(shown.size()));
-	for (int index : shown)
-		answer.shown.append(records.at(index));
-	const int recent = std::min(int(newest.size()), recentCap);
-	answer.recent.reserve(recent);
-	for (int i = recent - 1; i >= 0; --i)
-		answer.recent.append(records.at(newest[size_t(i)]));
+	QHash<int, DonationMessage> made;
+	auto record = [&](int index) {
+		auto it = made.find(index);
+		if (it == made.end())
+			it = made.insert(index, DonationMessage::fromJson(list.at(index).toObject()));
+		return it.value();
+	};
+	std::vector<int> inServiceOrder;
+	for (size_t i = 0; i < shown; ++i)
+		inServiceOrder.push_back(usable[i].index);
+	std::sort(inServiceOrder.begin(), inServiceOrder.end());
+	for (int index : inServiceOrder)
+		answer.shown.append(record(index));
+	for (size_t i = recent; i > 0; --i)
+		answer.recent.append(record(usable[i - 1].index));
 	return answer;
 }

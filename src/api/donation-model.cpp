@@ -26,6 +26,11 @@ DonationMessage DonationMessage::fromJson(const QJsonObject &obj)
 	const QJsonValue goal = obj.value(QLatin1String("goal"));
 	result.goalName = goal.isObject() ? goal.toObject().value(QLatin1String("name")).toString() : goal.toString();
 
-	result.createdAt = QDateTime::fromString(obj.value(QLatin1String("created_at")).toString(), Qt::ISODate);
+	result.createdAt = timeOf(obj);
 	return result;
+}
+
+QDateTime DonationMessage::timeOf(const QJsonObject &obj)
+{
+	return QDateTime::fromString(obj.value(QLatin1String("created_at")).toString(), Qt::ISODate);
 }

@@ -22,6 +22,8 @@ struct DonationMessage {
 	QDateTime createdAt;
 
 	static DonationMessage fromJson(const QJsonObject &obj);
+	// The created_at of obj as fromJson reads it.
+	static QDateTime timeOf(const QJsonObject &obj);
 };
 
 Q_DECLARE_METATYPE(DonationMessage)
