@@ -19,7 +19,6 @@ StreamerSession::StreamerSession(const ServiceAddresses &addresses, const QStrin
 	  m_apiClient(new ApiClient(m_authManager, addresses, this)),
 	  m_poller(new ServicePoller(m_apiClient, this))
 {
-	qRegisterMetaType<StreamerSession::Action>();
 	m_apiClient->setListLimits(MAX_SHOWN, RecordArrivals::REMEMBERED);
 	if (!chimeFile.isEmpty()) {
 		m_chime = new NewMessageChime(chimeFile, this);

@@ -85,6 +85,7 @@ private slots:
 	void initTestCase()
 	{
 		qRegisterMetaType<DonationMessage>();
+		qRegisterMetaType<StreamerSession::Action>();
 		QVERIFY(m_sandbox.start());
 	}
 
