@@ -193,18 +193,7 @@ void WebsocketVendor::start()
 		obs_data_release(data);
 	});
 	// Every action's end, whoever started it (a request, a hotkey, the dock), with its subject.
-	connect(m_session, &StreamerSession::actionFinished, this, [this](const StreamerSession::Action &action) {
-		obs_data_t *data = obs_data_create();
-		obs_data_set_string(data, "action", actionName(action.kind));
-		if (action.kind == ApiClient::Action::Decision)
-			setString(data, "messageId", action.messageId);
-		else if (action.kind == ApiClient::Action::ModerationSwitch)
-			obs_data_set_bool(data, "enabled", action.enabled);
-		obs_data_set_bool(data, "ok", action.ok);
-		setString(data, "error", action.error);
-		emitEvent("ActionFinished", data);
-		obs_data_release(data);
-	});
+	connect(m_session, &StreamerSession::actionFinished, this, &WebsocketVendor::finished);
 	obs_log(LOG_INFO, "Tiplark: obs-websocket vendor \"%s\" registered", VENDOR_NAME);
 }
 
@@ -243,19 +232,16 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 	const RemoteState state = m_snapshot->state();
 	// Runs the action on the GUI thread; a refusal found there (the state changed meanwhile) follows as
 	// ActionFinished. The session outlives the vendor, and a queued call goes with the vendor.
-	auto queue = [this, request](std::function<StreamerSession::Refusal(StreamerSession *)> action) {
+	auto queue = [this](std::function<StreamerSession::Refusal(StreamerSession *)> action,
+			    StreamerSession::Action subject) {
 		QMetaObject::invokeMethod(
 			this,
-			[this, request, action] {
+			[this, action, subject]() mutable {
 				const StreamerSession::Refusal refused = action(m_session);
 				if (refused == StreamerSession::Refusal::None)
 					return;
-				obs_data_t *data = obs_data_create();
-				obs_data_set_string(data, "action", requestName(request));
-				obs_data_set_bool(data, "ok", false);
-				setString(data, "error", StreamerSession::refusalText(refused));
-				emitEvent("ActionFinished", data);
-				obs_data_release(data);
+				subject.error = StreamerSession::refusalText(refused);
+				finished(subject);
 			},
 			Qt::QueuedConnection);
 	};
@@ -269,7 +255,8 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		return;
 	case Request::SkipAlert:
 		if (signedOut == StreamerSession::Refusal::None)
-			queue([](StreamerSession *session) { return session->skipAlert(); });
+			queue([](StreamerSession *session) { return session->skipAlert(); },
+			      {ApiClient::Action::Skip, QString(), false, false, QString()});
 		answer(responseData, StreamerSession::refusalText(signedOut));
 		return;
 	case Request::ModerateMessage: {
@@ -283,7 +270,8 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		const StreamerSession::Refusal refused =
 			StreamerSession::decisionRefusal(state.signedIn, state.pending, id);
 		if (refused == StreamerSession::Refusal::None)
-			queue([id, accept](StreamerSession *session) { return session->decide(id, accept); });
+			queue([id, accept](StreamerSession *session) { return session->decide(id, accept); },
+			      {ApiClient::Action::Decision, id, false, false, QString()});
 		answer(responseData, StreamerSession::refusalText(refused));
 		return;
 	}
@@ -294,11 +282,26 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		}
 		const bool enabled = obs_data_get_bool(requestData, "enabled");
 		if (signedOut == StreamerSession::Refusal::None)
-			queue([enabled](StreamerSession *session) { return session->setModeration(enabled); });
+			queue([enabled](StreamerSession *session) { return session->setModeration(enabled); },
+			      {ApiClient::Action::ModerationSwitch, QString(), enabled, false, QString()});
 		answer(responseData, StreamerSession::refusalText(signedOut));
 		return;
 	}
 	}
+}
+
+void WebsocketVendor::finished(const StreamerSession::Action &action)
+{
+	obs_data_t *data = obs_data_create();
+	obs_data_set_string(data, "action", actionName(action.kind));
+	if (action.kind == ApiClient::Action::Decision)
+		setString(data, "messageId", action.messageId);
+	else if (action.kind == ApiClient::Action::ModerationSwitch)
+		obs_data_set_bool(data, "enabled", action.enabled);
+	obs_data_set_bool(data, "ok", action.ok);
+	setString(data, "error", action.error);
+	emitEvent("ActionFinished", data);
+	obs_data_release(data);
 }
 
 void WebsocketVendor::emitEvent(const char *type, obs_data_t *data)

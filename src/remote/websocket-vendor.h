@@ -1,12 +1,13 @@
 #pragma once
 
+#include "streamer-session.h"
+
 #include <QObject>
 #include <QReadWriteLock>
 
 #include <array>
 
 class SessionSnapshot;
-class StreamerSession;
 struct obs_data;
 struct proc_handler;
 
@@ -39,6 +40,8 @@ private:
 		Request request;
 	};
 	static void onRequest(obs_data *requestData, obs_data *responseData, void *handler);
+	// ActionFinished for an action's end, or for one refused when it was about to start.
+	void finished(const StreamerSession::Action &action);
 	void emitEvent(const char *type, obs_data *data);
 
 	StreamerSession *m_session;
