@@ -13,6 +13,7 @@
 #include "sandbox-server.h"
 #include "api/service-poller.h"
 #include "donation-pane.h"
+#include "streamer-session.h"
 #include "tiplark-dock.h"
 
 #include <util/base.h>
@@ -73,8 +74,8 @@ int main(int argc, char **argv)
 			sandbox.setFault(path, Sandbox::Fault::hold().forMethod("GET"));
 		sandbox.clearRequests();
 		// Twice as many reads as their threads: the rest wait in the queue.
-		auto *client = dock->findChild<ApiClient *>();
-		dock->poller()->tick();
+		auto *client = soak.session()->findChild<ApiClient *>();
+		soak.session()->pollNow();
 		for (int i = 0; i < 2 * READ_LANE_THREADS; ++i)
 			client->fetchDonations();
 		if (!sandbox.waitForRequests(READ_LANE_THREADS, 10000)) {

@@ -1,5 +1,7 @@
-// GUI-thread time of the dock's donation list taking one answer of 10, 100 and 1,000 records: the list
-// handed to the pane as the dock hands it, timed to the call's return, then the event processing that
+// GUI-thread time of the session and the dock's donation list taking one answer of 10, 100 and 1,000
+// records: the answer as the worker hands it on (the newest shown records, the newest remembered ones),
+// the arrivals told from it and the shown records handed to the pane, timed to the return, then the event
+// processing that
 // follows (rows deleted, the list laid out, the rows a later turn draws); and the longest the GUI thread
 // was held at once in a run (the median of the runs, for the slowest of the three answers). Three answers:
 // - rebuild: every record new (ids the list does not show), so every row goes and comes again;
@@ -10,7 +12,7 @@
 // Then one large answer through the whole path, as the service could send it: --big records (95,000 by
 // default, just under the 16 MiB the transport takes) read by the API client from the sandbox and shown by the dock's pane. Printed: the
 // longest time the GUI thread was held at once while it came in (a 1 ms timer's longest gap), the time to
-// the rows, and the resident size before and after.
+// the rows, and the resident size before and after. Last, a 16 MiB /v1/moderation answer, likewise.
 //
 //   bench-dock-rebuild [--runs N] [--rows R] [--big B]
 //     (N = 31 by default; R: one row count instead of the three; B = 0: no large answer)
@@ -19,6 +21,8 @@
 #include "auth/auth-manager.h"
 #include "dock-soak.h"
 #include "donation-pane.h"
+#include "record-arrivals.h"
+#include "streamer-session.h"
 #include "format-and-drop.h"
 #include "http/transport.h"
 #include "obs-host-stand-in.h"
@@ -69,9 +73,24 @@ double medianMs(std::vector<qint64> ns)
 	return ns[ns.size() / 2] / 1e6;
 }
 
-void showDonations(TiplarkDock &dock, const QList<DonationMessage> &list)
+// The answer as the API client's worker hands it on: all records here share one time, so the newest
+// are the first, in the service's order.
+ApiEnvelope::ListAnswer listAnswer(const QList<DonationMessage> &list)
 {
-	dock.donationsPane()->setRecords(list, int(list.size()));
+	ApiEnvelope::ListAnswer answer;
+	answer.shown = list.mid(0, StreamerSession::MAX_SHOWN);
+	for (int i = std::min(int(list.size()), RecordArrivals::REMEMBERED) - 1; i >= 0; --i)
+		answer.recent.append(list.at(i));
+	answer.total = int(list.size());
+	return answer;
+}
+
+// What the session and the dock do with an answer on the GUI thread.
+RecordArrivals arrivals;
+void showDonations(TiplarkDock &dock, const ApiEnvelope::ListAnswer &answer)
+{
+	arrivals.take(answer.recent);
+	dock.donationsPane()->setRecords(answer.shown, answer.total);
 }
 
 // The service's answer of count donations, as JSON.
@@ -101,13 +120,12 @@ void bigAnswer(Sandbox::Server &sandbox, TiplarkDock &dock, int count)
 	saveSandboxSignIn(sandbox);
 	AuthManager auth(sandboxAddresses(sandbox));
 	ApiClient client(&auth, sandboxAddresses(sandbox));
-	client.setListLimit(DonationPane::MAX_ROWS);
+	client.setListLimits(StreamerSession::MAX_SHOWN, RecordArrivals::REMEMBERED);
 	bool shown = false;
-	QObject::connect(&client, &ApiClient::donationsReceived, &dock,
-			 [&](const QList<DonationMessage> &records, int total) {
-				 dock.donationsPane()->setRecords(records, total);
-				 shown = true;
-			 });
+	QObject::connect(&client, &ApiClient::donationsReceived, &dock, [&](const ApiEnvelope::ListAnswer &answer) {
+		showDonations(dock, answer);
+		shown = true;
+	});
 	QElapsedTimer gap, clock;
 	qint64 longest = 0;
 	QTimer beat;
@@ -135,6 +153,43 @@ void bigAnswer(Sandbox::Server &sandbox, TiplarkDock &dock, int count)
 	       "resident %ld KiB before, %ld KiB at most while it came in (+%ld KiB), %d rows shown\n",
 	       count, mib, shown ? "shown" : "NOT shown", clock.nsecsElapsed() / 1e6, longest / 1e6, residentBefore,
 	       residentPeak, residentPeak - residentBefore, dock.donationsPane()->list()->count());
+	sandbox.clearFaults();
+}
+
+// One /v1/moderation answer of about mib MiB (a long member beside "enabled"), read by the API client:
+// the longest time the GUI thread was held at once while it came in.
+void bigModeration(Sandbox::Server &sandbox, int mib)
+{
+	QByteArray body = QByteArrayLiteral("{\"data\":{\"enabled\":true,\"note\":\"") +
+			  QByteArray(mib * 1048576 - 64, 'x') + QByteArrayLiteral("\"}}");
+	sandbox.setFault("/v1/moderation", Sandbox::Fault::respond(200, body));
+	const double size = body.size() / 1048576.0;
+	body.clear();
+	body.squeeze();
+	saveSandboxSignIn(sandbox);
+	AuthManager auth(sandboxAddresses(sandbox));
+	ApiClient client(&auth, sandboxAddresses(sandbox));
+	bool received = false;
+	QObject::connect(&client, &ApiClient::moderationStatusReceived, [&](bool) { received = true; });
+	QElapsedTimer gap, clock;
+	qint64 longest = 0;
+	QTimer beat;
+	beat.setInterval(1);
+	QObject::connect(&beat, &QTimer::timeout, [&] {
+		longest = std::max(longest, gap.nsecsElapsed());
+		gap.start();
+	});
+	clock.start();
+	gap.start();
+	beat.start();
+	client.fetchModerationStatus();
+	while (!received && client.inFlight(ApiClient::Read::ModerationStatus) > 0)
+		QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+	processDueEvents();
+	longest = std::max(longest, gap.nsecsElapsed());
+	beat.stop();
+	printf("/v1/moderation answer (%.1f MiB): %s in %.0f ms; GUI thread held at most %.1f ms at once\n", size,
+	       received ? "read" : "NOT read", clock.nsecsElapsed() / 1e6, longest / 1e6);
 	sandbox.clearFaults();
 }
 
@@ -192,7 +247,9 @@ int main(int argc, char **argv)
 	Sandbox::Server sandbox;
 	if (!sandbox.start())
 		fprintf(stderr, "sandbox not started; the dock's update check fails, which changes nothing here\n");
-	TiplarkDock dock(sandboxAddresses(sandbox));
+	StreamerSession session(sandboxAddresses(sandbox));
+	session.start();
+	TiplarkDock dock(&session);
 	dock.resize(420, 900);
 	dock.show();
 	settleBackgroundRequests();
@@ -208,7 +265,8 @@ int main(int argc, char **argv)
 	for (int rows : rowCounts) {
 		Timings rebuild, identical, oneNew, bare;
 		// Two lists without a record in common: each answer replaces every row.
-		const QList<DonationMessage> sets[2] = {donations(rows, 0, "8d3e"), donations(rows, 0, "9f4a")};
+		const ApiEnvelope::ListAnswer sets[2] = {listAnswer(donations(rows, 0, "8d3e")),
+							 listAnswer(donations(rows, 0, "9f4a"))};
 		for (int run = 0; run < runs; ++run)
 			rebuild.time(dock.donationsPane(), [&] { showDonations(dock, sets[run % 2]); });
 		// Answers are made before the clock starts, as the API client makes them before the dock sees them.
@@ -216,14 +274,14 @@ int main(int argc, char **argv)
 		while (dock.donationsPane()->isFilling())
 			processDueEvents();
 		for (int run = 0; run < runs; ++run) {
-			const QList<DonationMessage> answer = donations(rows, 0, "9f4a");
+			const ApiEnvelope::ListAnswer answer = listAnswer(donations(rows, 0, "9f4a"));
 			identical.time(dock.donationsPane(), [&] { showDonations(dock, answer); });
 		}
 		for (int run = 0; run < runs; ++run) {
-			const QList<DonationMessage> answer = donations(rows, run + 1, "9f4a");
+			const ApiEnvelope::ListAnswer answer = listAnswer(donations(rows, run + 1, "9f4a"));
 			oneNew.time(dock.donationsPane(), [&] { showDonations(dock, answer); });
 		}
-		const QList<DonationMessage> &list = sets[0];
+		const QList<DonationMessage> list = donations(rows, 0, "8d3e");
 		for (int run = 0; run < runs; ++run)
 			bare.time(nullptr, [&] {
 				floorList.clear();
@@ -236,9 +294,10 @@ int main(int argc, char **argv)
 		       std::max({rebuild.held(), identical.held(), oneNew.held()}));
 		showDonations(dock, {});
 	}
-	printf("(medians of %d runs each; at most %d rows are shown)\n", runs, int(DonationPane::MAX_ROWS));
+	printf("(medians of %d runs each; at most %d rows are shown)\n", runs, int(StreamerSession::MAX_SHOWN));
 	if (big > 0)
 		bigAnswer(sandbox, dock, big);
+	bigModeration(sandbox, 16);
 	dock.shutdown();
 	settleBackgroundRequests();
 	sandbox.stop();

@@ -1,15 +1,19 @@
 // The GUI thread under a controller's flood: 8 threads, standing in for obs-websocket's, send the
-// vendor's requests (100,000 SkipAlert and 100,000 GetState by default, shared among them) while the GUI
-// thread's event loop runs a 1 ms timer; a skip handed on ends at once, as soon as it reaches the GUI
-// thread. A flood of GetState alone comes first: what 8 busy threads cost the GUI thread by themselves on
-// this machine's cores. Prints the longest the GUI thread went without serving its timer, the requests
-// refused, and how many skips reached the GUI thread and how many ActionFinished followed.
+// vendor's requests (100,000 SkipAlert and 100,000 GetState by default, shared among them) to a signed-in
+// session, whose skips go to a sandbox on 127.0.0.1, while the GUI thread's event loop runs a 1 ms timer.
+// A flood of GetState alone comes first: what 8 busy threads cost the GUI thread by themselves on this
+// machine's cores. Prints the longest the GUI thread went without serving its timer, the requests refused,
+// and how many skips reached the service and how many ActionFinished followed.
 //
 //   bench-vendor-flood [--count N]     (N requests of each kind)
 #include "format-and-drop.h"
 #include "obs-host-stand-in.h"
-#include "remote/remote-control.h"
+#include "remote/session-snapshot.h"
 #include "remote/websocket-vendor.h"
+#include "sandbox-server.h"
+#include "sandbox-sign-in.h"
+#include "settle.h"
+#include "streamer-session.h"
 
 #include <util/base.h>
 #include <obs-data.h>
@@ -33,20 +37,25 @@ int main(int argc, char **argv)
 			count = atoi(argv[++i]);
 	const int threads = 8;
 	base_set_log_handler(formatAndDrop, nullptr);
-	// The vendor reads its switch from the plug-in's settings: a home of the benchmark's own.
+	// The sign-in and the settings of the benchmark's own home.
 	QTemporaryDir home;
 	ObsHostStandIn::useConfigHome(home.path());
 	QCoreApplication app(argc, argv);
-	RemoteControl control;
-	control.setSignedIn(true, QStringLiteral("bench"));
-	WebsocketVendor vendor(&control);
-	int skips = 0;
-	QObject::connect(&control, &RemoteControl::skipRequested, &control, [&] {
-		++skips;
-		control.finishAction(QStringLiteral("SkipAlert"), true, QString());
-	});
+	Sandbox::Server sandbox;
+	if (!sandbox.start())
+		return 1;
+	saveSandboxSignIn(sandbox);
+	StreamerSession session(sandboxAddresses(sandbox));
+	session.start();
+	settleBackgroundRequests();
+	if (!session.signedIn()) {
+		fprintf(stderr, "the session did not sign in\n");
+		return 1;
+	}
+	SessionSnapshot snapshot(&session);
+	WebsocketVendor vendor(&session, &snapshot);
 	int finished = 0;
-	QObject::connect(&control, &RemoteControl::actionFinished, &control, [&] { ++finished; });
+	QObject::connect(&session, &StreamerSession::actionFinished, &session, [&] { ++finished; });
 
 	// One flood; withSkips false sends only GetState, for the stall that 8 busy threads cause by
 	// themselves on this machine's cores.
@@ -102,6 +111,9 @@ int main(int argc, char **argv)
 	};
 	flood(false);
 	flood(true);
-	printf("skips handed on: %d, ActionFinished: %d\n", skips, finished);
+	settleBackgroundRequests();
+	printf("skips sent to the service: %d, ActionFinished: %d\n",
+	       int(sandbox.requests("/v1/donations/queue/skip").size()), finished);
+	session.stop();
 	return 0;
 }

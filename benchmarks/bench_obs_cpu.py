@@ -1,6 +1,7 @@
 """CPU share of Debian's real OBS with the dock signed in and polling (50 donations, 20 pending messages,
 moderation on) beside OBS alone, both running at the same time on displays of their own, over the same
-window. Prints each one's share of a core, resident size, and the difference. Qt 5 build only (OBS 29).
+window. Prints each one's share of a core, resident size, and the difference. In the OBS host named by
+--host, with the build tree made for it (OBS 30 and 32 inside their Debian root file systems).
 
   PYTHONPATH=. python3 benchmarks/bench_obs_cpu.py --module-dir build/qt5/src --data-dir build/qt5/e2e-data \\
       --artifacts /tmp/cpu --sandbox build/qt5/sandbox/tiplark-sandbox [--seconds 60]
@@ -50,8 +51,9 @@ def main():
             sandbox.post_donation()
         sandbox.accept_tokens("cpu-access-token", "cpu-refresh-token")
         nothing = tempfile.mkdtemp(prefix="tiplark-no-module-")
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url) as with_dock, \
-                obshost.Session(nothing, nothing, args.artifacts, sandbox.base_url) as alone:
+        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
+                             host=args.host) as with_dock, \
+                obshost.Session(nothing, nothing, args.artifacts, sandbox.base_url, host=args.host) as alone:
             with_dock.home.write_tokens("cpu-access-token", "cpu-refresh-token")
             polling = with_dock.start_obs()
             bare = alone.start_obs()

@@ -121,10 +121,9 @@ class Dock:
         return [n.get_name() for n in self.nodes(Atspi.Role.LABEL)]
 
     def list_of(self, title):
-        """The list inside the pane titled `title` ("Ostatnie wpłaty", ...), with or without its count."""
+        """The list inside the pane titled `title` ("Ostatnie wpłaty", ...)."""
         for pane in self.nodes(Atspi.Role.PANEL):
-            name = pane.get_name() or ""
-            if name == title or name.startswith(title + " ("):
+            if (pane.get_name() or "") == title:
                 for node in _walk(pane):
                     if node.get_role() == Atspi.Role.LIST:
                         return node

@@ -50,7 +50,6 @@ void fitToRow(QLabel *label)
 
 DonationPane::DonationPane(const QString &title, const QString &emptyText, bool withActions, QWidget *parent)
 	: QGroupBox(title, parent),
-	  m_title(title),
 	  m_withActions(withActions),
 	  m_nextTurn(new QTimer(this))
 {
@@ -241,11 +240,11 @@ bool DonationPane::eventFilter(QObject *watched, QEvent *event)
 
 void DonationPane::showCounts()
 {
-	setTitle(m_total > 0 ? QStringLiteral("%1 (%2)").arg(m_title).arg(m_total) : m_title);
 	m_emptyLabel->setVisible(m_shown.isEmpty());
 	m_list->setVisible(!m_shown.isEmpty());
 	const int beyond = m_total - int(m_shown.size());
-	m_moreLabel->setText(tr("…i jeszcze %n (pokazano pierwsze %1)", nullptr, beyond).arg(m_shown.size()));
+	m_moreLabel->setText(
+		tr("…i jeszcze %n starszych (pokazano najnowsze %1)", nullptr, beyond).arg(m_shown.size()));
 	m_moreLabel->setVisible(beyond > 0);
 	m_newCue->setText(tr("↑ %n nowe", nullptr, m_newAbove));
 	m_newCue->setVisible(m_newAbove > 0);

@@ -14,8 +14,8 @@ class QPushButton;
 class QTimer;
 
 // One of the dock's two lists in its titled frame: the rows of the records last received, each answer
-// brought in place (only the rows that changed are redrawn), the count in the title, a line when the list
-// is empty, and a line for the records beyond the rows shown. While the streamer points into the list or
+// brought in place (only the rows that changed are redrawn), a line when the list is empty, and a line
+// for the records beyond the rows shown. While the streamer points into the list or
 // has scrolled down, the top row stays where it is and a cue tells of rows that arrived above it. Rows of
 // the pending list carry ✓ and ✗, which ask for a decision through decisionRequested.
 class DonationPane : public QGroupBox {
@@ -29,7 +29,8 @@ public:
 
 	DonationPane(const QString &title, const QString &emptyText, bool withActions, QWidget *parent = nullptr);
 
-	// Shows the first MAX_ROWS records, in order; total is how many the service holds (at least
+	// Shows the first MAX_ROWS records (the session hands in no more), in order; total is how many the
+	// service holds (at least
 	// records.size()). At most ROWS_PER_TURN rows are drawn at once: more come in on the next turns of the
 	// event loop, so that the GUI thread is never held long. Returns whether anything on screen changed
 	// now; shownChanged follows each change, now or later.
@@ -69,7 +70,6 @@ private:
 	void updateButtons(QWidget *row, const QString &messageId);
 	void showCounts();
 
-	const QString m_title;
 	const bool m_withActions;
 	QListWidget *m_list;
 	QLabel *m_emptyLabel;

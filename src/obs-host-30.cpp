@@ -67,7 +67,13 @@ void ObsHost::frontendExiting()
 	panel = nullptr;
 }
 
-void ObsHost::moduleUnloading() {}
+void ObsHost::moduleUnloading()
+{
+	// A panel that no frontend took (the module loaded without one) has no owner, and would outlive the
+	// module's code; one that OBS took is OBS's.
+	if (panel && !panel->parent())
+		delete panel.data();
+}
 
 bool ObsHost::frontendCallbacksNeedRemoval()
 {

@@ -1,10 +1,10 @@
 #include "http/transport.h"
 #include "obs-host.h"
 #include "plugin-support.h"
-#include "remote/dock-link.h"
 #include "remote/remote-access.h"
 #include "row-list-accessibility.h"
 #include "service-addresses.h"
+#include "streamer-session.h"
 #include "tiplark-dock.h"
 
 #include <obs-frontend-api.h>
@@ -18,15 +18,16 @@ OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
 
 namespace {
+// Made at load in this order, released at unload in the reverse one.
 std::unique_ptr<Transport> transport;
-TiplarkDock *dock = nullptr;
-ServiceAddresses serviceAddresses;
+std::unique_ptr<StreamerSession> session;
 std::unique_ptr<RemoteAccess> remoteAccess;
+// OBS's main window owns the panel, and may destroy it after the module unloaded.
+TiplarkDock *dock = nullptr;
 
 QWidget *createPanel(QMainWindow *mainWindow)
 {
-	dock = new TiplarkDock(serviceAddresses, mainWindow);
-	new DockLink(dock, remoteAccess->control(), remoteAccess->chime(), remoteAccess->vendor());
+	dock = new TiplarkDock(session.get(), mainWindow);
 	return dock;
 }
 
@@ -34,8 +35,10 @@ void frontend_event_callback(enum obs_frontend_event event, void *)
 {
 	remoteAccess->onFrontendEvent(event);
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
+		session->start();
 		ObsHost::frontendLoaded(createPanel);
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
+		session->stop();
 		// The host saves what it keeps of the dock while the panel still shows its final state.
 		ObsHost::frontendExiting();
 		if (dock)
@@ -49,10 +52,10 @@ bool obs_module_load(void)
 {
 	transport = std::make_unique<Transport>();
 	obs_log(LOG_INFO, "plugin loaded successfully (version %s)", PLUGIN_VERSION);
-	serviceAddresses = serviceAddressesFromEnvironment();
 	char *chimeFile = obs_module_file("sounds/new-message.wav");
-	remoteAccess = std::make_unique<RemoteAccess>(QString::fromUtf8(chimeFile));
+	session = std::make_unique<StreamerSession>(serviceAddressesFromEnvironment(), QString::fromUtf8(chimeFile));
 	bfree(chimeFile);
+	remoteAccess = std::make_unique<RemoteAccess>(session.get());
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
 	ObsHost::moduleLoaded(createPanel);
 	return true;
@@ -69,6 +72,7 @@ void obs_module_unload(void)
 		obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
 	ObsHost::moduleUnloading();
 	remoteAccess.reset();
+	session.reset();
 	removeRowListAccessibility();
 	// OBS unloads our code after this returns: no worker may still be inside a request then. A worker
 	// that is (libcurl did not let go in time) still uses the transport: it is left to it.

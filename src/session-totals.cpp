@@ -1,16 +1,13 @@
 #include "session-totals.h"
 
 #include <QCoreApplication>
-#include <QLocale>
+#include <QStringList>
 #include <QRegularExpression>
 
 #include <limits>
 
-bool SessionTotals::add(const DonationMessage &donation)
+void SessionTotals::add(const DonationMessage &donation)
 {
-	if (donation.id.isEmpty() || m_counted.contains(donation.id))
-		return false;
-	m_counted.insert(donation.id);
 	auto it = std::find_if(m_totals.begin(), m_totals.end(),
 			       [&](const Total &total) { return total.currency == donation.currency; });
 	if (it == m_totals.end())
@@ -20,7 +17,6 @@ bool SessionTotals::add(const DonationMessage &donation)
 	const qint64 cents = parseCents(donation.amount);
 	if (cents > 0 && it->cents <= std::numeric_limits<qint64>::max() - cents)
 		it->cents += cents;
-	return true;
 }
 
 qint64 SessionTotals::parseCents(const QString &amount)
@@ -54,14 +50,11 @@ QString donationsNoun(int count)
 
 QString SessionTotals::summary() const
 {
-	const QLocale polish(QLocale::Polish, QLocale::Poland);
 	int count = 0;
 	QStringList parts;
 	for (const Total &total : m_totals) {
 		count += total.count;
-		const QString amount = QStringLiteral("%1,%2")
-					       .arg(polish.toString(total.cents / 100))
-					       .arg(total.cents % 100, 2, 10, QLatin1Char('0'));
+		const QString amount = decimalText(total.cents);
 		parts << (total.currency.isEmpty() ? amount : amount + QLatin1Char(' ') + total.currency);
 	}
 	parts.prepend(QStringLiteral("%1 %2").arg(count).arg(donationsNoun(count)));

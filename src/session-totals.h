@@ -3,10 +3,10 @@
 #include "api/donation-model.h"
 
 #include <QList>
-#include <QSet>
 #include <QString>
 
-// The donations that arrived during this run, each counted once by its id, summed per currency.
+// The donations that arrived during this sign-in, summed per currency. Which donations arrived is
+// decided elsewhere (RecordArrivals): each is added once.
 class SessionTotals {
 public:
 	struct Total {
@@ -21,11 +21,11 @@ public:
 		}
 	};
 
-	// Counts donation unless its id was counted before or is empty; true when it was counted.
-	bool add(const DonationMessage &donation);
+	void add(const DonationMessage &donation);
+	void clear() { m_totals.clear(); }
 	// In the order each currency first arrived.
 	QList<Total> totals() const { return m_totals; }
-	// One line for the streamer, e.g. "Ta sesja: 12 wpłat · 345,50 PLN".
+	// One line for the streamer, amounts written as the rows write them: "Ta sesja: 12 wpłat · 345.50 PLN".
 	QString summary() const;
 	// An amount as the service wrote it ("12.50", "12,5", "7"), in hundredths; -1 when unreadable.
 	static qint64 parseCents(const QString &amount);
@@ -33,6 +33,5 @@ public:
 	static QString decimalText(qint64 cents);
 
 private:
-	QSet<QString> m_counted;
 	QList<Total> m_totals;
 };

@@ -1,16 +1,16 @@
 #include "tiplark-dock.h"
 
-#include "api/service-poller.h"
 #include "api/update-info.h"
-#include "auth/auth-manager.h"
-#include "dock-state.h"
 #include "dock-style.h"
 #include "donation-pane.h"
 #include "log-text.h"
 #include "plugin-support.h"
+#include "new-message-chime.h"
 #include "row-list-accessibility.h"
 #include "tiplark-settings.h"
 
+#include <QBoxLayout>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
@@ -24,55 +24,49 @@
 
 namespace {
 const char *const SPLITTER_STATE_KEY = "SplitterState";
-const char *const DISMISSED_UPDATE_KEY = "DismissedUpdate";
+
+void addBelow(QWidget *pane, QWidget *widget)
+{
+	if (auto *layout = qobject_cast<QBoxLayout *>(pane->layout()))
+		layout->addWidget(widget);
+}
 } // namespace
 
-TiplarkDock::TiplarkDock(const ServiceAddresses &addresses, QWidget *parent)
+TiplarkDock::TiplarkDock(StreamerSession *session, QWidget *parent)
 	: QWidget(parent),
-	  m_localService(addresses.apiBaseUrl != ServiceAddresses::production().apiBaseUrl)
+	  m_session(session),
+	  m_localService(session->addresses().apiBaseUrl != ServiceAddresses::production().apiBaseUrl)
 {
-	m_authManager = new AuthManager(addresses, this);
-	m_apiClient = new ApiClient(m_authManager, addresses, this);
-	m_apiClient->setListLimit(DonationPane::MAX_ROWS);
-	m_poller = new ServicePoller(m_apiClient, this);
-	m_state = new DockState(this);
-
-	connect(m_authManager, &AuthManager::authenticationComplete, this, &TiplarkDock::onAuthenticationComplete);
-	connect(m_authManager, &AuthManager::tokensNotSaved, this, [this] {
-		onTokenFileFailed(tr("Nie udało się zapisać danych logowania. Po ponownym uruchomieniu OBS "
-				     "trzeba będzie zalogować się jeszcze raz."));
-	});
-	connect(m_authManager, &AuthManager::tokensNotDeleted, this, [this] {
-		onTokenFileFailed(tr("Nie udało się usunąć zapisanych danych logowania. Po ponownym "
-				     "uruchomieniu OBS możesz zostać zalogowany ponownie."));
-	});
-	// A user read refused for a stale token is asked again with the new one, not a tick later.
-	connect(m_authManager, &AuthManager::accessTokenRefreshed, this, [this] {
-		if (m_poller->isActive() && m_poller->isWanted(ApiClient::Read::UserInfo))
-			m_poller->ask(ApiClient::Read::UserInfo);
-	});
-	connect(m_apiClient, &ApiClient::userInfoReceived, this, &TiplarkDock::onUserInfoReceived);
-	connect(m_apiClient, &ApiClient::moderationStatusReceived, this, &TiplarkDock::onModerationStatusReceived);
-	connect(m_apiClient, &ApiClient::pendingMessagesReceived, this, &TiplarkDock::onPendingMessagesReceived);
-	connect(m_apiClient, &ApiClient::donationsReceived, this, &TiplarkDock::onDonationsReceived);
-	connect(m_apiClient, &ApiClient::actionFinished, this, &TiplarkDock::onActionFinished);
-	connect(m_apiClient, &ApiClient::apiError, this, [](const QString &error) {
-		obs_log(LOG_WARNING, "Tiplark API error: %s", logText(error).constData());
-	});
-	connect(m_apiClient, &ApiClient::updateAvailable, this, &TiplarkDock::onUpdateAvailable);
-	connect(m_poller, &ServicePoller::healthChanged, this, &TiplarkDock::showConnectionState);
-	connect(m_poller, &ServicePoller::ticking, this, [this] {
-		if (m_state->signedIn() && !m_authManager->isAuthenticated())
-			onSessionLost();
-	});
-
 	installRowListAccessibility();
 	setupUi();
 
-	if (m_authManager->isAuthenticated())
-		beginSession();
+	connect(session, &StreamerSession::stateChanged, this, &TiplarkDock::showState);
+	connect(session, &StreamerSession::healthChanged, this, &TiplarkDock::showConnectionState);
+	connect(session, &StreamerSession::pendingChanged, this,
+		[this] { m_pendingPane->setRecords(m_session->pending(), m_session->pendingTotal()); });
+	connect(session, &StreamerSession::donationsChanged, this,
+		[this] { m_donationsPane->setRecords(m_session->donations(), m_session->donationsTotal()); });
+	connect(session, &StreamerSession::totalsChanged, this, &TiplarkDock::showTotals);
+	connect(session, &StreamerSession::actionStarted, this, &TiplarkDock::onActionStarted);
+	connect(session, &StreamerSession::actionFinished, this, &TiplarkDock::onActionFinished);
+	connect(session, &StreamerSession::signInFailed, this, &TiplarkDock::onSignInFailed);
+	connect(session, &StreamerSession::updateOffered, this, &TiplarkDock::showUpdateOffer);
+	connect(session, &StreamerSession::tokensNotSaved, this, [this] {
+		onTokenFileFailed(tr("Nie udało się zapisać danych logowania. Po ponownym uruchomieniu OBS "
+				     "trzeba będzie zalogować się jeszcze raz."));
+	});
+	connect(session, &StreamerSession::tokensNotDeleted, this, [this] {
+		onTokenFileFailed(tr("Nie udało się usunąć zapisanych danych logowania. Po ponownym "
+				     "uruchomieniu OBS możesz zostać zalogowany ponownie."));
+	});
 
-	m_apiClient->checkForUpdates();
+	// Whatever the session holds already, the panel shows from the start.
+	m_pendingPane->setRecords(session->pending(), session->pendingTotal());
+	m_donationsPane->setRecords(session->donations(), session->donationsTotal());
+	showState();
+	showConnectionState();
+	showTotals();
+	showUpdateOffer();
 }
 
 TiplarkDock::~TiplarkDock()
@@ -100,16 +94,12 @@ void TiplarkDock::setupUi()
 	m_updateBanner->setVisible(false);
 	auto *bannerLayout = new QHBoxLayout(m_updateBanner);
 	bannerLayout->setContentsMargins(8, 6, 8, 6);
-	m_updateLabel = new QLabel(m_updateBanner);
-	m_updateLabel->setTextFormat(Qt::PlainText);
-	m_updateLabel->setWordWrap(true);
-	bannerLayout->addWidget(m_updateLabel, 1);
+	auto *updateLabel = new QLabel(tr("Dostępna aktualizacja!"), m_updateBanner);
+	updateLabel->setTextFormat(Qt::PlainText);
+	bannerLayout->addWidget(updateLabel, 1);
 	m_updateButton = new QPushButton(tr("Pobierz"), m_updateBanner);
 	connect(m_updateButton, &QPushButton::clicked, this, &TiplarkDock::onUpdateClicked);
 	bannerLayout->addWidget(m_updateButton, 0);
-	auto *dismissButton = new QPushButton(tr("Ukryj"), m_updateBanner);
-	connect(dismissButton, &QPushButton::clicked, this, &TiplarkDock::onUpdateDismissed);
-	bannerLayout->addWidget(dismissButton, 0);
 	mainLayout->addWidget(m_updateBanner);
 
 	auto *loginRow = new QHBoxLayout();
@@ -118,15 +108,24 @@ void TiplarkDock::setupUi()
 	DockStyle::apply(m_statusLabel, DockStyle::Role::Title);
 	loginRow->addWidget(m_statusLabel, 1);
 	m_loginButton = new QPushButton(tr("Zaloguj"), this);
-	connect(m_loginButton, &QPushButton::clicked, this, &TiplarkDock::signIn);
+	connect(m_loginButton, &QPushButton::clicked, this, [this] {
+		if (m_session)
+			m_session->signIn();
+	});
 	loginRow->addWidget(m_loginButton, 0);
 	m_cancelButton = new QPushButton(tr("Anuluj"), this);
 	m_cancelButton->setVisible(false);
-	connect(m_cancelButton, &QPushButton::clicked, this, &TiplarkDock::cancelSignIn);
+	connect(m_cancelButton, &QPushButton::clicked, this, [this] {
+		if (m_session)
+			m_session->cancelSignIn();
+	});
 	loginRow->addWidget(m_cancelButton, 0);
 	m_logoutButton = new QPushButton(tr("Wyloguj"), this);
 	m_logoutButton->setVisible(false);
-	connect(m_logoutButton, &QPushButton::clicked, this, &TiplarkDock::signOut);
+	connect(m_logoutButton, &QPushButton::clicked, this, [this] {
+		if (m_session)
+			m_session->signOut();
+	});
 	loginRow->addWidget(m_logoutButton, 0);
 	mainLayout->addLayout(loginRow);
 
@@ -137,13 +136,22 @@ void TiplarkDock::setupUi()
 
 	auto *moderationRow = new QHBoxLayout();
 	m_enableModerationButton = new QPushButton(tr("Włącz moderację"), this);
-	connect(m_enableModerationButton, &QPushButton::clicked, this, [this] { setModeration(true); });
+	connect(m_enableModerationButton, &QPushButton::clicked, this, [this] {
+		if (m_session)
+			m_session->setModeration(true);
+	});
 	moderationRow->addWidget(m_enableModerationButton, 0);
 	m_skipButton = new QPushButton(tr("Pomiń"), this);
-	connect(m_skipButton, &QPushButton::clicked, this, &TiplarkDock::skipAlert);
+	connect(m_skipButton, &QPushButton::clicked, this, [this] {
+		if (m_session)
+			m_session->skipAlert();
+	});
 	moderationRow->addWidget(m_skipButton, 0);
 	m_disableModerationButton = new QPushButton(tr("Wyłącz moderację"), this);
-	connect(m_disableModerationButton, &QPushButton::clicked, this, [this] { setModeration(false); });
+	connect(m_disableModerationButton, &QPushButton::clicked, this, [this] {
+		if (m_session)
+			m_session->setModeration(false);
+	});
 	moderationRow->addWidget(m_disableModerationButton, 0);
 	mainLayout->addLayout(moderationRow);
 
@@ -160,14 +168,28 @@ void TiplarkDock::setupUi()
 	m_splitter->setChildrenCollapsible(false);
 	m_pendingPane = new DonationPane(tr("Oczekujące na moderację"), tr("Brak wiadomości czekających na moderację"),
 					 true, this);
-	connect(m_pendingPane, &DonationPane::decisionRequested, this, &TiplarkDock::decide);
-	connect(m_pendingPane, &DonationPane::shownChanged, this, [this] {
-		m_state->setPending(m_pendingPane->records(), m_pendingPane->total());
-		updatePendingWanted();
+	connect(m_pendingPane, &DonationPane::decisionRequested, this, [this](const QString &id, bool accept) {
+		if (m_session)
+			m_session->decide(id, accept);
 	});
+	if (NewMessageChime *chime = m_session->chime()) {
+		auto *chimeBox = new QCheckBox(tr("Dźwięk przy nowej wiadomości"));
+		chimeBox->setChecked(chime->isEnabled());
+		addBelow(m_pendingPane, chimeBox);
+		connect(chimeBox, &QCheckBox::toggled, chime, &NewMessageChime::setEnabled);
+	}
+	auto *remoteBox = new QCheckBox(tr("Zdalne sterowanie przez obs-websocket"));
+	remoteBox->setToolTip(tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
+				 "czekające na moderację, i mogą pomijać alerty oraz moderować."));
+	remoteBox->setChecked(m_session->remoteControlAllowed());
+	addBelow(m_pendingPane, remoteBox);
+	connect(remoteBox, &QCheckBox::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
 	m_donationsPane = new DonationPane(tr("Ostatnie wpłaty"), tr("Brak wpłat"), false, this);
-	connect(m_donationsPane, &DonationPane::shownChanged, this,
-		[this] { m_state->setDonations(m_donationsPane->records(), m_donationsPane->total()); });
+	// Text from the service (a currency) goes into this line too: plain text only.
+	m_totalsLabel = new QLabel;
+	m_totalsLabel->setTextFormat(Qt::PlainText);
+	m_totalsLabel->setWordWrap(true);
+	addBelow(m_donationsPane, m_totalsLabel);
 	m_splitter->addWidget(m_pendingPane);
 	m_splitter->addWidget(m_donationsPane);
 	m_splitter->setStretchFactor(0, 1);
@@ -178,222 +200,115 @@ void TiplarkDock::setupUi()
 			m_splitter->restoreState(settings->value(SPLITTER_STATE_KEY).toByteArray());
 	}
 	mainLayout->addWidget(m_splitter, 1);
-	updateControls();
 }
 
 void TiplarkDock::shutdown()
 {
-	if (m_poller)
-		m_poller->stop();
 	if (m_splitter)
 		openTiplarkSettings()->setValue(SPLITTER_STATE_KEY, m_splitter->saveState());
 }
 
-bool TiplarkDock::decide(const QString &messageId, bool accept)
+void TiplarkDock::showState()
 {
-	if (!m_state->signedIn() || m_pendingPane->isBusy(messageId))
-		return false;
-	// The row's buttons wait for the answer: one press, one request.
-	m_pendingPane->setBusy(messageId, true);
-	m_apiClient->moderateMessage(messageId, accept);
-	return true;
-}
-
-bool TiplarkDock::skipAlert()
-{
-	if (!m_state->signedIn() || m_skipRunning)
-		return false;
-	m_skipRunning = true;
-	updateControls();
-	m_apiClient->skipCurrentDonation();
-	return true;
-}
-
-bool TiplarkDock::setModeration(bool enabled)
-{
-	if (!m_state->signedIn() || m_switchRunning)
-		return false;
-	m_switchRunning = true;
-	updateControls();
-	m_apiClient->setModerationStatus(enabled);
-	return true;
-}
-
-void TiplarkDock::signIn()
-{
-	if (m_state->signedIn() || m_signingIn)
+	const StreamerSession *session = m_session;
+	if (!session)
 		return;
-	m_signingIn = true;
-	m_sessionLost = false;
-	m_statusLabel->setText(tr("Czekam na zalogowanie w przeglądarce…"));
-	updateControls();
-	showConnectionState();
-	m_authManager->startLogin();
-}
-
-void TiplarkDock::cancelSignIn()
-{
-	if (!m_signingIn)
-		return;
-	m_authManager->cancelLogin();
-	m_signingIn = false;
-	m_statusLabel->setText(tr("Nie zalogowano"));
-	updateControls();
-}
-
-void TiplarkDock::signOut()
-{
-	m_authManager->logout();
-	endSession();
-}
-
-void TiplarkDock::onAuthenticationComplete(bool success)
-{
-	m_signingIn = false;
-	if (success) {
-		obs_log(LOG_INFO, "Tiplark: Authentication successful, fetching user info...");
-		beginSession();
-	} else {
-		obs_log(LOG_WARNING, "Tiplark: Authentication failed");
-		m_statusLabel->setText(tr("Nie zalogowano"));
-		updateControls();
-		QMessageBox::warning(this, tr("Błąd logowania"), tr("Nie udało się zalogować do Tiplark"),
-				     QMessageBox::Ok, QMessageBox::NoButton);
-	}
-}
-
-void TiplarkDock::beginSession()
-{
-	m_sessionLost = false;
-	m_state->setSignedIn(true);
-	m_poller->setWanted(ApiClient::Read::UserInfo, true);
-	m_poller->start();
-	updateControls();
-}
-
-void TiplarkDock::endSession()
-{
-	// Answers still on their way belong to the session that ends here: none of them reaches the screen.
-	m_poller->stop();
-	m_signingIn = false;
-	m_skipRunning = false;
-	m_switchRunning = false;
-	m_statusLabel->setText(tr("Nie zalogowano"));
-	m_feedbackLabel->clear();
-	m_feedbackLabel->setVisible(false);
-	m_pendingPane->setRecords({}, 0);
-	m_donationsPane->setRecords({}, 0);
-	m_state->setUserName(QString());
-	m_state->setModeration(DockState::Moderation::Unknown);
-	m_state->setSignedIn(false);
-	updatePendingWanted();
-	updateControls();
-	showConnectionState();
-}
-
-void TiplarkDock::onSessionLost()
-{
-	m_sessionLost = true;
-	endSession();
-}
-
-void TiplarkDock::updateControls()
-{
-	const bool signedIn = m_state->signedIn();
-	m_loginButton->setVisible(!signedIn && !m_signingIn);
-	m_cancelButton->setVisible(m_signingIn);
+	const bool signedIn = session->signedIn();
+	if (signedIn)
+		// Signed in, the name follows once the service gives it.
+		m_statusLabel->setText(session->userName().isEmpty()
+					       ? tr("Zalogowano")
+					       : session->userName().left(DockStyle::MAX_LINE_CHARS));
+	else
+		m_statusLabel->setText(session->signingIn() ? tr("Czekam na zalogowanie w przeglądarce…")
+							    : tr("Nie zalogowano"));
+	m_loginButton->setVisible(!signedIn && !session->signingIn());
+	m_cancelButton->setVisible(session->signingIn());
 	m_logoutButton->setVisible(signedIn);
 
-	const DockState::Moderation moderation = m_state->moderation();
-	const bool switchable = signedIn && !m_switchRunning;
-	m_enableModerationButton->setEnabled(switchable && moderation != DockState::Moderation::On);
-	m_disableModerationButton->setEnabled(switchable && moderation != DockState::Moderation::Off);
-	m_skipButton->setEnabled(signedIn && !m_skipRunning);
+	const std::optional<bool> moderation = session->moderationEnabled();
+	const bool switchable = signedIn && !session->isRunning(ApiClient::Action::ModerationSwitch);
+	m_enableModerationButton->setEnabled(switchable && moderation != true);
+	m_disableModerationButton->setEnabled(switchable && moderation != false);
+	m_skipButton->setEnabled(signedIn && !session->isRunning(ApiClient::Action::Skip));
 	// The colour marks the button that changes the state in force; it stays while signed out.
-	if (moderation == DockState::Moderation::On) {
+	if (moderation == true) {
 		DockStyle::apply(m_enableModerationButton, DockStyle::Role::None);
 		DockStyle::apply(m_disableModerationButton, DockStyle::Role::ModerationOn);
-	} else if (moderation == DockState::Moderation::Off) {
+	} else if (moderation == false) {
 		DockStyle::apply(m_enableModerationButton, DockStyle::Role::ModerationOff);
 		DockStyle::apply(m_disableModerationButton, DockStyle::Role::None);
 	}
-}
-
-void TiplarkDock::updatePendingWanted()
-{
-	const bool wanted = m_state->signedIn() &&
-			    (m_state->moderation() == DockState::Moderation::On || !m_pendingPane->records().isEmpty());
-	m_poller->setWanted(ApiClient::Read::PendingMessages, wanted);
-}
-
-void TiplarkDock::onUserInfoReceived(const QString &username)
-{
-	m_poller->setWanted(ApiClient::Read::UserInfo, false);
-	m_state->setUserName(username);
-	DockStyle::showServiceText(m_statusLabel, username);
-}
-
-void TiplarkDock::onModerationStatusReceived(bool enabled)
-{
-	m_state->setModeration(enabled ? DockState::Moderation::On : DockState::Moderation::Off);
-	updatePendingWanted();
-	updateControls();
-}
-
-void TiplarkDock::onPendingMessagesReceived(const QList<DonationMessage> &messages, int total)
-{
-	m_pendingPane->setRecords(messages, total);
-	updatePendingWanted();
-}
-
-void TiplarkDock::onDonationsReceived(const QList<DonationMessage> &donations, int total)
-{
-	m_donationsPane->setRecords(donations, total);
-}
-
-void TiplarkDock::onActionFinished(ApiClient::Action action, const QString &subject, bool succeeded)
-{
-	QString failure;
-	switch (action) {
-	case ApiClient::Action::Decision:
-		// A decided row stays disabled until the next list no longer holds it.
-		if (!succeeded)
-			m_pendingPane->setBusy(subject, false);
-		failure = tr("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie.");
-		break;
-	case ApiClient::Action::Skip:
-		m_skipRunning = false;
-		failure = tr("Nie udało się pominąć alertu. Spróbuj ponownie.");
-		break;
-	case ApiClient::Action::ModerationSwitch:
-		m_switchRunning = false;
-		failure = subject == QLatin1String("on") ? tr("Nie udało się włączyć moderacji. Spróbuj ponownie.")
-							 : tr("Nie udało się wyłączyć moderacji. Spróbuj ponownie.");
-		break;
-	}
-	// The line tells of the latest failure, until the action that failed succeeds.
-	const QString key = QString::number(int(action)) + QLatin1Char(' ') +
-			    (action == ApiClient::Action::Decision ? subject : QString());
-	if (!succeeded) {
-		m_failedAction = key;
-		m_feedbackLabel->setText(failure);
-		m_feedbackLabel->setVisible(true);
-	} else if (key == m_failedAction) {
+	if (!signedIn) {
 		m_feedbackLabel->clear();
 		m_feedbackLabel->setVisible(false);
 	}
-	updateControls();
-	emit actionFinished(action, subject, succeeded);
+}
+
+void TiplarkDock::showTotals()
+{
+	if (m_session)
+		m_totalsLabel->setText(m_session->totals().summary());
+}
+
+void TiplarkDock::onActionStarted(const StreamerSession::Action &action)
+{
+	// The row's buttons wait for the answer: one press, one request.
+	if (action.kind == ApiClient::Action::Decision)
+		m_pendingPane->setBusy(action.messageId, true);
+	showState();
+}
+
+void TiplarkDock::onActionFinished(const StreamerSession::Action &action)
+{
+	QString failure;
+	switch (action.kind) {
+	case ApiClient::Action::Decision:
+		// A decided row stays disabled until the next list no longer holds it.
+		if (!action.ok)
+			m_pendingPane->setBusy(action.messageId, false);
+		failure = tr("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie.");
+		break;
+	case ApiClient::Action::Skip:
+		failure = tr("Nie udało się pominąć alertu. Spróbuj ponownie.");
+		break;
+	case ApiClient::Action::ModerationSwitch:
+		failure = action.enabled ? tr("Nie udało się włączyć moderacji. Spróbuj ponownie.")
+					 : tr("Nie udało się wyłączyć moderacji. Spróbuj ponownie.");
+		break;
+	}
+	// The line tells of the latest failure, until the action that failed succeeds. One cut short by a
+	// sign-out is no failure to tell of: the session has ended.
+	const QString key = QString::number(int(action.kind)) + QLatin1Char(' ') + action.messageId;
+	if (!action.ok && m_session && m_session->signedIn()) {
+		m_failedAction = key;
+		m_feedbackLabel->setText(failure);
+		m_feedbackLabel->setVisible(true);
+	} else if (action.ok && key == m_failedAction) {
+		m_feedbackLabel->clear();
+		m_feedbackLabel->setVisible(false);
+	}
+	showState();
+}
+
+void TiplarkDock::onSignInFailed()
+{
+	QMessageBox::warning(this, tr("Błąd logowania"), tr("Nie udało się zalogować do Tiplark"), QMessageBox::Ok,
+			     QMessageBox::NoButton);
 }
 
 void TiplarkDock::showConnectionState()
 {
 	QString text;
-	if (m_sessionLost && !m_state->signedIn()) {
+	const StreamerSession *session = m_session;
+	if (!session)
+		return;
+	const ServicePoller *poller = session->poller();
+	if (session->sessionLost() && !session->signedIn()) {
 		text = tr("Sesja wygasła lub została cofnięta. Zaloguj się ponownie.");
-	} else if (m_state->signedIn()) {
-		const QDateTime last = m_poller->lastGoodAnswer();
-		switch (m_poller->health()) {
+	} else if (session->signedIn()) {
+		const QDateTime last = poller->lastGoodAnswer();
+		switch (poller->health()) {
 		case ServicePoller::Health::Answering:
 			break;
 		case ServicePoller::Health::Failing:
@@ -403,7 +318,7 @@ void TiplarkDock::showConnectionState()
 					      : tr("Tiplark nie odpowiada, ponawiam próby.");
 			break;
 		case ServicePoller::Health::Refused:
-			switch (m_poller->refusedStatus()) {
+			switch (poller->refusedStatus()) {
 			case 401:
 				text = tr(
 					"Tiplark nie przyjmuje logowania, ponawiam próby. Jeśli to potrwa, wyloguj się "
@@ -420,14 +335,13 @@ void TiplarkDock::showConnectionState()
 				break;
 			default:
 				text = tr("Tiplark odrzuca zapytania (kod %1), ponawiam próby.")
-					       .arg(m_poller->refusedStatus());
+					       .arg(poller->refusedStatus());
 				break;
 			}
 			text += QLatin1Char(' ') + tr("Listy mogą być nieaktualne.");
 			break;
 		}
 	}
-	m_state->setServiceAnswering(!m_state->signedIn() || m_poller->health() == ServicePoller::Health::Answering);
 	m_connectionLabel->setText(text);
 	m_connectionLabel->setVisible(!text.isEmpty());
 }
@@ -446,35 +360,27 @@ void TiplarkDock::onTokenFileFailed(const QString &text)
 		Qt::QueuedConnection);
 }
 
-void TiplarkDock::onUpdateAvailable(const QString &version, const QString &downloadUrl)
+void TiplarkDock::showUpdateOffer()
 {
-	obs_log(LOG_INFO, "Tiplark: Update available: %s", logText(version).constData());
-	m_updateUrl = downloadUrl;
-	if (downloadUrl.isEmpty())
+	if (!m_session || m_session->updateUrl().isEmpty())
 		return;
-	const QString problem = downloadAddressProblem(downloadUrl, m_localService);
+	const QString url = m_session->updateUrl();
+	const QString problem = downloadAddressProblem(url, m_localService);
 	if (!problem.isEmpty()) {
 		obs_log(LOG_WARNING, "Tiplark: Update download address is not a safe web address, not offered: %s (%s)",
-			logText(downloadUrl).constData(), problem.toUtf8().constData());
+			logText(url).constData(), problem.toUtf8().constData());
 		return;
 	}
-	if (openTiplarkSettings()->value(DISMISSED_UPDATE_KEY).toString() == version)
-		return;
-	m_updateVersion = version;
-	m_updateLabel->setText(tr("Dostępna aktualizacja: wersja %1").arg(version.left(DockStyle::MAX_LINE_CHARS)));
+	// Once shown, the banner stays for the rest of the run; its text never changes.
 	m_updateBanner->setVisible(true);
 }
 
 void TiplarkDock::onUpdateClicked()
 {
-	if (!downloadAddressProblem(m_updateUrl, m_localService).isEmpty())
+	if (!m_session)
 		return;
-	QDesktopServices::openUrl(QUrl(m_updateUrl, QUrl::StrictMode));
-}
-
-void TiplarkDock::onUpdateDismissed()
-{
-	// This version is not offered again; a later one is.
-	openTiplarkSettings()->setValue(DISMISSED_UPDATE_KEY, m_updateVersion);
-	m_updateBanner->setVisible(false);
+	const QString address = m_session->updateUrl();
+	if (!downloadAddressProblem(address, m_localService).isEmpty())
+		return;
+	QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
 }

@@ -120,6 +120,7 @@ private slots:
 	void initTestCase()
 	{
 		qRegisterMetaType<QList<DonationMessage>>();
+		qRegisterMetaType<ApiEnvelope::ListAnswer>();
 		QVERIFY(m_sandbox.start());
 	}
 
@@ -237,7 +238,7 @@ private slots:
 		QVERIFY(spy.wait());
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(spy.count(), 1);
-		QCOMPARE(::ids(spy.first().first().value<QList<DonationMessage>>()), ids);
+		QCOMPARE(::ids(spy.first().first().value<ApiEnvelope::ListAnswer>().shown), ids);
 		QCOMPARE((donations ? pendingSpy : donationsSpy).count(), 0);
 		QCOMPARE(errors.count(), 0);
 	}
@@ -265,11 +266,12 @@ private slots:
 		m_client->fetchPendingMessages();
 		QVERIFY(pending.wait());
 
-		const auto received = donations.first().first().value<QList<DonationMessage>>();
+		const auto received = donations.first().first().value<ApiEnvelope::ListAnswer>().shown;
 		QCOMPARE(ids(received), QStringList({"d-3", "", "d-1", "d-3"}));
 		QCOMPARE(received.value(2).nickname, QStringLiteral("Pierwszy"));
 		QCOMPARE(received.value(2).amount, QStringLiteral("10.00"));
-		QCOMPARE(ids(pending.first().first().value<QList<DonationMessage>>()), QStringList({"p-1", "p-2"}));
+		QCOMPARE(ids(pending.first().first().value<ApiEnvelope::ListAnswer>().shown),
+			 QStringList({"p-1", "p-2"}));
 		// Nothing of the donors (their names and messages are personal data) reaches the log.
 		QCOMPARE(clientLines(log), QStringList());
 	}
@@ -452,7 +454,7 @@ private slots:
 		QVERIFY(pending.wait());
 		QVERIFY(settleBackgroundRequests());
 
-		QCOMPARE(ids(pending.first().first().value<QList<DonationMessage>>()), QStringList{"m-2"});
+		QCOMPARE(ids(pending.first().first().value<ApiEnvelope::ListAnswer>().shown), QStringList{"m-2"});
 		QCOMPARE(clientLines(log).first(),
 			 line(LOG_INFO, QStringLiteral("Tiplark: Message m-1 ") + (accept ? "accepted" : "rejected")));
 		const QList<Sandbox::Request> requests = m_sandbox.requests();
@@ -478,7 +480,7 @@ private slots:
 		QVERIFY(pending.wait());
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(pending.count(), 1);
-		QCOMPARE(ids(pending.first().first().value<QList<DonationMessage>>()), QStringList{"m-2"});
+		QCOMPARE(ids(pending.first().first().value<ApiEnvelope::ListAnswer>().shown), QStringList{"m-2"});
 	}
 
 	void failedModerationKeepsTheList()
@@ -544,7 +546,7 @@ private slots:
 		QCOMPARE(m_sandbox.state().value(Sandbox::ApiState::SKIPS).toInt(), 0);
 		QCOMPARE(errors.count(), 0);
 		// The service found the message by its id: only the other one is left.
-		QCOMPARE(ids(pending.first().first().value<QList<DonationMessage>>()), QStringList{"m-1"});
+		QCOMPARE(ids(pending.first().first().value<ApiEnvelope::ListAnswer>().shown), QStringList{"m-1"});
 		QCOMPARE(clientLines(log).first(), line(LOG_INFO, "Tiplark: Message " + id + " accepted"));
 	}
 
@@ -588,7 +590,7 @@ private slots:
 		QSignalSpy errors(m_client.get(), &ApiClient::apiError);
 		m_client->fetchDonations();
 		QVERIFY(donations.wait());
-		QVERIFY(donations.first().first().value<QList<DonationMessage>>().isEmpty());
+		QVERIFY(donations.first().first().value<ApiEnvelope::ListAnswer>().shown.isEmpty());
 		QCOMPARE(errors.count(), 0);
 	}
 

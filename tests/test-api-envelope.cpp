@@ -4,7 +4,9 @@
 
 #include <util/base.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 class TestApiEnvelope : public QObject {
 	Q_OBJECT
@@ -96,6 +98,56 @@ private slots:
 		LogCapture log;
 		QVERIFY(ApiEnvelope::donationList(body).isEmpty());
 		QVERIFY(log.lines().isEmpty());
+	}
+
+	// Which records of a list answer are kept, whatever order the service lists them in. Elements are
+	// "id@minute" ("id@" without a time); the answer holds them in this order.
+	void readList_data()
+	{
+		QTest::addColumn<QString>("elements");
+		QTest::addColumn<int>("shownCap");
+		QTest::addColumn<int>("recentCap");
+		QTest::addColumn<QString>("shown");  // in the service's order
+		QTest::addColumn<QString>("recent"); // oldest first
+		QTest::addColumn<int>("total");
+		QTest::addColumn<int>("dropped");
+		QTest::newRow("newest first") << "d@4 c@3 b@2 a@1" << 2 << 3 << "d c" << "b c d" << 4 << 0;
+		QTest::newRow("oldest first") << "a@1 b@2 c@3 d@4" << 2 << 3 << "c d" << "b c d" << 4 << 0;
+		QTest::newRow("no order at all") << "b@2 d@4 a@1 c@3" << 2 << 4 << "d c" << "a b c d" << 4 << 0;
+		QTest::newRow("without a time, after those with one")
+			<< "x@ a@1 y@ b@2" << 3 << 4 << "x a b" << "y x a b" << 4 << 0;
+		QTest::newRow("fewer than the caps") << "a@1" << 30 << 1000 << "a" << "a" << 1 << 0;
+		QTest::newRow("an id too long is dropped")
+			<< QString("a@1 %1@3 b@2").arg(QString(129, 'n')) << 30 << 1000 << "a b" << "a b" << 2 << 1;
+	}
+
+	void readList()
+	{
+		QFETCH(QString, elements);
+		QFETCH(int, shownCap);
+		QFETCH(int, recentCap);
+		QJsonArray list;
+		for (const QString &element : elements.split(' ')) {
+			const QString minute = element.section('@', 1);
+			QJsonObject object{{"id", element.section('@', 0, 0)}};
+			if (!minute.isEmpty())
+				object.insert("created_at", QStringLiteral("2024-05-01T12:%1:00Z")
+								    .arg(minute.toInt(), 2, 10, QLatin1Char('0')));
+			list.append(object);
+		}
+		const QByteArray body = QJsonDocument(QJsonObject{{"data", list}}).toJson();
+		const ApiEnvelope::ListAnswer answer = ApiEnvelope::readList(body, shownCap, recentCap);
+		auto ids = [](const QList<DonationMessage> &records) {
+			QStringList result;
+			for (const DonationMessage &record : records)
+				result << record.id;
+			return result.join(' ');
+		};
+		QTEST(ids(answer.shown), "shown");
+		QTEST(ids(answer.recent), "recent");
+		QTEST(answer.total, "total");
+		QTEST(answer.droppedIds, "dropped");
+		QVERIFY(answer.readable);
 	}
 };
 

@@ -5,6 +5,7 @@
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "test-main.h"
+#include "streamer-session.h"
 #include "tiplark-dock.h"
 #include "tiplark-settings.h"
 
@@ -50,10 +51,12 @@ private slots:
 				settings->setValue(it.key(), it.value());
 		}
 
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		session.start();
 		QMainWindow window;
 		window.setCentralWidget(new QWidget);
 		auto *host = new QDockWidget("Tiplark", &window);
-		auto *panel = new TiplarkDock(sandboxAddresses(m_sandbox), &window);
+		auto *panel = new TiplarkDock(&session, &window);
 		host->setWidget(panel);
 		window.addDockWidget(Qt::LeftDockWidgetArea, host);
 		window.show();
@@ -71,10 +74,12 @@ private slots:
 
 	void placementSaveReportsStateAtExit()
 	{
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		session.start();
 		QMainWindow window;
 		window.setCentralWidget(new QWidget);
 		auto *host = new QDockWidget("Tiplark", &window);
-		host->setWidget(new TiplarkDock(sandboxAddresses(m_sandbox), &window));
+		host->setWidget(new TiplarkDock(&session, &window));
 		window.addDockWidget(Qt::RightDockWidgetArea, host);
 		window.show();
 		host->setFloating(true);
@@ -94,8 +99,10 @@ private slots:
 	void panelOutsideADockWidgetStillLogs()
 	{
 		openTiplarkSettings()->setValue("DockVisible", false);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		session.start();
 		QMainWindow window;
-		auto *panel = new TiplarkDock(sandboxAddresses(m_sandbox), &window);
+		auto *panel = new TiplarkDock(&session, &window);
 		QVERIFY(settleBackgroundRequests());
 		LogCapture log;
 		QCOMPARE(restoreDockPlacement(&window, panel), nullptr);

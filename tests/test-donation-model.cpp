@@ -59,6 +59,14 @@ private slots:
 			<< ""
 			<< ""
 			<< "";
+		// A currency goes beside every amount: only an ISO 4217 code is taken.
+		for (const char *currency : {"pln", "PLNX", "<b>PLN</b>", "<img src=\\\"file:///etc/hostname\\\">"})
+			QTest::newRow(qPrintable(QStringLiteral("currency %1").arg(currency)))
+				<< QByteArray(R"({"id":"c","currency":")") + currency + "\"}" << "c"
+				<< ""
+				<< ""
+				<< ""
+				<< "";
 		QTest::newRow("non-ASCII kept")
 			<< QByteArray(R"({"nickname":"Zażółć","message_content":"gęślą 🎉"})") << ""
 			<< QString::fromUtf8("Zażółć") << QString::fromUtf8("gęślą 🎉") << ""

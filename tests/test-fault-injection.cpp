@@ -16,6 +16,7 @@
 #include "token-file.h"
 #include "api/service-poller.h"
 #include "donation-pane.h"
+#include "streamer-session.h"
 #include "tiplark-dock.h"
 
 #include <curl/curl.h>
@@ -187,9 +188,14 @@ QStringList repeated(int count, const QString &text)
 	return result;
 }
 
+StreamerSession *sessionOf(TiplarkDock &dock)
+{
+	return dock.findChild<StreamerSession *>();
+}
+
 void tick(TiplarkDock &dock)
 {
-	dock.poller()->tick();
+	sessionOf(dock)->pollNow();
 }
 } // namespace
 
@@ -224,6 +230,7 @@ private slots:
 	void initTestCase()
 	{
 		qRegisterMetaType<QList<DonationMessage>>();
+		qRegisterMetaType<ApiEnvelope::ListAnswer>();
 		QVERIFY(m_sandbox.start());
 	}
 
@@ -333,10 +340,11 @@ private slots:
 		connect(&client, &ApiClient::moderationStatusReceived, this, [&](bool enabled) {
 			events << QStringLiteral("moderationStatusReceived(%1)").arg(enabled ? "true" : "false");
 		});
-		connect(&client, &ApiClient::pendingMessagesReceived, this,
-			[&](const QList<DonationMessage> &m) { events << "pendingMessagesReceived(" + ids(m) + ")"; });
+		connect(&client, &ApiClient::pendingMessagesReceived, this, [&](const ApiEnvelope::ListAnswer &m) {
+			events << "pendingMessagesReceived(" + ids(m.shown) + ")";
+		});
 		connect(&client, &ApiClient::donationsReceived, this,
-			[&](const QList<DonationMessage> &d) { events << "donationsReceived(" + ids(d) + ")"; });
+			[&](const ApiEnvelope::ListAnswer &d) { events << "donationsReceived(" + ids(d.shown) + ")"; });
 		connect(&client, &ApiClient::apiError, this,
 			[&](const QString &e) { events << "apiError(" + e + ")"; });
 		connect(&client, &ApiClient::updateAvailable, this,
@@ -468,14 +476,18 @@ private slots:
 		freshClient.fetchDonations();
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(donations.size(), 1);
-		QCOMPARE(ids(donations.first().first().value<QList<DonationMessage>>()), QStringLiteral("d-1"));
+		QCOMPARE(ids(donations.first().first().value<ApiEnvelope::ListAnswer>().shown), QStringLiteral("d-1"));
 	}
 
 private:
 	// A dock signed in, with moderation on, both lists filled by a first healthy tick.
 	std::unique_ptr<TiplarkDock> filledDock()
 	{
-		auto dock = std::make_unique<TiplarkDock>(sandboxAddresses(m_sandbox));
+		auto *session = new StreamerSession(sandboxAddresses(m_sandbox));
+		auto dock = std::make_unique<TiplarkDock>(session);
+		// The session goes with the dock.
+		session->setParent(dock.get());
+		session->start();
 		if (!settleBackgroundRequests())
 			return nullptr;
 		tick(*dock);
@@ -634,7 +646,7 @@ private slots:
 		QCOMPARE(pendingShown(dock.get()), QStringList{"Ola"});
 		QCOMPARE(donationsShown(dock.get()), QStringList{"Tomek"});
 		QVERIFY2(connectionLine(dock.get()).startsWith(line), qPrintable(connectionLine(dock.get())));
-		QVERIFY(dock->poller()->isActive());
+		QVERIFY(sessionOf(*dock)->poller()->isActive());
 		QCOMPARE(readFile(tokenPath()), tokensBefore);
 
 		m_sandbox.clearFaults();

@@ -1,6 +1,7 @@
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "test-main.h"
+#include "streamer-session.h"
 #include "tiplark-dock.h"
 
 #include <QAccessible>
@@ -66,7 +67,8 @@ private slots:
 	void rowsOfBothListsAreReachable()
 	{
 		QFETCH(QString, pane);
-		TiplarkDock dock(sandboxAddresses(m_sandbox));
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		TiplarkDock dock(&session);
 		dock.show();
 		QListWidget *list = listIn(dock, pane);
 		QVERIFY(list);

@@ -55,7 +55,8 @@ class TestSandboxOAuth : public QObject {
 		const auto parameters = authorizeParameters();
 		for (auto it = parameters.begin(); it != parameters.end(); ++it)
 			query.addQueryItem(it.key(), QString::fromLatin1(it.value().toPercentEncoding()));
-		const Hop hop = fetch(QUrl(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded)));
+		const Hop hop =
+			fetch(QUrl(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded)));
 		return QUrlQuery(QUrl::fromEncoded(hop.location)).queryItemValue("code").toLatin1();
 	}
 
@@ -110,7 +111,8 @@ private slots:
 		QUrlQuery query;
 		for (auto it = parameters.begin(); it != parameters.end(); ++it)
 			query.addQueryItem(it.key(), QString::fromLatin1(it.value().toPercentEncoding()));
-		const Hop hop = fetch(QUrl(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded)));
+		const Hop hop =
+			fetch(QUrl(m_sandbox.baseUrl() + "/oauth/authorize?" + query.query(QUrl::FullyEncoded)));
 		QCOMPARE(hop.status, status);
 		if (status != 302) {
 			QVERIFY(hop.location.isEmpty());

@@ -75,7 +75,7 @@ private slots:
 
 		QVERIFY(auth.isAuthenticated());
 		const QString tokens = QDir(ObsHostStandIn::configDir()).filePath("tokens.json");
-		struct stat info {};
+		struct stat info{};
 		QCOMPARE(stat(QFile::encodeName(tokens).constData(), &info), 0);
 		QCOMPARE(info.st_mode & 07777, 0600u);
 		QVERIFY(log.contains(LOG_INFO,

@@ -58,9 +58,10 @@ void ApiClient::endSession()
 	++m_session;
 }
 
-void ApiClient::setListLimit(int records)
+void ApiClient::setListLimits(int shown, int recent)
 {
-	m_listLimit = std::max(0, records);
+	m_shownLimit = std::max(0, shown);
+	m_recentLimit = std::max(0, recent);
 }
 
 void ApiClient::start(const Read *read, Work work, Done done, std::shared_ptr<const bool> readOnWorker)
@@ -145,37 +146,28 @@ void ApiClient::runAction(Action action, const QString &subject, const QMap<QStr
 
 // The two lists (pending messages, donations) are read alike and differ only in path and signal. A list
 // answer can be large (the service does not page): it is read on the worker thread, and only the records
-// the dock can use cross to the GUI thread.
+// the session can use cross to the GUI thread.
 void ApiClient::fetchDonationList(Read read, const QString &path,
-				  void (ApiClient::*received)(const QList<DonationMessage> &, int))
+				  void (ApiClient::*received)(const ApiEnvelope::ListAnswer &))
 {
-	struct Parsed {
-		bool readable = true;
-		QList<DonationMessage> records;
-		int total = 0;
-	};
-	const auto parsed = std::make_shared<Parsed>();
+	const auto parsed = std::make_shared<ApiEnvelope::ListAnswer>();
 	const std::shared_ptr<const bool> readable(parsed, &parsed->readable);
 	const QString url = m_apiBaseUrl + path;
 	const QMap<QString, QString> headers = createHeaders();
-	const int limit = m_listLimit;
+	const int shown = m_shownLimit;
+	const int recent = m_recentLimit;
 	runOperation(
 		&read, headers,
-		[url, headers, parsed, limit] {
+		[url, headers, parsed, shown, recent] {
 			HttpResponse response = CurlHelper::get(url, headers);
-			if (response.statusCode >= 200 && response.statusCode <= 299 && response.error.isEmpty()) {
-				parsed->records = ApiEnvelope::donationList(response.body, limit, &parsed->total,
-									    &parsed->readable);
+			if (succeeded(response)) {
+				*parsed = ApiEnvelope::readList(response.body, shown, recent);
 				// Read here: the GUI thread needs neither the body nor its memory.
-				response.body.clear();
-				response.body.squeeze();
+				response.body = QByteArray();
 			}
 			return response;
 		},
-		[this, received, parsed](const HttpResponse &) {
-			emit(this->*received)(parsed->records, parsed->total);
-		},
-		readable);
+		[this, received, parsed](const HttpResponse &) { emit(this->*received)(*parsed); }, readable);
 }
 
 QMap<QString, QString> ApiClient::createHeaders()
@@ -208,44 +200,72 @@ void ApiClient::handleNetworkError(const HttpResponse &response, const QString &
 
 void ApiClient::fetchUserInfo()
 {
+	struct Parsed {
+		bool readable = true;
+		QByteArray logged;
+		QString name;
+	};
+	const auto parsed = std::make_shared<Parsed>();
 	const QString url = m_apiBaseUrl + QStringLiteral("/v1/me");
 	const QMap<QString, QString> headers = createHeaders();
 	const QString token = bearerToken(headers);
 	obs_log(LOG_INFO, "Tiplark: Fetching user info from %s", url.toUtf8().constData());
 	const Read read = Read::UserInfo;
 	start(
-		&read, [url, headers] { return CurlHelper::get(url, headers); },
-		[this, token](const HttpResponse &response) {
+		&read,
+		[url, headers, parsed] {
+			HttpResponse response = CurlHelper::get(url, headers);
+			if (succeeded(response)) {
+				parsed->logged = response.body.left(LOGGED_BODY_BYTES);
+				parsed->name = ApiEnvelope::objectPayload(response.body, &parsed->readable)
+						       .value(QLatin1String("name"))
+						       .toString();
+				response.body = QByteArray();
+			}
+			return response;
+		},
+		[this, token, parsed](const HttpResponse &response) {
 			if (!succeeded(response)) {
 				obs_log(LOG_WARNING, "Tiplark: fetchUserInfo failed: %s",
 					response.error.toUtf8().constData());
 				handleNetworkError(response, token);
 				return;
 			}
-			obs_log(LOG_DEBUG, "Tiplark: User info response: %s",
-				logText(response.body.left(LOGGED_BODY_BYTES)).constData());
-			const QString name =
-				ApiEnvelope::objectPayload(response.body).value(QLatin1String("name")).toString();
-			obs_log(LOG_INFO, "Tiplark: Parsed username: '%s'", logText(name).constData());
-			if (name.isEmpty()) {
+			obs_log(LOG_DEBUG, "Tiplark: User info response: %s", logText(parsed->logged).constData());
+			obs_log(LOG_INFO, "Tiplark: Parsed username: '%s'", logText(parsed->name).constData());
+			if (parsed->name.isEmpty()) {
 				obs_log(LOG_WARNING, "Tiplark: Username is empty in response");
 				return;
 			}
-			emit userInfoReceived(name);
-		});
+			emit userInfoReceived(parsed->name);
+		},
+		std::shared_ptr<const bool>(parsed, &parsed->readable));
 }
 
 void ApiClient::fetchModerationStatus()
 {
+	struct Parsed {
+		bool readable = true;
+		bool enabled = false;
+	};
+	const auto parsed = std::make_shared<Parsed>();
 	const QString url = m_apiBaseUrl + QStringLiteral("/v1/moderation");
 	const QMap<QString, QString> headers = createHeaders();
 	const Read read = Read::ModerationStatus;
 	runOperation(
-		&read, headers, [url, headers] { return CurlHelper::get(url, headers); },
-		[this](const HttpResponse &response) {
-			const QJsonObject payload = ApiEnvelope::objectPayload(response.body);
-			emit moderationStatusReceived(payload.value(QLatin1String("enabled")).toBool(false));
-		});
+		&read, headers,
+		[url, headers, parsed] {
+			HttpResponse response = CurlHelper::get(url, headers);
+			if (succeeded(response)) {
+				parsed->enabled = ApiEnvelope::objectPayload(response.body, &parsed->readable)
+							  .value(QLatin1String("enabled"))
+							  .toBool(false);
+				response.body = QByteArray();
+			}
+			return response;
+		},
+		[this, parsed](const HttpResponse &) { emit moderationStatusReceived(parsed->enabled); },
+		std::shared_ptr<const bool>(parsed, &parsed->readable));
 }
 
 void ApiClient::setModerationStatus(bool enabled)
@@ -312,16 +332,25 @@ void ApiClient::checkForUpdates()
 	const QString url = m_apiBaseUrl + QStringLiteral("/extensions/details/obs");
 	const QMap<QString, QString> headers = createHeaders();
 	obs_log(LOG_INFO, "Tiplark: Checking for updates...");
+	const auto parsed = std::make_shared<UpdateInfo>();
 	runInBackground(
-		this, [url, headers] { return CurlHelper::get(url, headers); },
-		[this](const HttpResponse &response) {
+		this,
+		[url, headers, parsed] {
+			HttpResponse response = CurlHelper::get(url, headers);
+			if (succeeded(response)) {
+				*parsed = UpdateInfo::fromJson(response.body);
+				response.body = QByteArray();
+			}
+			return response;
+		},
+		[this, parsed](const HttpResponse &response) {
 			// A failed check is only logged: no apiError, no token refresh.
 			if (!succeeded(response)) {
 				obs_log(LOG_WARNING, "Tiplark: Update check failed: %s",
 					response.error.toUtf8().constData());
 				return;
 			}
-			const UpdateInfo info = UpdateInfo::fromJson(response.body);
+			const UpdateInfo &info = *parsed;
 			if (info.version.isEmpty()) {
 				obs_log(LOG_WARNING, "Tiplark: No version in update response");
 				return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/api-envelope.h"
 #include "api/donation-model.h"
 #include "service-addresses.h"
 
@@ -36,9 +37,9 @@ public:
 	// Ends the session: no answer to a request sent before (a read, a decision, a switch) is acted on any
 	// more. Called at sign-in and logout, so nothing of an earlier sign-in reaches the screen.
 	void endSession();
-	// At most this many records of a list answer are handed on (the list's total is counted whole); the
-	// rest is dropped on the worker thread. Unlimited when 0.
-	void setListLimit(int records);
+	// Of a list answer, the worker hands on the shown newest records and the recent newest (see
+	// ApiEnvelope::ListAnswer); the rest stays on the worker thread.
+	void setListLimits(int shown, int recent);
 
 	// What the streamer starts, reported back by actionFinished.
 	enum class Action { Decision, Skip, ModerationSwitch };
@@ -65,10 +66,9 @@ public:
 signals:
 	void userInfoReceived(const QString &username);
 	void moderationStatusReceived(bool enabled);
-	// The first records of the list (all, or as many as the list limit lets through) and how many the
-	// service sent.
-	void pendingMessagesReceived(const QList<DonationMessage> &messages, int total);
-	void donationsReceived(const QList<DonationMessage> &donations, int total);
+	// A list answer, read on the worker within the list limits.
+	void pendingMessagesReceived(const ApiEnvelope::ListAnswer &messages);
+	void donationsReceived(const ApiEnvelope::ListAnswer &donations);
 	void apiError(const QString &error);
 	void updateAvailable(const QString &version, const QString &downloadUrl);
 	// A read was answered as it should be.
@@ -101,7 +101,7 @@ private:
 	void runAction(Action action, const QString &subject, const QMap<QString, QString> &headers, Work work,
 		       Done onSuccess);
 	void fetchDonationList(Read read, const QString &path,
-			       void (ApiClient::*received)(const QList<DonationMessage> &, int));
+			       void (ApiClient::*received)(const ApiEnvelope::ListAnswer &));
 
 	AuthManager *m_authManager;
 	const QString m_apiBaseUrl;
@@ -110,5 +110,6 @@ private:
 	quint64 m_session = 0;
 	// Counts confirmed changes of each read's subject; a read sent before the latest one is dropped.
 	std::array<quint64, 4> m_changes{};
-	int m_listLimit = 0;
+	int m_shownLimit = 30;
+	int m_recentLimit = 1000;
 };

@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <algorithm>
+
 DonationMessage DonationMessage::fromJson(const QJsonObject &obj)
 {
 	DonationMessage result;
@@ -13,13 +15,22 @@ DonationMessage DonationMessage::fromJson(const QJsonObject &obj)
 
 	const QJsonValue amount = obj.value(QLatin1String("amount"));
 	result.amount = amount.isDouble() ? QString::number(amount.toDouble(), 'f', 2) : amount.toString();
-	result.currency = obj.value(QLatin1String("currency")).toString();
+	// An ISO 4217 code or nothing: the text goes beside every amount and into the session's sums.
+	const QString currency = obj.value(QLatin1String("currency")).toString();
+	if (currency.size() == 3 && std::all_of(currency.cbegin(), currency.cend(),
+						[](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('Z'); }))
+		result.currency = currency;
 	result.paymentMethod = obj.value(QLatin1String("payment_method")).toString();
 
 	// The goal comes either as an object with a name or as the bare name.
 	const QJsonValue goal = obj.value(QLatin1String("goal"));
 	result.goalName = goal.isObject() ? goal.toObject().value(QLatin1String("name")).toString() : goal.toString();
 
-	result.createdAt = QDateTime::fromString(obj.value(QLatin1String("created_at")).toString(), Qt::ISODate);
+	result.createdAt = timeOf(obj);
 	return result;
+}
+
+QDateTime DonationMessage::timeOf(const QJsonObject &obj)
+{
+	return QDateTime::fromString(obj.value(QLatin1String("created_at")).toString(), Qt::ISODate);
 }

@@ -15,12 +15,15 @@ struct DonationMessage {
 	QString message;
 	// Display text: a numeric amount is formatted once, with two decimals.
 	QString amount;
+	// Three capital letters ("PLN"), or empty when the service sent anything else.
 	QString currency;
 	QString paymentMethod;
 	QString goalName;
 	QDateTime createdAt;
 
 	static DonationMessage fromJson(const QJsonObject &obj);
+	// The created_at of obj as fromJson reads it.
+	static QDateTime timeOf(const QJsonObject &obj);
 };
 
 Q_DECLARE_METATYPE(DonationMessage)

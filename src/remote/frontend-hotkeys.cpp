@@ -1,7 +1,7 @@
 #include "frontend-hotkeys.h"
 
 #include "plugin-support.h"
-#include "remote-control.h"
+#include "streamer-session.h"
 
 #include <obs-frontend-api.h>
 #include <obs.h>
@@ -54,8 +54,8 @@ void storeBindings(config_t *config, const char *name, obs_data_array_t *binding
 }
 } // namespace
 
-FrontendHotkeys::FrontendHotkeys(RemoteControl *control)
-	: m_control(control),
+FrontendHotkeys::FrontendHotkeys(StreamerSession *session)
+	: m_session(session),
 	  m_bindings{{{this, Action::SkipAlert},
 		      {this, Action::AcceptFirst},
 		      {this, Action::RejectFirst},
@@ -131,31 +131,31 @@ bool FrontendHotkeys::onPairHotkey(void *binding, obs_hotkey_pair_id, obs_hotkey
 
 void FrontendHotkeys::queue(Action action)
 {
-	// The control lives until after the hotkeys are unregistered; a queued call to it goes with it.
+	// The session lives until after the hotkeys are unregistered; a queued call to it goes with it.
 	QMetaObject::invokeMethod(
-		m_control,
-		[control = m_control, action] {
-			QString refused;
+		m_session,
+		[session = m_session, action] {
+			StreamerSession::Refusal refused = StreamerSession::Refusal::None;
 			switch (action) {
 			case Action::SkipAlert:
-				refused = control->skipAlert();
+				refused = session->skipAlert();
 				break;
 			case Action::AcceptFirst:
-				refused = control->moderateFirst(true);
+				refused = session->decideFirst(true);
 				break;
 			case Action::RejectFirst:
-				refused = control->moderateFirst(false);
+				refused = session->decideFirst(false);
 				break;
 			case Action::ModerationOn:
-				refused = control->setModeration(true);
+				refused = session->setModeration(true);
 				break;
 			case Action::ModerationOff:
-				refused = control->setModeration(false);
+				refused = session->setModeration(false);
 				break;
 			}
-			if (!refused.isEmpty())
+			if (refused != StreamerSession::Refusal::None)
 				obs_log(LOG_INFO, "Tiplark: Hotkey %s does nothing: %s", actionName(action),
-					refused.toUtf8().constData());
+					StreamerSession::refusalText(refused).toUtf8().constData());
 		},
 		Qt::QueuedConnection);
 }

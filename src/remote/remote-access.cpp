@@ -1,18 +1,15 @@
 #include "remote-access.h"
 
-#include "new-message-chime.h"
 #include "remote/frontend-hotkeys.h"
-#include "remote/remote-control.h"
+#include "remote/session-snapshot.h"
 #include "remote/websocket-vendor.h"
 
-RemoteAccess::RemoteAccess(const QString &chimeFile, QObject *parent)
+RemoteAccess::RemoteAccess(StreamerSession *session, QObject *parent)
 	: QObject(parent),
-	  m_control(new RemoteControl(this)),
-	  m_chime(new NewMessageChime(chimeFile, this)),
-	  m_vendor(new WebsocketVendor(m_control, this)),
-	  m_hotkeys(std::make_unique<FrontendHotkeys>(m_control))
+	  m_snapshot(new SessionSnapshot(session, this)),
+	  m_vendor(new WebsocketVendor(session, m_snapshot, this)),
+	  m_hotkeys(std::make_unique<FrontendHotkeys>(session))
 {
-	connect(m_control, &RemoteControl::newPendingMessages, m_chime, &NewMessageChime::ring);
 }
 
 RemoteAccess::~RemoteAccess() = default;

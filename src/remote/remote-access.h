@@ -7,23 +7,20 @@
 #include <memory>
 
 class FrontendHotkeys;
-class NewMessageChime;
-class RemoteControl;
+class SessionSnapshot;
+class StreamerSession;
 class WebsocketVendor;
 
-// Everything that reaches the dock from outside its panel: the hotkeys, obs-websocket's vendor
-// requests and events, and the chime for new pending messages. Made at module load, on the GUI thread,
-// and gone at unload; the hotkeys are unregistered before the control they queue work to goes.
+// The session's views outside the dock: the hotkeys, and obs-websocket's vendor requests and events.
+// Made at module load after the session, on the GUI thread, and gone at unload before it; the hotkeys are
+// unregistered before the session they queue work to goes.
 class RemoteAccess : public QObject {
 	Q_OBJECT
 
 public:
-	explicit RemoteAccess(const QString &chimeFile, QObject *parent = nullptr);
+	// session must outlive this object.
+	explicit RemoteAccess(StreamerSession *session, QObject *parent = nullptr);
 	~RemoteAccess() override;
-
-	RemoteControl *control() const { return m_control; }
-	NewMessageChime *chime() const { return m_chime; }
-	WebsocketVendor *vendor() const { return m_vendor; }
 
 	// Once every module is loaded.
 	void onAllModulesLoaded();
@@ -32,8 +29,7 @@ public:
 	void onFrontendEvent(enum obs_frontend_event event);
 
 private:
-	RemoteControl *m_control;
-	NewMessageChime *m_chime;
+	SessionSnapshot *m_snapshot;
 	WebsocketVendor *m_vendor;
 	std::unique_ptr<FrontendHotkeys> m_hotkeys;
 };

@@ -1,8 +1,8 @@
 #include "websocket-vendor.h"
 
 #include "plugin-support.h"
-#include "remote-control.h"
-#include "tiplark-settings.h"
+#include "remote/session-snapshot.h"
+#include "streamer-session.h"
 
 #include <callback/calldata.h>
 #include <callback/proc.h>
@@ -18,7 +18,6 @@ namespace {
 // obs-websocket's plug-in interface, as its documentation describes it: a proc handler of its own,
 // found through OBS's global one, whose procedures take calldata.
 constexpr const char *VENDOR_NAME = "tiplark";
-const QString ENABLED_SETTING = QStringLiteral("WebsocketVendorEnabled");
 
 // What "vendor_request_register" takes as "callback": obs-websocket copies it.
 struct RequestCallback {
@@ -104,6 +103,19 @@ bool hasItem(obs_data_t *data, const char *name, enum obs_data_type type)
 	return found;
 }
 
+WebsocketVendor::Request requestOf(ApiClient::Action kind)
+{
+	switch (kind) {
+	case ApiClient::Action::Decision:
+		return WebsocketVendor::Request::ModerateMessage;
+	case ApiClient::Action::Skip:
+		return WebsocketVendor::Request::SkipAlert;
+	case ApiClient::Action::ModerationSwitch:
+		break;
+	}
+	return WebsocketVendor::Request::SetModeration;
+}
+
 void answer(obs_data_t *response, const QString &error)
 {
 	obs_data_set_bool(response, "ok", error.isEmpty());
@@ -112,34 +124,23 @@ void answer(obs_data_t *response, const QString &error)
 }
 } // namespace
 
-WebsocketVendor::WebsocketVendor(RemoteControl *control, QObject *parent)
+WebsocketVendor::WebsocketVendor(StreamerSession *session, const SessionSnapshot *snapshot, QObject *parent)
 	: QObject(parent),
-	  m_control(control),
+	  m_session(session),
+	  m_snapshot(snapshot),
 	  m_handlers{{{this, Request::GetState},
 		      {this, Request::SkipAlert},
 		      {this, Request::ModerateMessage},
 		      {this, Request::SetModeration}}},
-	  // On unless the streamer switched it off: obs-websocket itself is off until the streamer turns it on,
-	  // and asks its clients for a password.
-	  m_enabled(openTiplarkSettings()->value(ENABLED_SETTING, true).toBool())
+	  m_enabled(session->remoteControlAllowed())
 {
-	connect(m_control, &RemoteControl::actionFinished, this,
-		[this](const QString &action) { onActionFinished(action); });
-}
-
-void WebsocketVendor::setEnabled(bool enabled)
-{
-	if (enabled == m_enabled.exchange(enabled))
-		return;
-	openTiplarkSettings()->setValue(ENABLED_SETTING, enabled);
-	obs_log(LOG_INFO, "Tiplark: obs-websocket vendor requests and events switched %s", enabled ? "on" : "off");
-}
-
-void WebsocketVendor::onActionFinished(const QString &action)
-{
-	for (const Handler &handler : m_handlers)
-		if (action == QLatin1String(requestName(handler.request)))
-			m_busy.release(std::size_t(handler.request));
+	// Every action's end, whoever started it (a request, a hotkey, the dock), with its subject.
+	connect(m_session, &StreamerSession::actionFinished, this, &WebsocketVendor::finished);
+	connect(m_session, &StreamerSession::remoteControlAllowedChanged, this, [this](bool allowed) {
+		m_enabled.store(allowed);
+		obs_log(LOG_INFO, "Tiplark: obs-websocket vendor requests and events switched %s",
+			allowed ? "on" : "off");
+	});
 }
 
 void WebsocketVendor::start()
@@ -183,31 +184,22 @@ void WebsocketVendor::start()
 				requestName(handler.request));
 	}
 
-	connect(m_control, &RemoteControl::pendingMessageAdded, this, [this](const DonationMessage &message) {
+	connect(m_session, &StreamerSession::pendingMessageAdded, this, [this](const DonationMessage &message) {
 		obs_data_t *data = recordData(message);
 		emitEvent("PendingMessageAdded", data);
 		obs_data_release(data);
 	});
-	connect(m_control, &RemoteControl::donationAdded, this, [this](const DonationMessage &donation) {
+	connect(m_session, &StreamerSession::donationAdded, this, [this](const DonationMessage &donation) {
 		obs_data_t *data = recordData(donation);
 		emitEvent("DonationAdded", data);
 		obs_data_release(data);
 	});
-	connect(m_control, &RemoteControl::moderationChanged, this, [this](bool enabled) {
+	connect(m_session, &StreamerSession::moderationChanged, this, [this](bool enabled) {
 		obs_data_t *data = obs_data_create();
 		obs_data_set_bool(data, "enabled", enabled);
 		emitEvent("ModerationChanged", data);
 		obs_data_release(data);
 	});
-	connect(m_control, &RemoteControl::actionFinished, this,
-		[this](const QString &action, bool ok, const QString &error) {
-			obs_data_t *data = obs_data_create();
-			setString(data, "action", action);
-			obs_data_set_bool(data, "ok", ok);
-			setString(data, "error", error);
-			emitEvent("ActionFinished", data);
-			obs_data_release(data);
-		});
 	obs_log(LOG_INFO, "Tiplark: obs-websocket vendor \"%s\" registered", VENDOR_NAME);
 }
 
@@ -215,7 +207,7 @@ void WebsocketVendor::stop()
 {
 	if (!m_vendor)
 		return;
-	disconnect(m_control, nullptr, this, nullptr);
+	disconnect(m_session, nullptr, this, nullptr);
 	for (const Handler &handler : m_handlers) {
 		CallData call;
 		calldata_set_ptr(&call.data, "vendor", m_vendor);
@@ -247,36 +239,42 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		answer(responseData, QStringLiteral("switched off in the Tiplark dock"));
 		return;
 	}
-	const RemoteState state = m_control->state();
-	const QString name = QString::fromLatin1(requestName(request));
-	// Runs the action on the GUI thread; a refusal found there follows as ActionFinished, which frees
-	// the kind again. While one is queued or running, a further one of its kind is answered at once.
-	auto queue = [this, name, request](std::function<QString(RemoteControl *)> action) {
+	const RemoteState state = m_snapshot->state();
+	// Runs the action on the GUI thread; a refusal found there (the state changed meanwhile) follows as
+	// ActionFinished, which frees the kind again. While one is queued or running, a further one of its
+	// kind is answered at once. The session outlives the vendor, and a queued call goes with the vendor.
+	auto queue = [this, request](std::function<StreamerSession::Refusal(StreamerSession *)> action,
+				     StreamerSession::Action subject) {
 		if (!m_busy.tryTake(std::size_t(request)))
-			return QStringLiteral("busy: the previous %1 has not finished yet").arg(name);
+			return QStringLiteral("busy: the previous %1 has not finished yet")
+				.arg(QLatin1String(requestName(request)));
 		QMetaObject::invokeMethod(
-			m_control,
-			[control = m_control, name, action] {
-				const QString refused = action(control);
-				if (!refused.isEmpty())
-					control->finishAction(name, false, refused);
+			this,
+			[this, action, subject]() mutable {
+				const StreamerSession::Refusal refused = action(m_session);
+				if (refused == StreamerSession::Refusal::None)
+					return;
+				subject.error = StreamerSession::refusalText(refused);
+				finished(subject);
 			},
 			Qt::QueuedConnection);
 		return QString();
 	};
+	const StreamerSession::Refusal signedOut = state.signedIn ? StreamerSession::Refusal::None
+								  : StreamerSession::Refusal::SignedOut;
 
 	switch (request) {
 	case Request::GetState:
 		fillState(responseData, state);
 		answer(responseData, QString());
 		return;
-	case Request::SkipAlert: {
-		QString refused = RemoteControl::refusal(state);
-		if (refused.isEmpty())
-			refused = queue([](RemoteControl *control) { return control->skipAlert(); });
-		answer(responseData, refused);
+	case Request::SkipAlert:
+		answer(responseData,
+		       signedOut != StreamerSession::Refusal::None
+			       ? StreamerSession::refusalText(signedOut)
+			       : queue([](StreamerSession *session) { return session->skipAlert(); },
+				       {ApiClient::Action::Skip, QString(), false, false, QString()}));
 		return;
-	}
 	case Request::ModerateMessage: {
 		if (!hasItem(requestData, "messageId", OBS_DATA_STRING) ||
 		    !hasItem(requestData, "accept", OBS_DATA_BOOLEAN)) {
@@ -285,10 +283,13 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		}
 		const QString id = QString::fromUtf8(obs_data_get_string(requestData, "messageId"));
 		const bool accept = obs_data_get_bool(requestData, "accept");
-		QString refused = RemoteControl::moderationRefusal(state, id);
-		if (refused.isEmpty())
-			refused = queue([id, accept](RemoteControl *control) { return control->moderate(id, accept); });
-		answer(responseData, refused);
+		const StreamerSession::Refusal refused =
+			StreamerSession::decisionRefusal(state.signedIn, state.pending, id);
+		answer(responseData,
+		       refused != StreamerSession::Refusal::None
+			       ? StreamerSession::refusalText(refused)
+			       : queue([id, accept](StreamerSession *session) { return session->decide(id, accept); },
+				       {ApiClient::Action::Decision, id, false, false, QString()}));
 		return;
 	}
 	case Request::SetModeration: {
@@ -297,13 +298,29 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 			return;
 		}
 		const bool enabled = obs_data_get_bool(requestData, "enabled");
-		QString refused = RemoteControl::refusal(state);
-		if (refused.isEmpty())
-			refused = queue([enabled](RemoteControl *control) { return control->setModeration(enabled); });
-		answer(responseData, refused);
+		answer(responseData,
+		       signedOut != StreamerSession::Refusal::None
+			       ? StreamerSession::refusalText(signedOut)
+			       : queue([enabled](StreamerSession *session) { return session->setModeration(enabled); },
+				       {ApiClient::Action::ModerationSwitch, QString(), enabled, false, QString()}));
 		return;
 	}
 	}
+}
+
+void WebsocketVendor::finished(const StreamerSession::Action &action)
+{
+	m_busy.release(std::size_t(requestOf(action.kind)));
+	obs_data_t *data = obs_data_create();
+	obs_data_set_string(data, "action", requestName(requestOf(action.kind)));
+	if (action.kind == ApiClient::Action::Decision)
+		setString(data, "messageId", action.messageId);
+	else if (action.kind == ApiClient::Action::ModerationSwitch)
+		obs_data_set_bool(data, "enabled", action.enabled);
+	obs_data_set_bool(data, "ok", action.ok);
+	setString(data, "error", action.error);
+	emitEvent("ActionFinished", data);
+	obs_data_release(data);
 }
 
 void WebsocketVendor::emitEvent(const char *type, obs_data_t *data)

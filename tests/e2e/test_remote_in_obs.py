@@ -1,8 +1,11 @@
 """Remote control of the dock in Debian's real OBS: a real obs-websocket client (obs-websocket-js) calls
 the plug-in's vendor requests with good and bad input, triggers its hotkeys by name and by a key bound in
-the profile, and receives its events; the sandbox records exactly the service requests that follow. The
-chime for a new pending message is recorded from a PulseAudio null sink: silent at start-up, heard when
-a message arrives. The key binding survives a restart and follows a profile change."""
+the profile, and receives its events; the sandbox records exactly the service requests that follow. A
+start with 20 donations and 12 pending messages brings no events, no totals and no sound; each record
+that arrives later brings one event. Every action ends with ActionFinished naming its subject, one cut
+short by "Wyloguj" too. The chime for a new pending message is recorded from a PulseAudio null sink:
+silent at start-up, heard when a message arrives. The key binding survives a restart and follows a
+profile change."""
 
 import json
 import os
@@ -68,39 +71,56 @@ def switch(enabled):
     return ("PATCH", "/v1/moderation", {"enabled": enabled})
 
 
+def finished(request, data):
+    """The ActionFinished event of a request that succeeded, with its subject."""
+    event = {"action": request, "ok": True, "error": ""}
+    if request == "ModerateMessage":
+        event["messageId"] = data["messageId"]
+    elif request == "SetModeration":
+        event["enabled"] = data["enabled"]
+    return event
+
+
 def run(session, sandbox, sink):
-    # A streamer signed in from an earlier run, moderation on, messages waiting and a donation.
+    # A streamer signed in from an earlier run, 20 donations, then moderation on and 12 messages waiting.
     session.home.write_tokens("remote-access", "remote-refresh")
     sandbox.accept_tokens("remote-access", "remote-refresh")
-    sandbox.set_state({"api.userName": USER_NAME, "api.moderationEnabled": False})
-    sandbox.post_donation()
+    sandbox.set_state({"api.userName": USER_NAME, "api.moderationEnabled": False, "api.pending": [],
+                       "api.donations": []})
+    for _ in range(20):
+        sandbox.post_donation()
     sandbox.set_state({"api.moderationEnabled": True})
-    posted = [sandbox.post_donation()["id"] for _ in range(3)]
+    posted = [sandbox.post_donation()["id"] for _ in range(12)]
     session.home.enable_websocket(PORT, PASSWORD)
     with open(session.home.profile_file, "a") as f:
         f.write('\n[Hotkeys]\nTiplarkSkipAlert={"bindings":[{"key":"%s"}]}\n' % BOUND_KEY)
     os.makedirs(os.path.dirname(session.home.settings_file), exist_ok=True)
     with open(session.home.settings_file, "w") as f:
         f.write("[General]\nChimeEnabled=true\n")
+    accessibility = session.use_accessibility()
 
-    # Start-up with the messages already waiting: no sound.
+    # Start-up with the records already there, the controller listening before the first list answer:
+    # no event, no totals, no sound.
     recording = os.path.join(session.tmp, "start-up.wav")
     recorder = sink.start_recording(recording)
     obs = session.start_obs(extra_env=sink.env())
     obs.wait_for(PREFIX + 'Tiplark: obs-websocket vendor "tiplark" registered')
+    client = WebsocketClient(PORT, PASSWORD)
     session.show_dock(obs)
     obs.fill_screen()
-    client = WebsocketClient(PORT, PASSWORD)
     try:
-        state = wait_for_state(client, lambda s: s["pending"] and s.get("moderationEnabled") is True)
-        time.sleep(6)  # one more poll of the same list
+        state = wait_for_state(client, lambda s: len(s["pending"]) == 12 and s.get("moderationEnabled") is True)
+        time.sleep(6)  # one more poll of the same lists
         peak = NullSink.stop_recording(recorder, recording)
         check(peak < SILENCE, "a sound at start-up (peak %.3f)" % peak)
         print("peak at start-up: %.4f" % peak)
+        check(client.vendor_events("PendingMessageAdded") == [] and client.vendor_events("DonationAdded") == [],
+              "events for records there at start: %r" % client.vendor_events())
+        state = client.vendor("GetState")
         check(state["signedIn"] and state["userName"] == USER_NAME and state["serviceAnswering"], repr(state))
         records = {m["id"]: m for m in state["pending"]}
         waiting = [m["id"] for m in state["pending"]]
-        check(waiting[-3:] == posted, "pending %r, posted %r" % (waiting, posted))
+        check(waiting == posted, "pending %r, posted %r" % (waiting, posted))
         check(set(state["pending"][0]) == {"id", "nickname", "message", "amount", "currency", "createdAt"},
               repr(state["pending"][0]))
         check(state["sessionTotals"] == [], "totals before any new donation: %r" % state["sessionTotals"])
@@ -112,26 +132,32 @@ def run(session, sandbox, sink):
             check(answer == {"ok": False, "error": error}, "%s %r: %r" % (request, data, answer))
         done = expect_writes(sandbox, done, [])
 
-        # Each request that starts a service call: ok at once, its request, then ActionFinished.
+        # Each request that starts a service call: ok at once, its request, then ActionFinished naming it.
         for request, data, expected in [
             ("ModerateMessage", {"messageId": waiting[0], "accept": True}, decision(waiting[0], True)),
             ("SkipAlert", None, SKIP),
             ("SetModeration", {"enabled": False}, switch(False)),
             ("SetModeration", {"enabled": True}, switch(True)),
         ]:
-            finished = len(client.vendor_events("ActionFinished"))
+            count = len(client.vendor_events("ActionFinished"))
             check(client.vendor(request, data) == {"ok": True}, request)
             done = expect_writes(sandbox, done, [expected])
-            client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > finished)
-            check(client.vendor_events("ActionFinished")[finished] == {"action": request, "ok": True, "error": ""},
+            client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count)
+            check(client.vendor_events("ActionFinished")[count] == finished(request, data),
                   repr(client.vendor_events("ActionFinished")))
         check([e["enabled"] for e in client.vendor_events("ModerationChanged")][-2:] == [False, True],
               repr(client.vendor_events("ModerationChanged")))
 
+        # The accepted message is a new donation: one event, counted once.
+        state = wait_for_state(client, lambda s: s["sessionTotals"])
+        check([e["id"] for e in client.vendor_events("DonationAdded")] == [waiting[0]],
+              "DonationAdded %r" % client.vendor_events("DonationAdded"))
+        check([t["count"] for t in state["sessionTotals"]] == [1], "totals %r" % state["sessionTotals"])
+
         # A controller that keeps asking while its skip awaits the service: one skip is queued, every further
         # one is answered at once as busy and adds no ActionFinished.
         sandbox.set_fault({"path": SKIP[1], "kind": "hold"})
-        finished = len(client.vendor_events("ActionFinished"))
+        ended = len(client.vendor_events("ActionFinished"))
         skips = len(sandbox.requests_to(SKIP[1]))
         answers = [client.vendor("SkipAlert") for _ in range(50)]
         busy = {"ok": False, "error": "busy: the previous SkipAlert has not finished yet"}
@@ -140,10 +166,10 @@ def run(session, sandbox, sink):
         sandbox.clear_faults()
         sandbox.release()  # answered 503
         done = expect_writes(sandbox, done, [SKIP])
-        client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > finished)
-        check(client.vendor_events("ActionFinished")[finished:] ==
+        client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > ended)
+        check(client.vendor_events("ActionFinished")[ended:] ==
               [{"action": "SkipAlert", "ok": False, "error": "the service call failed"}],
-              repr(client.vendor_events("ActionFinished")[finished:]))
+              repr(client.vendor_events("ActionFinished")[ended:]))
         check(client.vendor("SkipAlert") == {"ok": True}, "SkipAlert still busy after its ActionFinished")
         done = expect_writes(sandbox, done, [SKIP])
 
@@ -159,18 +185,19 @@ def run(session, sandbox, sink):
             done = expect_writes(sandbox, done, [expected])
         client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
         done = expect_writes(sandbox, done, [SKIP])
-        for first in waiting[2:]:
+        for first in waiting[2:4]:
             wait_for_state(client, lambda s: s["pending"] and s["pending"][0]["id"] == first)
             client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkAcceptFirst"})
             done = expect_writes(sandbox, done, [decision(first, True)])
 
         # Nothing pending: the hotkey does nothing and says so once.
+        sandbox.set_state({"api.pending": []})
         wait_for_state(client, lambda s: s["pending"] == [])
         client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkAcceptFirst"})
         obs.wait_for(PREFIX + "Tiplark: Hotkey TiplarkAcceptFirst does nothing: nothing pending")
         done = expect_writes(sandbox, done, [])
 
-        # A new message arrives: its event, and the chime.
+        # A new message arrives: one event, and the chime.
         recording = os.path.join(session.tmp, "new-message.wav")
         recorder = sink.start_recording(recording)
         arrived = sandbox.post_donation()["id"]
@@ -180,15 +207,16 @@ def run(session, sandbox, sink):
         peak = NullSink.stop_recording(recorder, recording)
         check(peak >= 0.1, "no chime for a new message (peak %.3f)" % peak)
         print("peak with a new message: %.4f" % peak)
+        check(len(client.vendor_events("PendingMessageAdded")) == 1, repr(client.vendor_events("PendingMessageAdded")))
 
         # A donation straight to the list (moderation off): its event, and the session totals of the
-        # donations that arrived since the start (the two accepted messages among them), each once.
+        # donations that arrived since the start (the accepted messages among them), each once.
         client.vendor("SetModeration", {"enabled": False})
         wait_for_state(client, lambda s: s.get("moderationEnabled") is False)
         donation = sandbox.post_donation({"id": "zdalna-1", "nickname": "Ktoś", "amount": 12.5, "currency": "PLN"})
         event = client.wait_for_event("DonationAdded", lambda e: e["id"] == "zdalna-1", timeout=15)
         check(event["amount"] == "12.50" and event["nickname"] == "Ktoś", repr(event))
-        accepted = [waiting[0]] + waiting[2:]
+        accepted = [waiting[0]] + waiting[2:4]
         added = [e["id"] for e in client.vendor_events("DonationAdded")]
         check(sorted(added) == sorted(accepted + ["zdalna-1"]), "DonationAdded for %r" % added)
         expected = {}
@@ -199,10 +227,34 @@ def run(session, sandbox, sink):
         check({t["currency"]: (t["count"], round(float(t["amount"]) * 100)) for t in state["sessionTotals"]}
               == expected, "totals %r, expected %r" % (state["sessionTotals"], expected))
         session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
+
+        # A decision the service holds for 5 s, and "Wyloguj" meanwhile: it ends at once, cut short.
+        client.vendor("SetModeration", {"enabled": True})
+        wait_for_state(client, lambda s: s.get("moderationEnabled") is True and s["pending"])
+        sandbox.set_fault({"path": "/v1/moderation/moderate/" + arrived, "kind": "respond", "status": 200,
+                           "body": "{}", "delayMs": 5000, "method": "PATCH"})
+        count = len(client.vendor_events("ActionFinished"))
+        check(client.vendor("ModerateMessage", {"messageId": arrived, "accept": True}) == {"ok": True}, "held")
+        sandbox.wait_for_request("/v1/moderation/moderate/" + arrived, method="PATCH")
+        time.sleep(0.5)
+        dock = accessibility.Dock()
+        dock.press(dock.button("Wyloguj"))
+        cut = {"action": "ModerateMessage", "messageId": arrived, "ok": False,
+               "error": "signed out before the service answered"}
+        client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count,
+                              timeout=3)
+        time.sleep(6)  # the service's late answer ends nothing again
+        check(client.vendor_events("ActionFinished")[count:] == [cut],
+              "ended %r" % client.vendor_events("ActionFinished")[count:])
+        sandbox.clear_faults()
     finally:
         client.close()
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
+    # Signed in again for the restart, moderation off.
+    session.home.write_tokens("remote-access", "remote-refresh")
+    sandbox.accept_tokens("remote-access", "remote-refresh")
+    sandbox.set_state({"api.moderationEnabled": False})
 
     # The binding is still in the profile, and works after a restart.
     with open(session.home.profile_file) as f:

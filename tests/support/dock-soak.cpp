@@ -10,6 +10,7 @@
 #include "settle.h"
 #include "api/service-poller.h"
 #include "donation-pane.h"
+#include "streamer-session.h"
 #include "tiplark-dock.h"
 
 #include <QApplication>
@@ -143,7 +144,9 @@ DockSoak::DockSoak(Sandbox::Server &sandbox) : m_sandbox(sandbox)
 	restoreLists();
 	saveSandboxSignIn(m_sandbox);
 
-	m_dock = std::make_unique<TiplarkDock>(sandboxAddresses(m_sandbox));
+	m_session = std::make_unique<StreamerSession>(sandboxAddresses(m_sandbox));
+	m_session->start();
+	m_dock = std::make_unique<TiplarkDock>(m_session.get());
 	m_dock->resize(420, 900);
 	m_dock->show();
 	settle();
@@ -151,9 +154,11 @@ DockSoak::DockSoak(Sandbox::Server &sandbox) : m_sandbox(sandbox)
 
 DockSoak::~DockSoak()
 {
+	m_session->stop();
 	m_dock->shutdown();
 	settle();
 	m_dock.reset();
+	m_session.reset();
 	processDueEvents();
 }
 
@@ -169,7 +174,7 @@ bool DockSoak::tick()
 	++m_ticks;
 	// The sandbox records every request; kept, the records would grow like a leak of ours.
 	m_sandbox.clearRequests();
-	m_dock->poller()->tick();
+	m_session->pollNow();
 	bool settled = settle();
 
 	// Moderation goes off for a while and back on, through the dock's own buttons.
@@ -213,5 +218,5 @@ int DockSoak::pendingRows() const
 
 int DockSoak::dockDescendants() const
 {
-	return m_dock->findChildren<QObject *>().size();
+	return m_dock->findChildren<QObject *>().size() + m_session->findChildren<QObject *>().size();
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class StreamerSession;
 class TiplarkDock;
 namespace Sandbox {
 class Server;
@@ -26,17 +27,19 @@ public:
 	bool tick();
 	int ticks() const { return m_ticks; }
 	TiplarkDock *dock() const { return m_dock.get(); }
+	StreamerSession *session() const { return m_session.get(); }
 
 	// Rows now in the dock's lists (of the donations, as many as a list shows).
 	int donationRows() const;
 	int pendingRows() const;
-	// Objects parented somewhere under the dock.
+	// Objects parented somewhere under the dock or the session.
 	int dockDescendants() const;
 
 private:
 	void restoreLists();
 
 	Sandbox::Server &m_sandbox;
+	std::unique_ptr<StreamerSession> m_session;
 	std::unique_ptr<TiplarkDock> m_dock;
 	int m_ticks = 0;
 };

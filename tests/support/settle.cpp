@@ -3,14 +3,14 @@
 #include "http/background-request.h"
 
 #include <QCoreApplication>
-#include <QThread>
+#include <QTest>
 
 bool settleBackgroundRequests()
 {
-	// A continuation may start another request (a refresh, a list fetched after a moderation).
+	// Waits as QTRY_* does, the event loop running: a continuation may start another request (a refresh,
+	// a list fetched after a moderation), and one more round lets it finish too.
 	for (int round = 0; round < 3; ++round) {
-		for (int i = 0; i < 5000 && backgroundRequestsInFlight() > 0; ++i)
-			QThread::msleep(2);
+		(void)QTest::qWaitFor([] { return backgroundRequestsInFlight() == 0; }, 10000);
 		QCoreApplication::processEvents();
 	}
 	return backgroundRequestsInFlight() == 0;

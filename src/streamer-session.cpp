@@ -1,0 +1,364 @@
+#include "streamer-session.h"
+
+#include "auth/auth-manager.h"
+#include "log-text.h"
+#include "new-message-chime.h"
+#include "plugin-support.h"
+#include "tiplark-settings.h"
+
+#include <algorithm>
+
+namespace {
+const QString REMOTE_CONTROL_KEY = QStringLiteral("WebsocketVendorEnabled");
+const QString CUT_SHORT = QStringLiteral("signed out before the service answered");
+const QString SERVICE_FAILED = QStringLiteral("the service call failed");
+} // namespace
+
+StreamerSession::StreamerSession(const ServiceAddresses &addresses, const QString &chimeFile, QObject *parent)
+	: QObject(parent),
+	  m_addresses(addresses),
+	  m_authManager(new AuthManager(addresses, this)),
+	  m_apiClient(new ApiClient(m_authManager, addresses, this)),
+	  m_poller(new ServicePoller(m_apiClient, this)),
+	  // On unless the streamer switched it off: obs-websocket itself is off until the streamer turns it on,
+	  // and asks its clients for a password.
+	  m_remoteControlAllowed(openTiplarkSettings()->value(REMOTE_CONTROL_KEY, true).toBool())
+{
+	m_apiClient->setListLimits(MAX_SHOWN, RecordArrivals::REMEMBERED);
+	if (!chimeFile.isEmpty()) {
+		m_chime = new NewMessageChime(chimeFile, this);
+		connect(this, &StreamerSession::newPendingMessages, m_chime, &NewMessageChime::ring);
+	}
+
+	connect(m_authManager, &AuthManager::authenticationComplete, this, &StreamerSession::onAuthenticationComplete);
+	connect(m_authManager, &AuthManager::tokensNotSaved, this, &StreamerSession::tokensNotSaved);
+	connect(m_authManager, &AuthManager::tokensNotDeleted, this, &StreamerSession::tokensNotDeleted);
+	// A user read refused for a stale token is asked again with the new one, not a tick later.
+	connect(m_authManager, &AuthManager::accessTokenRefreshed, this, [this] {
+		if (m_poller->isActive() && m_poller->isWanted(ApiClient::Read::UserInfo))
+			m_poller->ask(ApiClient::Read::UserInfo);
+	});
+	connect(m_apiClient, &ApiClient::userInfoReceived, this, &StreamerSession::onUserInfoReceived);
+	// A read that the service answered, with or without a name, is not asked again; a failed one is.
+	connect(m_apiClient, &ApiClient::serviceAnswered, this, [this](ApiClient::Read read) {
+		if (read == ApiClient::Read::UserInfo)
+			m_poller->setWanted(ApiClient::Read::UserInfo, false);
+	});
+	connect(m_apiClient, &ApiClient::moderationStatusReceived, this, &StreamerSession::onModerationStatusReceived);
+	connect(m_apiClient, &ApiClient::pendingMessagesReceived, this, &StreamerSession::onPendingReceived);
+	connect(m_apiClient, &ApiClient::donationsReceived, this, &StreamerSession::onDonationsReceived);
+	connect(m_apiClient, &ApiClient::actionFinished, this, &StreamerSession::onActionFinished);
+	connect(m_apiClient, &ApiClient::apiError, this, [](const QString &error) {
+		obs_log(LOG_WARNING, "Tiplark API error: %s", logText(error).constData());
+	});
+	connect(m_apiClient, &ApiClient::updateAvailable, this, &StreamerSession::onUpdateAvailable);
+	connect(m_poller, &ServicePoller::healthChanged, this, &StreamerSession::healthChanged);
+	connect(m_poller, &ServicePoller::ticking, this, [this] {
+		// A refused token refresh has signed the streamer out.
+		if (m_signedIn && !m_authManager->isAuthenticated()) {
+			m_sessionLost = true;
+			endSession();
+		}
+	});
+}
+
+StreamerSession::~StreamerSession() = default;
+
+void StreamerSession::setRemoteControlAllowed(bool allowed)
+{
+	if (allowed == m_remoteControlAllowed)
+		return;
+	m_remoteControlAllowed = allowed;
+	openTiplarkSettings()->setValue(REMOTE_CONTROL_KEY, allowed);
+	emit remoteControlAllowedChanged(allowed);
+}
+
+void StreamerSession::start()
+{
+	if (m_authManager->isAuthenticated())
+		beginSession();
+	m_apiClient->checkForUpdates();
+}
+
+void StreamerSession::stop()
+{
+	m_poller->stop();
+}
+
+void StreamerSession::pollNow()
+{
+	m_poller->tick();
+}
+
+QString StreamerSession::refusalText(Refusal refusal)
+{
+	switch (refusal) {
+	case Refusal::None:
+		break;
+	case Refusal::SignedOut:
+		return QStringLiteral("not signed in");
+	case Refusal::Busy:
+		return QStringLiteral("not possible now: the same action awaits its answer");
+	case Refusal::NothingPending:
+		return QStringLiteral("nothing pending");
+	case Refusal::NoSuchMessage:
+		return QStringLiteral("no pending message with this messageId");
+	}
+	return QString();
+}
+
+StreamerSession::Refusal StreamerSession::decisionRefusal(bool signedIn, const QList<DonationMessage> &pending,
+							  const QString &messageId)
+{
+	if (!signedIn)
+		return Refusal::SignedOut;
+	const bool shown = std::any_of(pending.cbegin(), pending.cend(),
+				       [&](const DonationMessage &message) { return message.id == messageId; });
+	return shown ? Refusal::None : Refusal::NoSuchMessage;
+}
+
+bool StreamerSession::serviceAnswering() const
+{
+	return !m_signedIn || m_poller->health() == ServicePoller::Health::Answering;
+}
+
+bool StreamerSession::isRunning(ApiClient::Action kind, const QString &messageId) const
+{
+	switch (kind) {
+	case ApiClient::Action::Decision:
+		return m_deciding.contains(messageId);
+	case ApiClient::Action::Skip:
+		return m_skipRunning;
+	case ApiClient::Action::ModerationSwitch:
+		return m_switching.has_value();
+	}
+	return false;
+}
+
+StreamerSession::Refusal StreamerSession::skipAlert()
+{
+	if (!m_signedIn)
+		return Refusal::SignedOut;
+	if (m_skipRunning)
+		return Refusal::Busy;
+	m_skipRunning = true;
+	emit actionStarted(Action{ApiClient::Action::Skip, QString(), false, false, QString()});
+	m_apiClient->skipCurrentDonation();
+	return Refusal::None;
+}
+
+StreamerSession::Refusal StreamerSession::decide(const QString &messageId, bool accept)
+{
+	const Refusal refusal = decisionRefusal(m_signedIn, m_pending, messageId);
+	if (refusal != Refusal::None)
+		return refusal;
+	// One press, one request: the message waits for its answer.
+	if (m_deciding.contains(messageId))
+		return Refusal::Busy;
+	m_deciding.insert(messageId);
+	emit actionStarted(Action{ApiClient::Action::Decision, messageId, false, false, QString()});
+	m_apiClient->moderateMessage(messageId, accept);
+	return Refusal::None;
+}
+
+StreamerSession::Refusal StreamerSession::decideFirst(bool accept)
+{
+	if (!m_signedIn)
+		return Refusal::SignedOut;
+	if (m_pending.isEmpty())
+		return Refusal::NothingPending;
+	return decide(m_pending.first().id, accept);
+}
+
+StreamerSession::Refusal StreamerSession::setModeration(bool enabled)
+{
+	if (!m_signedIn)
+		return Refusal::SignedOut;
+	if (m_switching)
+		return Refusal::Busy;
+	m_switching = enabled;
+	emit actionStarted(Action{ApiClient::Action::ModerationSwitch, QString(), enabled, false, QString()});
+	m_apiClient->setModerationStatus(enabled);
+	return Refusal::None;
+}
+
+void StreamerSession::signIn()
+{
+	if (m_signedIn || m_signingIn)
+		return;
+	m_signingIn = true;
+	m_sessionLost = false;
+	emit stateChanged();
+	emit healthChanged();
+	m_authManager->startLogin();
+}
+
+void StreamerSession::cancelSignIn()
+{
+	if (!m_signingIn)
+		return;
+	m_authManager->cancelLogin();
+	m_signingIn = false;
+	emit stateChanged();
+}
+
+void StreamerSession::signOut()
+{
+	m_authManager->logout();
+	endSession();
+}
+
+void StreamerSession::onAuthenticationComplete(bool success)
+{
+	m_signingIn = false;
+	if (success) {
+		obs_log(LOG_INFO, "Tiplark: Authentication successful, fetching user info...");
+		beginSession();
+	} else {
+		obs_log(LOG_WARNING, "Tiplark: Authentication failed");
+		emit stateChanged();
+		emit signInFailed();
+	}
+}
+
+void StreamerSession::beginSession()
+{
+	m_sessionLost = false;
+	m_signedIn = true;
+	m_pendingArrivals.reset();
+	m_donationArrivals.reset();
+	m_poller->setWanted(ApiClient::Read::UserInfo, true);
+	m_poller->start();
+	emit stateChanged();
+}
+
+void StreamerSession::endSession()
+{
+	// Answers still on their way belong to the session that ends here: none of them reaches anyone.
+	m_poller->stop();
+	QList<Action> cutShort;
+	for (const QString &id : std::as_const(m_deciding))
+		cutShort << Action{ApiClient::Action::Decision, id, false, false, CUT_SHORT};
+	if (m_skipRunning)
+		cutShort << Action{ApiClient::Action::Skip, QString(), false, false, CUT_SHORT};
+	if (m_switching)
+		cutShort << Action{ApiClient::Action::ModerationSwitch, QString(), *m_switching, false, CUT_SHORT};
+	m_deciding.clear();
+	m_skipRunning = false;
+	m_switching.reset();
+	for (const Action &action : cutShort)
+		emit actionFinished(action);
+
+	m_signingIn = false;
+	m_signedIn = false;
+	m_userName.clear();
+	m_moderation.reset();
+	m_pending.clear();
+	m_donations.clear();
+	m_pendingTotal = m_donationsTotal = 0;
+	m_pendingArrivals.reset();
+	m_donationArrivals.reset();
+	m_totals.clear();
+	m_warnedOfLongIds = false;
+	updatePendingWanted();
+	emit stateChanged();
+	emit pendingChanged();
+	emit donationsChanged();
+	emit totalsChanged();
+	emit healthChanged();
+}
+
+void StreamerSession::onUserInfoReceived(const QString &name)
+{
+	obs_log(LOG_INFO, "Tiplark: User info received: %s", logText(name).constData());
+	m_userName = name;
+	emit stateChanged();
+}
+
+void StreamerSession::onModerationStatusReceived(bool enabled)
+{
+	const bool changed = m_moderation != enabled;
+	m_moderation = enabled;
+	updatePendingWanted();
+	if (changed) {
+		emit stateChanged();
+		emit moderationChanged(enabled);
+	}
+}
+
+void StreamerSession::warnOfLongIds(const ApiEnvelope::ListAnswer &answer)
+{
+	if (answer.droppedIds == 0 || m_warnedOfLongIds)
+		return;
+	m_warnedOfLongIds = true;
+	obs_log(LOG_WARNING, "Tiplark: Records with an id longer than %d characters dropped",
+		ApiEnvelope::MAX_ID_CHARS);
+}
+
+void StreamerSession::onPendingReceived(const ApiEnvelope::ListAnswer &answer)
+{
+	warnOfLongIds(answer);
+	m_pending = answer.shown;
+	m_pendingTotal = answer.total;
+	const QList<DonationMessage> arrived = m_pendingArrivals.take(answer.recent);
+	updatePendingWanted();
+	emit pendingChanged();
+	for (const DonationMessage &message : arrived)
+		emit pendingMessageAdded(message);
+	if (!arrived.isEmpty())
+		emit newPendingMessages();
+}
+
+void StreamerSession::onDonationsReceived(const ApiEnvelope::ListAnswer &answer)
+{
+	warnOfLongIds(answer);
+	m_donations = answer.shown;
+	m_donationsTotal = answer.total;
+	const QList<DonationMessage> arrived = m_donationArrivals.take(answer.recent);
+	for (const DonationMessage &donation : arrived)
+		m_totals.add(donation);
+	emit donationsChanged();
+	// The totals first: whoever hears of a donation finds it counted.
+	if (!arrived.isEmpty())
+		emit totalsChanged();
+	for (const DonationMessage &donation : arrived)
+		emit donationAdded(donation);
+}
+
+void StreamerSession::onActionFinished(ApiClient::Action kind, const QString &subject, bool ok)
+{
+	Action action{kind, QString(), false, ok, ok ? QString() : SERVICE_FAILED};
+	switch (kind) {
+	case ApiClient::Action::Decision:
+		action.messageId = subject;
+		if (!m_deciding.remove(subject))
+			return;
+		break;
+	case ApiClient::Action::Skip:
+		if (!m_skipRunning)
+			return;
+		m_skipRunning = false;
+		break;
+	case ApiClient::Action::ModerationSwitch:
+		if (!m_switching)
+			return;
+		action.enabled = *m_switching;
+		m_switching.reset();
+		break;
+	}
+	emit actionFinished(action);
+}
+
+void StreamerSession::onUpdateAvailable(const QString &version, const QString &downloadUrl)
+{
+	obs_log(LOG_INFO, "Tiplark: Update available: %s", logText(version).constData());
+	m_updateVersion = version;
+	m_updateUrl = downloadUrl;
+	emit updateOffered(version, downloadUrl);
+}
+
+void StreamerSession::updatePendingWanted()
+{
+	const bool wanted = m_signedIn && (m_moderation.value_or(false) || !m_pending.isEmpty());
+	m_poller->setWanted(ApiClient::Read::PendingMessages, wanted);
+}

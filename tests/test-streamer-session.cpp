@@ -1,0 +1,336 @@
+#include "api-state.h"
+#include "browser-stand-in.h"
+#include "log-capture.h"
+#include "plugin-support.h"
+#include "record-arrivals.h"
+#include "remote/session-snapshot.h"
+#include "remote/websocket-vendor.h"
+#include "sandbox-server.h"
+#include "sandbox-sign-in.h"
+#include "settle.h"
+#include "streamer-session.h"
+#include "test-main.h"
+
+#include <QDesktopServices>
+#include <QJsonObject>
+#include <QSignalSpy>
+
+#include <obs-data.h>
+
+namespace {
+const QString P = QStringLiteral("[tiplark-obs-plugin] ");
+const QDateTime EPOCH = QDateTime::fromString(QStringLiteral("2024-05-01T12:00:00Z"), Qt::ISODate);
+
+QJsonObject donation(const QString &id, int second)
+{
+	return QJsonObject{{"id", id},
+			   {"nickname", "Widz"},
+			   {"amount", 10},
+			   {"currency", "PLN"},
+			   {"created_at", EPOCH.addSecs(second).toString(Qt::ISODate)}};
+}
+
+// count records, the newest first, or the oldest first.
+QVariantList records(const QString &prefix, int count, bool oldestFirst)
+{
+	QVariantList list;
+	for (int i = 0; i < count; ++i)
+		list.append(donation(prefix + QString::number(i), i));
+	if (!oldestFirst)
+		std::reverse(list.begin(), list.end());
+	return list;
+}
+
+QStringList ids(const QList<DonationMessage> &records)
+{
+	QStringList result;
+	for (const DonationMessage &record : records)
+		result << record.id;
+	return result;
+}
+} // namespace
+
+Q_DECLARE_METATYPE(WebsocketVendor::Request)
+
+class TestStreamerSession : public QObject {
+	Q_OBJECT
+
+	Sandbox::Server m_sandbox;
+
+	// A session whose sign-in was kept from an earlier run (tokens saved before it was made), with both
+	// lists answered once.
+	void startSignedIn(StreamerSession &session)
+	{
+		session.start();
+		QVERIFY(settleBackgroundRequests());
+		session.pollNow();
+		QVERIFY(settleBackgroundRequests());
+	}
+
+	// The streamer signs in with the browser: the sign-in page, then its redirect to the listener.
+	void signInThroughBrowser(StreamerSession &session)
+	{
+		UrlCatcher browser;
+		QDesktopServices::setUrlHandler("http", &browser, "open");
+		session.signIn();
+		QDesktopServices::unsetUrlHandler("http");
+		QCOMPARE(browser.urls.size(), 1);
+		const Hop authorized = fetch(browser.urls.first());
+		QCOMPARE(authorized.status, 302);
+		QCOMPARE(fetch(QUrl::fromEncoded(authorized.location)).status, 200);
+		QTRY_VERIFY(session.signedIn());
+	}
+
+	void poll(StreamerSession &session)
+	{
+		session.pollNow();
+		QVERIFY(settleBackgroundRequests());
+	}
+
+private slots:
+	void initTestCase()
+	{
+		qRegisterMetaType<DonationMessage>();
+		qRegisterMetaType<StreamerSession::Action>();
+		QVERIFY(m_sandbox.start());
+	}
+
+	void init()
+	{
+		m_sandbox.reset();
+		m_sandbox.state().set("api.update", QVariantMap{{"version", "1.0.0"}});
+		m_sandbox.state().set("api.userName", "Streamer");
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
+	}
+
+	void cleanup() { QVERIFY(settleBackgroundRequests()); }
+
+	// What was there at start is no news; a record in no earlier answer is, once, whatever the order
+	// the service lists its records in.
+	void arrivalsComeFromAnswers_data()
+	{
+		QTest::addColumn<int>("donations");
+		QTest::addColumn<bool>("oldestFirst");
+		QTest::addColumn<int>("idChars"); // of the record that arrives
+		QTest::addColumn<bool>("news");
+
+		QTest::newRow("20 donations and 12 pending at start") << 20 << false << 8 << true;
+		QTest::newRow("40, listed oldest first") << 40 << true << 8 << true;
+		QTest::newRow("id of 128 characters") << 5 << false << 128 << true;
+		QTest::newRow("id of 129 characters dropped") << 5 << false << 129 << false;
+	}
+
+	void arrivalsComeFromAnswers()
+	{
+		QFETCH(int, donations);
+		QFETCH(bool, oldestFirst);
+		QFETCH(int, idChars);
+		QFETCH(bool, news);
+		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, records("d-", donations, oldestFirst));
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 12, true));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		QSignalSpy donationAdded(&session, &StreamerSession::donationAdded);
+		QSignalSpy pendingAdded(&session, &StreamerSession::pendingMessageAdded);
+		QSignalSpy chime(&session, &StreamerSession::newPendingMessages);
+		LogCapture log;
+		startSignedIn(session);
+		poll(session);
+		QCOMPARE(donationAdded.count() + pendingAdded.count() + chime.count(), 0);
+		QCOMPARE(session.totals().summary(), QStringLiteral("Ta sesja: 0 wpłat"));
+		QCOMPARE(session.pending().size(), 12);
+
+		// One new record in each list, the newest of all, where the service lists its newest.
+		const QString id = QString(idChars, QLatin1Char('n'));
+		QVariantList list = records("d-", donations, oldestFirst);
+		oldestFirst ? list.append(donation(id, 1000)) : list.prepend(donation(id, 1000));
+		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, list);
+		QVariantList pending = records("p-", 12, true);
+		pending.append(donation(id, 1000));
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, pending);
+		poll(session);
+		poll(session);
+		QCOMPARE(donationAdded.count(), news ? 1 : 0);
+		QCOMPARE(pendingAdded.count(), news ? 1 : 0);
+		QCOMPARE(chime.count(), news ? 1 : 0);
+		QCOMPARE(session.totals().summary(),
+			 news ? QStringLiteral("Ta sesja: 1 wpłata · 10.00 PLN") : QStringLiteral("Ta sesja: 0 wpłat"));
+		// The newest records are shown, in the service's order.
+		const QStringList shown = ids(session.donations());
+		QCOMPARE(shown.size(), std::min(donations + (news ? 1 : 0), int(StreamerSession::MAX_SHOWN)));
+		QCOMPARE(shown.contains(id), news);
+		QVERIFY(!shown.contains("d-0") || donations < StreamerSession::MAX_SHOWN);
+		QCOMPARE(log.count(P + "Tiplark: Records with an id longer than 128 characters dropped"), news ? 0 : 1);
+
+		// Signed out, the session forgets; signed in again, what waits is no news either.
+		session.signOut();
+		QCOMPARE(session.totals().summary(), QStringLiteral("Ta sesja: 0 wpłat"));
+		QVERIFY(session.donations().isEmpty() && session.pending().isEmpty());
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("q-", 3, true));
+		signInThroughBrowser(session);
+		QVERIFY(settleBackgroundRequests());
+		poll(session);
+		QCOMPARE(donationAdded.count() + pendingAdded.count(), news ? 2 : 0);
+		QCOMPARE(session.pending().size(), 3);
+	}
+
+	void rememberedIdsAreBounded()
+	{
+		RecordArrivals arrivals;
+		QList<DonationMessage> answer;
+		for (int i = 0; i < 3 * RecordArrivals::REMEMBERED; ++i) {
+			DonationMessage record;
+			record.id = QString::number(i);
+			answer.append(record);
+		}
+		QVERIFY(arrivals.take(answer.mid(0, 10)).isEmpty());
+		QCOMPARE(arrivals.take(answer).size(), answer.size() - 10);
+		QCOMPARE(arrivals.remembered(), int(RecordArrivals::REMEMBERED));
+		arrivals.reset();
+		QCOMPARE(arrivals.remembered(), 0);
+		QVERIFY(arrivals.take(answer.mid(0, 5)).isEmpty());
+	}
+
+	// Each action ends once, naming its subject: with the service's answer, or cut short by a sign-out.
+	void actionsEndOnce_data()
+	{
+		QTest::addColumn<QString>("action");
+		QTest::addColumn<QByteArray>("path");
+		QTest::addColumn<int>("status"); // the service's answer, late when signing out
+		QTest::addColumn<bool>("signOut");
+		QTest::addColumn<bool>("ok");
+		QTest::addColumn<QString>("error");
+
+		const QString failed = QStringLiteral("the service call failed");
+		const QString cut = QStringLiteral("signed out before the service answered");
+		QTest::newRow("decision")
+			<< "accept" << QByteArray("/v1/moderation/moderate/p-1") << 200 << false << true << "";
+		QTest::newRow("switch refused")
+			<< "off" << QByteArray("/v1/moderation") << 503 << false << false << failed;
+		QTest::newRow("decision cut short")
+			<< "reject" << QByteArray("/v1/moderation/moderate/p-1") << 200 << true << false << cut;
+		QTest::newRow("switch cut short")
+			<< "on" << QByteArray("/v1/moderation") << 200 << true << false << cut;
+		QTest::newRow("skip cut short")
+			<< "skip" << QByteArray("/v1/donations/queue/skip") << 200 << true << false << cut;
+	}
+
+	void actionsEndOnce()
+	{
+		QFETCH(QString, action);
+		QFETCH(QByteArray, path);
+		QFETCH(int, status);
+		QFETCH(bool, signOut);
+		QFETCH(bool, ok);
+		QFETCH(QString, error);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 2, true));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		startSignedIn(session);
+		m_sandbox.setFault(path, Sandbox::Fault::respond(status, "{}")
+						 .delayed(signOut ? 500 : 0)
+						 .forMethod(path.endsWith("skip") ? "POST" : "PATCH"));
+		QSignalSpy ended(&session, &StreamerSession::actionFinished);
+		StreamerSession::Refusal refusal = StreamerSession::Refusal::Busy;
+		if (action == "skip")
+			refusal = session.skipAlert();
+		else if (action == "on" || action == "off")
+			refusal = session.setModeration(action == "on");
+		else
+			refusal = session.decide("p-1", action == "accept");
+		QCOMPARE(refusal, StreamerSession::Refusal::None);
+		if (signOut)
+			session.signOut();
+		QTRY_COMPARE(ended.count(), 1);
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(ended.count(), 1);
+		const auto end = ended.first().first().value<StreamerSession::Action>();
+		QCOMPARE(end.ok, ok);
+		QCOMPARE(end.error, error);
+		QCOMPARE(end.messageId, action == "accept" || action == "reject" ? QStringLiteral("p-1") : QString());
+		QCOMPARE(end.enabled, action == "on");
+		m_sandbox.clearFaults();
+	}
+
+	// A controller's action is queued once: while one of its kind is queued or running, another is
+	// answered at once as busy, sends nothing and ends nothing. Switched off in the dock, nothing is
+	// answered, and the choice holds for the next start.
+	void vendorActions_data()
+	{
+		QTest::addColumn<WebsocketVendor::Request>("request");
+		QTest::addColumn<QByteArray>("data");
+		QTest::addColumn<QByteArray>("path");
+		QTest::addColumn<bool>("switchedOn");
+		QTest::addColumn<QString>("refusal"); // of the second request
+
+		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+					   << QByteArray("/v1/donations/queue/skip") << true
+					   << "busy: the previous SkipAlert has not finished yet";
+		QTest::newRow("ModerateMessage")
+			<< WebsocketVendor::Request::ModerateMessage << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
+			<< QByteArray("/v1/moderation/moderate/p-1") << true
+			<< "busy: the previous ModerateMessage has not finished yet";
+		QTest::newRow("SetModeration")
+			<< WebsocketVendor::Request::SetModeration << QByteArray("{\"enabled\":false}")
+			<< QByteArray("/v1/moderation") << true << "busy: the previous SetModeration has not finished yet";
+		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+					      << QByteArray("/v1/donations/queue/skip") << false
+					      << "switched off in the Tiplark dock";
+	}
+
+	void vendorActions()
+	{
+		QFETCH(WebsocketVendor::Request, request);
+		QFETCH(QByteArray, data);
+		QFETCH(QByteArray, path);
+		QFETCH(bool, switchedOn);
+		QFETCH(QString, refusal);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 2, true));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		startSignedIn(session);
+		SessionSnapshot snapshot(&session);
+		WebsocketVendor vendor(&session, &snapshot);
+		session.setRemoteControlAllowed(switchedOn);
+		QSignalSpy ended(&session, &StreamerSession::actionFinished);
+		auto call = [&] {
+			obs_data_t *requestData = obs_data_create_from_json(data.constData());
+			obs_data_t *responseData = obs_data_create();
+			vendor.handle(request, requestData, responseData);
+			const QString answer = obs_data_get_bool(responseData, "ok")
+						       ? QStringLiteral("ok")
+						       : QString::fromUtf8(obs_data_get_string(responseData, "error"));
+			obs_data_release(requestData);
+			obs_data_release(responseData);
+			return answer;
+		};
+		auto sent = [&] {
+			int count = 0;
+			for (const Sandbox::Request &r : m_sandbox.requests(path))
+				count += r.method != "GET";
+			return count;
+		};
+		// The service holds the first answer: the action is running when the second request comes.
+		m_sandbox.setFault(path, Sandbox::Fault::hold().once());
+
+		QCOMPARE(call(), switchedOn ? QStringLiteral("ok") : refusal);
+		QCOMPARE(call(), refusal);
+		QCOMPARE(StreamerSession(sandboxAddresses(m_sandbox)).remoteControlAllowed(), switchedOn);
+		session.setRemoteControlAllowed(true);
+		QTRY_COMPARE(sent(), switchedOn ? 1 : 0);
+		m_sandbox.releaseHeld();
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(ended.count(), switchedOn ? 1 : 0);
+		QCOMPARE(sent(), switchedOn ? 1 : 0);
+		if (!switchedOn)
+			return;
+		// Its end frees the kind.
+		QCOMPARE(call(), QStringLiteral("ok"));
+		QTRY_COMPARE(sent(), 2);
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(ended.count(), 2);
+	}
+};
+
+TIPLARK_TEST_MAIN(TestStreamerSession)
+#include "test-streamer-session.moc"
