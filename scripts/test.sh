@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks the format of the sources first (scripts/format.sh --check, counted as one test). Then builds the plug-in for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under AddressSanitizer and
+# Checks the format of the sources first (scripts/format.sh --check, counted as one test). Then builds the
+# plug-in for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then runs every test of each build; then builds the fuzz targets with clang
 # and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30 and for Debian forky's
 # OBS 32, each built and wholly tested inside a root file system of its Debian, and the .deb packages
