@@ -46,7 +46,7 @@ class Host:
 HOSTS = {host.name: host for host in (
     Host("debian12", "29.0.2", "5.15", keeps_dock_placement=False),
     Host("debian13", "30.2.3", "6.8", keeps_dock_placement=True, callbacks_gone_at_quit=1),
-    Host("debian-forky", "32.2.2", "6.11", keeps_dock_placement=True, callbacks_gone_at_quit=2),
+    Host("forky", "32.2.2", "6.11", keeps_dock_placement=True, callbacks_gone_at_quit=2),
 )}
 
 

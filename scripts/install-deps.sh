@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing the plug-in need.
+# Installs the Debian 12 packages that building, running and testing the plug-in need, and the
+# remote-control end-to-end test's client (obs-websocket-js, from npm) when it is missing.
 # Idempotent: installs only what is missing and says nothing when everything is present.
 set -euo pipefail
 
@@ -18,6 +19,8 @@ packages=(
   nodejs pulseaudio sox
   # Debian root file systems for the other OBS hosts (scripts/debian-root.sh), building and checking .deb files
   mmdebstrap dpkg-dev lintian
+  # the format stage (scripts/format.sh): OBS's .clang-format needs a newer clang-format than Debian 12's 14
+  clang-format-19 black
 )
 
 # npm comes with Node.js where that is NodeSource's build (which Debian's npm cannot be installed beside).
@@ -29,11 +32,20 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-echo "Installing: ${missing[*]}"
-sudo_cmd=()
-[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The client the remote-control end-to-end test drives OBS with (the tests themselves never download).
+# Without it only that test fails, so a failed install is said and not fatal.
+client=$(cd "$(dirname "$0")/../tests/e2e/websocket-client" && pwd)
+if [ ! -d "$client/node_modules/obs-websocket-js" ]; then
+  echo "Installing the remote-control test's client into $client/node_modules"
+  npm ci --prefix "$client" --no-audit --no-fund --loglevel=error >/dev/null ||
+    echo "the remote-control test's client could not be installed from the npm registry: its test will fail"
+fi

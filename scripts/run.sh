@@ -9,8 +9,8 @@
 #   scripts/run.sh --host debian13   Debian 13's OBS 30 (the Qt 6 build) inside a Debian 13 root file
 #                                    system (scripts/debian-root.sh; needs root), always headless;
 #                                    screenshots in build/demo-debian13/screenshots/
-#   scripts/run.sh --host debian-forky   Debian forky's OBS 32 (the Qt 6 build) likewise, inside a forky
-#                                    root; screenshots in build/demo-debian-forky/screenshots/
+#   scripts/run.sh --host forky      Debian forky's OBS 32 (the Qt 6 build) likewise, inside a forky
+#                                    root; screenshots in build/demo-forky/screenshots/
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,21 +21,22 @@ if [ "${1:-}" = --host ]; then
   host=$2
   shift 2
 fi
-# The build preset (CMakePresets.json) and the root file system of each host.
+# The build preset (CMakePresets.json) and the root file system of each host: the host's own name, but
+# Debian 12's build is this machine's Qt 5 tree.
 case $host in
 debian12) preset=qt5 in_root=() ;;
 debian13) preset=debian13 in_root=("$root/scripts/debian-root.sh" run trixie-build --) ;;
-debian-forky) preset=forky in_root=("$root/scripts/debian-root.sh" run forky-build --) ;;
+forky) preset=forky in_root=("$root/scripts/debian-root.sh" run forky-build --) ;;
 *)
-  echo "unknown host: $host (debian12, debian13 or debian-forky)" >&2
+  echo "unknown host: $host (debian12, debian13 or forky)" >&2
   exit 2
   ;;
 esac
 build="$root/build/$preset"
 demo="$root/build/demo${in_root:+-$host}"
 
-"${in_root[@]}" cmake -S "$root" --preset "$preset" >/dev/null
-"${in_root[@]}" cmake --build "$build" --target tiplark-obs-plugin tiplark-sandbox
+"${in_root[@]}" env -C "$root" cmake --preset "$preset" >/dev/null
+"${in_root[@]}" env -C "$root" cmake --build --preset "$preset" --target tiplark-obs-plugin tiplark-sandbox
 rm -rf "$demo/data" && mkdir -p "$demo/data" && cp -r "$root/data" "$demo/data/tiplark-obs-plugin"
 
 exec "${in_root[@]}" env PYTHONPATH="$root" /usr/bin/python3 "$root/scripts/demo.py" --host "$host" \

@@ -4,7 +4,7 @@
 # build/soak/soak-<host>.png. As root: it runs in a private network namespace, the other hosts inside their
 # Debian root file systems (scripts/debian-root.sh).
 #
-#   scripts/soak.sh [--host debian12|debian13|debian-forky] [--minutes 30] [--seed 1]
+#   scripts/soak.sh [--host debian12|debian13|forky] [--minutes 30] [--seed 1]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,9 +19,9 @@ fi
 case $host in
 debian12) preset=qt5 in_root=() ;;
 debian13) preset=debian13 in_root=("$root/scripts/debian-root.sh" run trixie-build --) ;;
-debian-forky) preset=forky in_root=("$root/scripts/debian-root.sh" run forky-build --) ;;
+forky) preset=forky in_root=("$root/scripts/debian-root.sh" run forky-build --) ;;
 *)
-  echo "unknown host: $host (debian12, debian13 or debian-forky)" >&2
+  echo "unknown host: $host (debian12, debian13 or forky)" >&2
   exit 2
   ;;
 esac

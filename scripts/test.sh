@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the plug-in for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under AddressSanitizer and
+# Checks the format of the sources first (scripts/format.sh --check, counted as one test). Then builds the
+# plug-in for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then runs every test of each build; then builds the fuzz targets with clang
 # and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30 and for Debian forky's
 # OBS 32, each built and wholly tested inside a root file system of its Debian, and the .deb packages
 # for Debian 12, 13 and forky, each installed into a clean system of its release, loaded by its OBS and
-# removed again. Every build is a preset of CMakePresets.json, in build/<preset>.
+# removed again. Every build is a preset of CMakePresets.json, in build/<preset>: configured, built and tested
+# with its configure, build and test presets (the workflow preset of the same name runs the three).
 # The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
 # root; tests run in a private network namespace and never download anything.
 # Exits non-zero when a build or a test fails.
@@ -33,14 +35,29 @@ failed_builds=()
 passed=0
 failed=0
 
+# One more test, counted as the ctest ones are.
+count() {
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+}
+
+# The format of every C, C++ and Python source, before anything is built; a difference fails this one test
+# and the run goes on.
+stage "format"
+count "$root/scripts/format.sh" --check
+
 # Every build has the production service addresses compiled in, as shipped; tests point it at sandboxes.
-# Inside a root file system (in_root) when one is set.
+# Inside a root file system (in_root) when one is set; presets are read from the checkout's folder, which
+# is also the working folder inside a root.
 configure_and_build() {
   local name=$1
   stage "build $name"
   # -U: a tree configured with other addresses before gets the production ones back.
-  "${in_root[@]}" cmake -S "$root" --preset "$name" -UAPI_BASE_URL -UOAUTH_BASE_URL >/dev/null &&
-    "${in_root[@]}" cmake --build "$root/build/$name" -j "$jobs"
+  "${in_root[@]}" env -C "$root" cmake --preset "$name" -UAPI_BASE_URL -UOAUTH_BASE_URL >/dev/null &&
+    "${in_root[@]}" env -C "$root" cmake --build --preset "$name" -j "$jobs"
 }
 
 # The sign-in listener binds fixed loopback ports (38080-38084); a private network namespace keeps them
@@ -116,7 +133,7 @@ run_tests() {
   stage "tests $name"
   local out
   out=$(mktemp)
-  in_private_network "${in_root[@]}" ctest --test-dir "$root/build/$name" --output-on-failure -j "$jobs" 2>&1 |
+  in_private_network "${in_root[@]}" env -C "$root" ctest --preset "$name" -j "$jobs" 2>&1 |
     tee "$out"
   local line
   line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -1)
@@ -132,15 +149,6 @@ run_tests() {
   rm -f "$out"
 }
 
-# One more test, counted as the ctest ones are.
-count() {
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-  fi
-}
-
 # The README's run command, headless as on a machine without a display: it builds (nothing, by now), signs
 # in, moderates and quits; it passes when it exits 0 with the six screenshots of its steps.
 run_command() {
@@ -154,14 +162,10 @@ run_command() {
   [ "$taken" -eq 6 ] || { echo "the run command left $taken of its 6 screenshots in $shots"; return 1; }
 }
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
-
 # The Qt 6 module's optimised builds are those of the OBS hosts below, built inside their own releases; on
 # this machine the Qt 6 tests run under the sanitizers only, which keeps a cold run inside CI's budget.
 # libFuzzer comes with clang only: the fuzz tree builds the instrumented core and the fuzz targets, whose
-# tests run each fuzzer for a bounded time.
+# tests run each fuzzer for a bounded time. The sanitizers' options are those of the test presets.
 for build in qt6-asan qt5 fuzz; do
   if configure_and_build "$build"; then
     run_tests "$build"
@@ -177,30 +181,30 @@ if $prepared; then
   # Debian 13's OBS 30 runs Qt 6.8, forky's OBS 32 Qt 6.11: the Qt 6 module and the sandbox are built inside
   # a root of that Debian against its libobs, warnings as errors, and the end-to-end tests run in its OBS.
   # The whole suite runs in both, against their libcurl 8 and Qt 6.
+  # Each host's name is also its presets' and its screenshots'.
   for host in "debian13 trixie-build" "forky forky-build"; do
-    read -r preset kind <<<"$host"
+    read -r name kind <<<"$host"
     in_root=("$root/scripts/debian-root.sh" run "$kind" --)
-    if configure_and_build "$preset"; then
-      run_tests "$preset"
+    if configure_and_build "$name"; then
+      run_tests "$name"
       in_root=()
-      count run_command "$([ "$preset" = forky ] && echo debian-forky || echo "$preset")"
+      count run_command "$name"
     else
-      failed_builds+=("$preset (build)")
+      failed_builds+=("$name (build)")
     fi
   done
   in_root=()
 
   # The packages, each installed into a clean system of its own release (thrown away afterwards) and
   # signed in against a sandbox on this machine's side of the loopback.
-  for package in "debian12 debian12" "debian13 debian13" "forky debian-forky"; do
-    read -r release host <<<"$package"
-    stage "package $release"
-    if deb=$("$root/scripts/package.sh" "$release"); then
+  for host in debian12 debian13 forky; do
+    stage "package $host"
+    if deb=$("$root/scripts/package.sh" "$host"); then
       count in_private_network env PYTHONPATH="$root" /usr/bin/python3 "$root/tests/e2e/test_package_in_obs.py" \
         --host "$host" --package "$deb" --sandbox "$root/build/qt5/sandbox/tiplark-sandbox" \
         --artifacts "$root/build/e2e-screenshots"
     else
-      failed_builds+=("package $release")
+      failed_builds+=("package $host")
     fi
   done
 elif [ "$(id -u)" -ne 0 ]; then

@@ -14,7 +14,7 @@ from obsdriver.sandbox_client import Sandbox
 PACKAGE = "tiplark-obs-plugin"
 PREFIX = r"\[tiplark-obs-plugin\] "
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-CLEAN_ROOT = {"debian12": "bookworm-clean", "debian13": "trixie-clean", "debian-forky": "forky-clean"}
+CLEAN_ROOT = {"debian12": "bookworm-clean", "debian13": "trixie-clean", "forky": "forky-clean"}
 
 
 def main():
