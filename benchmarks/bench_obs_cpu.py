@@ -39,7 +39,7 @@ def main():
     if "--seconds" in sys.argv:
         at = sys.argv.index("--seconds")
         seconds = int(sys.argv[at + 1])
-        del sys.argv[at:at + 2]
+        del sys.argv[at : at + 2]
     args = obshost.parse_arguments()
     sandbox = Sandbox(args.sandbox)
     try:
@@ -51,9 +51,9 @@ def main():
             sandbox.post_donation()
         sandbox.accept_tokens("cpu-access-token", "cpu-refresh-token")
         nothing = tempfile.mkdtemp(prefix="tiplark-no-module-")
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
-                             host=args.host) as with_dock, \
-                obshost.Session(nothing, nothing, args.artifacts, sandbox.base_url, host=args.host) as alone:
+        with obshost.Session(
+            args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host
+        ) as with_dock, obshost.Session(nothing, nothing, args.artifacts, sandbox.base_url, host=args.host) as alone:
             with_dock.home.write_tokens("cpu-access-token", "cpu-refresh-token")
             polling = with_dock.start_obs()
             bare = alone.start_obs()
@@ -68,10 +68,14 @@ def main():
             polls = len(sandbox.requests_to("/v1/donations", "GET")) - len(before)
             share = {obs: 100 * spent[obs] / window for obs in (polling, bare)}
             print("over %.0f s, %d polls of the donations:" % (window, polls))
-            print("  OBS with the dock polling: %5.2f %% of a core, resident %.0f MiB"
-                  % (share[polling], resident_mib(polling.proc.pid)))
-            print("  OBS alone:                 %5.2f %% of a core, resident %.0f MiB"
-                  % (share[bare], resident_mib(bare.proc.pid)))
+            print(
+                "  OBS with the dock polling: %5.2f %% of a core, resident %.0f MiB"
+                % (share[polling], resident_mib(polling.proc.pid))
+            )
+            print(
+                "  OBS alone:                 %5.2f %% of a core, resident %.0f MiB"
+                % (share[bare], resident_mib(bare.proc.pid))
+            )
             print("  difference:                %+5.2f %% of a core" % (share[polling] - share[bare]))
             for obs in (polling, bare):
                 obs.quit()

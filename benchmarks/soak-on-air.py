@@ -71,11 +71,18 @@ def parse_arguments():
     parser.add_argument("--sandbox", required=True, help="the tiplark-sandbox program")
     parser.add_argument("--minutes", type=float, default=30)
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--baseline", action="store_true",
-                        help="OBS alone beside it, on a display of its own, over the same time, for comparison")
+    parser.add_argument(
+        "--baseline",
+        action="store_true",
+        help="OBS alone beside it, on a display of its own, over the same time, for comparison",
+    )
     parser.add_argument("--alone", action="store_true", help="only OBS alone (what --baseline runs beside)")
-    parser.add_argument("--check", action="store_true", help="exit non-zero on a lost or doubled action, a leak "
-                        "of threads or descriptors, or a final dock that differs from the service")
+    parser.add_argument(
+        "--check",
+        action="store_true",
+        help="exit non-zero on a lost or doubled action, a leak "
+        "of threads or descriptors, or a final dock that differs from the service",
+    )
     return parser.parse_args()
 
 
@@ -92,8 +99,12 @@ class Sampler(threading.Thread):
     def read(self):
         with open("/proc/%d/status" % self.pid) as f:
             resident = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:")) / 1024
-        return (time.monotonic() - self.started_at, resident, len(os.listdir("/proc/%d/task" % self.pid)),
-                len(os.listdir("/proc/%d/fd" % self.pid)))
+        return (
+            time.monotonic() - self.started_at,
+            resident,
+            len(os.listdir("/proc/%d/task" % self.pid)),
+            len(os.listdir("/proc/%d/fd" % self.pid)),
+        )
 
     def run(self):
         while not self.stopping.wait(self.every):
@@ -131,8 +142,11 @@ class GuiProbe:
 
 
 def stall_figures(stalls):
-    return {"median_ms": round(statistics.median(stalls), 1), "worst_ms": round(max(stalls), 1),
-            "probes": len(stalls)} if stalls else {}
+    return (
+        {"median_ms": round(statistics.median(stalls), 1), "worst_ms": round(max(stalls), 1), "probes": len(stalls)}
+        if stalls
+        else {}
+    )
 
 
 class WebPanel:
@@ -142,9 +156,12 @@ class WebPanel:
         self.sandbox = sandbox
 
     def send(self, method, path, body):
-        request = urllib.request.Request(self.sandbox.base_url + path, data=json.dumps(body).encode(),
-                                         method=method, headers={"Content-Type": "application/json",
-                                                                 "Authorization": "Bearer " + WEB_TOKEN})
+        request = urllib.request.Request(
+            self.sandbox.base_url + path,
+            data=json.dumps(body).encode(),
+            method=method,
+            headers={"Content-Type": "application/json", "Authorization": "Bearer " + WEB_TOKEN},
+        )
         try:
             with urllib.request.urlopen(request, timeout=10) as answer:
                 answer.read()
@@ -255,14 +272,16 @@ class Evening:
             self.note(elapsed, "moderation %s from the web panel" % ("off" if enabled else "on"))
             self.web.set_moderation(not enabled)
         if not self.down and rng.random() < 0.15:
-            fault = rng.choice([
-                {"kind": "respond", "status": 500, "body": "{}"},
-                {"kind": "respond", "status": 503, "body": "{}"},
-                {"kind": "respond", "status": 429, "body": "{}"},
-                {"kind": "hold"},  # past the client's timeout
-                {"kind": "close"},
-                {"kind": "raw", "body": "HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n{\"data\": [{\"id\""},
-            ])
+            fault = rng.choice(
+                [
+                    {"kind": "respond", "status": 500, "body": "{}"},
+                    {"kind": "respond", "status": 503, "body": "{}"},
+                    {"kind": "respond", "status": 429, "body": "{}"},
+                    {"kind": "hold"},  # past the client's timeout
+                    {"kind": "close"},
+                    {"kind": "raw", "body": 'HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n{"data": [{"id"'},
+                ]
+            )
             path = rng.choice(READS + [SKIP_PATH])
             self.sandbox.set_fault(dict(fault, path=path, times=rng.randint(1, 2)))
             self.note(elapsed, "%s on %s" % (fault.get("status", fault["kind"]), path))
@@ -328,8 +347,9 @@ def final_differences(client, streamer, sandbox):
     if not state.get("signedIn"):
         differences.append("not signed in")
     if state.get("moderationEnabled") != bool(service.get("api.moderationEnabled")):
-        differences.append("moderation %r, the service %r" % (state.get("moderationEnabled"),
-                                                               service.get("api.moderationEnabled")))
+        differences.append(
+            "moderation %r, the service %r" % (state.get("moderationEnabled"), service.get("api.moderationEnabled"))
+        )
     for name, shown, records in [
         ("pending", [m["id"] for m in state.get("pending", [])], service.get("api.pending") or []),
         ("donations", streamer.shown_donations(), service.get("api.donations") or []),
@@ -367,7 +387,7 @@ def action_accounting(controller, finished, sandbox_requests, refused_hotkeys):
     asked = collections.Counter()
     for request in sandbox_requests:
         if request["method"] == "PATCH" and request["path"].startswith(DECISION_PREFIX):
-            asked[("ModerateMessage", request["path"][len(DECISION_PREFIX):])] += 1
+            asked[("ModerateMessage", request["path"][len(DECISION_PREFIX) :])] += 1
         elif request["method"] == "PATCH" and request["path"] == "/v1/moderation":
             asked[("SetModeration", json.loads(request["body"] or "{}").get("enabled"))] += 1
         elif request["path"] == SKIP_PATH:
@@ -387,8 +407,10 @@ def action_accounting(controller, finished, sandbox_requests, refused_hotkeys):
 
 
 def from_obs(request):
-    return not any(line.lower() == "authorization: bearer " + WEB_TOKEN for line in
-                   (header.lower() for header in request["headers"]))
+    return not any(
+        line.lower() == "authorization: bearer " + WEB_TOKEN
+        for line in (header.lower() for header in request["headers"])
+    )
 
 
 def on_air(args, sandbox, seconds):
@@ -454,12 +476,22 @@ def on_air(args, sandbox, seconds):
         if status != 0:
             problems.append("OBS exited with %d" % status)
         return {
-            "samples": sampler.samples, "start": start_level, "end": end_level, "stalls": probe.stalls_ms,
-            "differences": differences, "problems": problems, "schedule": evening.log,
-            "actions": {"vendor": len(controller.answers), "ok": sum(1 for *_, a in controller.answers if a.get("ok")),
-                        "hotkeys": sum(controller.hotkeys.values()), "ended": len(finished),
-                        "endings": collections.Counter("%s %s %s" % (e["action"], "ok" if e["ok"] else "failed",
-                                                                     e.get("error", "")) for e in finished)},
+            "samples": sampler.samples,
+            "start": start_level,
+            "end": end_level,
+            "stalls": probe.stalls_ms,
+            "differences": differences,
+            "problems": problems,
+            "schedule": evening.log,
+            "actions": {
+                "vendor": len(controller.answers),
+                "ok": sum(1 for *_, a in controller.answers if a.get("ok")),
+                "hotkeys": sum(controller.hotkeys.values()),
+                "ended": len(finished),
+                "endings": collections.Counter(
+                    "%s %s %s" % (e["action"], "ok" if e["ok"] else "failed", e.get("error", "")) for e in finished
+                ),
+            },
             "sign_ins": streamer.sign_ins,
         }
 
@@ -471,8 +503,11 @@ def alone(args, sandbox, seconds):
         obs = session.start_obs()
         obs.fill_screen()
         time.sleep(10)
-        window = next(node for node in accessibility._children(accessibility.obs_application())
-                      if (node.get_name() or "").startswith("OBS "))
+        window = next(
+            node
+            for node in accessibility._children(accessibility.obs_application())
+            if (node.get_name() or "").startswith("OBS ")
+        )
         probe = GuiProbe(window)
         sampler = Sampler(obs.proc.pid)
         start_level = sampler.read()
@@ -530,9 +565,17 @@ def main():
         result = on_air(args, sandbox, seconds)
     finally:
         sandbox.stop()
-    report = {"host": args.host, "minutes": args.minutes, "seed": args.seed, "with_plugin": summary(result, seconds),
-              "actions": result["actions"], "sign_ins": result["sign_ins"], "problems": result["problems"],
-              "final_differences": result["differences"], "schedule": result["schedule"]}
+    report = {
+        "host": args.host,
+        "minutes": args.minutes,
+        "seed": args.seed,
+        "with_plugin": summary(result, seconds),
+        "actions": result["actions"],
+        "sign_ins": result["sign_ins"],
+        "problems": result["problems"],
+        "final_differences": result["differences"],
+        "schedule": result["schedule"],
+    }
     write_samples(stem + ".csv", result["samples"])
     if beside:
         beside.wait()

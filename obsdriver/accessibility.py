@@ -106,8 +106,10 @@ class Dock:
         deadline = time.monotonic() + timeout
         while True:
             for node in _walk(obs_application(timeout)):
-                if node.get_role() in (Atspi.Role.FRAME, Atspi.Role.WINDOW, Atspi.Role.PANEL, Atspi.Role.FILLER) \
-                        and node.get_name() == "Tiplark":
+                if (
+                    node.get_role() in (Atspi.Role.FRAME, Atspi.Role.WINDOW, Atspi.Role.PANEL, Atspi.Role.FILLER)
+                    and node.get_name() == "Tiplark"
+                ):
                     self.root = node
                     return
             if time.monotonic() > deadline:
@@ -175,6 +177,7 @@ class Dock:
     def press_in_first_row(self, title, name):
         """Reads the first row of a list and presses its button in one look, again if a tick rebuilt the
         list meanwhile; returns the row's texts and how many rows there were."""
+
         def attempt():
             rows = self.rows(title)
             texts = self.texts(rows[0])

@@ -18,13 +18,30 @@ class NullSink:
         env.pop("DISPLAY", None)
         self.log = open(os.path.join(self.dir, "pulseaudio.log"), "wb")
         self.proc = subprocess.Popen(
-            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-             "--load=module-native-protocol-unix socket=%s auth-anonymous=1" % self.socket,
-             "--load=module-null-sink sink_name=%s" % SINK],
-            env=env, stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            [
+                "pulseaudio",
+                "-n",
+                "--daemonize=no",
+                "--exit-idle-time=-1",
+                "--use-pid-file=no",
+                "--load=module-native-protocol-unix socket=%s auth-anonymous=1" % self.socket,
+                "--load=module-null-sink sink_name=%s" % SINK,
+            ],
+            env=env,
+            stdout=self.log,
+            stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL,
+        )
         deadline = time.monotonic() + 20
-        while subprocess.run(["pactl", "info"], env=dict(os.environ, **self.env()), stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL).returncode != 0:
+        while (
+            subprocess.run(
+                ["pactl", "info"],
+                env=dict(os.environ, **self.env()),
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL,
+            ).returncode
+            != 0
+        ):
             if self.proc.poll() is not None or time.monotonic() > deadline:
                 self.close()
                 raise AssertionError("pulseaudio did not start")
@@ -35,8 +52,11 @@ class NullSink:
         return {"PULSE_SERVER": "unix:" + self.socket}
 
     def start_recording(self, path):
-        return subprocess.Popen(["parecord", "--device=%s.monitor" % SINK, "--file-format=wav", path],
-                                env=dict(os.environ, **self.env()), stdin=subprocess.DEVNULL)
+        return subprocess.Popen(
+            ["parecord", "--device=%s.monitor" % SINK, "--file-format=wav", path],
+            env=dict(os.environ, **self.env()),
+            stdin=subprocess.DEVNULL,
+        )
 
     @staticmethod
     def stop_recording(recorder, path):

@@ -46,7 +46,24 @@ def browse(url, screenshot, workdir):
     """Headless Chromium as the streamer's browser: it follows the sandbox's redirect to the plug-in's
     loopback listener and saves what it shows at the end."""
     profile = tempfile.mkdtemp(dir=workdir, prefix="chromium-")
-    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                    "--user-data-dir=" + profile, "--window-size=900,600", "--screenshot=" + screenshot, url],
-                   check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(
+        [
+            "chromium",
+            "--headless",
+            "--no-sandbox",
+            "--disable-gpu",
+            "--disable-quic",
+            "--no-first-run",
+            "--disable-background-networking",
+            "--disable-component-update",
+            "--disable-sync",
+            "--user-data-dir=" + profile,
+            "--window-size=900,600",
+            "--screenshot=" + screenshot,
+            url,
+        ],
+        check=True,
+        timeout=60,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+    )

@@ -43,11 +43,14 @@ class Host:
         self.callbacks_gone_at_quit = callbacks_gone_at_quit
 
 
-HOSTS = {host.name: host for host in (
-    Host("debian12", "29.0.2", "5.15", keeps_dock_placement=False),
-    Host("debian13", "30.2.3", "6.8", keeps_dock_placement=True, callbacks_gone_at_quit=1),
-    Host("forky", "32.2.2", "6.11", keeps_dock_placement=True, callbacks_gone_at_quit=2),
-)}
+HOSTS = {
+    host.name: host
+    for host in (
+        Host("debian12", "29.0.2", "5.15", keeps_dock_placement=False),
+        Host("debian13", "30.2.3", "6.8", keeps_dock_placement=True, callbacks_gone_at_quit=1),
+        Host("forky", "32.2.2", "6.11", keeps_dock_placement=True, callbacks_gone_at_quit=2),
+    )
+}
 
 
 def check(condition, message):
@@ -102,7 +105,10 @@ class Display:
         read_fd, write_fd = os.pipe()
         xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1600x900x24", "-nolisten", "tcp", "-noreset"],
-            pass_fds=[write_fd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=[write_fd],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
         os.close(write_fd)
         self.procs.append(xvfb)
         number = b""
@@ -123,8 +129,13 @@ class Display:
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         bus_env = dict(os.environ, DISPLAY=self.name, XDG_RUNTIME_DIR=runtime, HOME=workdir)
         bus_read, bus_write = os.pipe()
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=%d" % bus_write],
-                               pass_fds=[bus_write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=bus_env)
+        bus = subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", "--print-address=%d" % bus_write],
+            pass_fds=[bus_write],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            env=bus_env,
+        )
         os.close(bus_write)
         self.procs.append(bus)
         address = b""
@@ -141,8 +152,20 @@ class Display:
 
     def start_accessibility_bus(self):
         env = dict(os.environ, **self.env())
-        subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
-                        "org.a11y.Bus.GetAddress"], env=env, check=True, stdout=subprocess.DEVNULL, timeout=20)
+        subprocess.run(
+            [
+                "dbus-send",
+                "--session",
+                "--print-reply",
+                "--dest=org.a11y.Bus",
+                "/org/a11y/bus",
+                "org.a11y.Bus.GetAddress",
+            ],
+            env=env,
+            check=True,
+            stdout=subprocess.DEVNULL,
+            timeout=20,
+        )
 
     def screenshot(self, path):
         env = dict(os.environ, **self.env())
@@ -193,11 +216,15 @@ class ObsHome:
         os.makedirs(os.path.join(obs, "basic", "scenes"), exist_ok=True)
         for name in ("global.ini", "user.ini"):
             with open(os.path.join(obs, name), "w") as f:
-                f.write("[General]\nFirstRun=true\nPre31Migrated=true\n\n[Basic]\nProfile=CI\nProfileDir=CI\n"
-                        "SceneCollection=CI\nSceneCollectionFile=CI\n\n[BasicWindow]\nPreviewEnabled=false\n")
+                f.write(
+                    "[General]\nFirstRun=true\nPre31Migrated=true\n\n[Basic]\nProfile=CI\nProfileDir=CI\n"
+                    "SceneCollection=CI\nSceneCollectionFile=CI\n\n[BasicWindow]\nPreviewEnabled=false\n"
+                )
         with open(os.path.join(obs, "basic", "profiles", "CI", "basic.ini"), "w") as f:
-            f.write("[General]\nName=CI\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n"
-                    "FPSType=1\nFPSInt=10\n")
+            f.write(
+                "[General]\nName=CI\n\n[Video]\nBaseCX=640\nBaseCY=360\nOutputCX=640\nOutputCY=360\n"
+                "FPSType=1\nFPSInt=10\n"
+            )
 
     def use_light_theme(self, host):
         """OBS's Light theme from the next start on: OBS 29 reads its name from [General] of global.ini, OBS 30
@@ -205,8 +232,9 @@ class ObsHome:
         if host.name == "debian12":
             settings = (("global.ini", "General", "CurrentTheme3", "Light"),)
         else:
-            settings = tuple((name, "Appearance", "Theme", "com.obsproject.Yami.Light")
-                             for name in ("global.ini", "user.ini"))
+            settings = tuple(
+                (name, "Appearance", "Theme", "com.obsproject.Yami.Light") for name in ("global.ini", "user.ini")
+            )
         for name, section, key, value in settings:
             path = os.path.join(self.config, "obs-studio", name)
             ini = configparser.ConfigParser(interpolation=None, strict=False)
@@ -222,13 +250,24 @@ class ObsHome:
         """obs-websocket's server with a password: OBS 29's keeps its settings in global.ini, OBS 30's and
         later's in a file of its own."""
         with open(os.path.join(self.config, "obs-studio", "global.ini"), "a") as f:
-            f.write("\n[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\nServerPort=%d\nAlertsEnabled=false\n"
-                    "AuthRequired=true\nServerPassword=%s\n" % (port, password))
+            f.write(
+                "\n[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\nServerPort=%d\nAlertsEnabled=false\n"
+                "AuthRequired=true\nServerPassword=%s\n" % (port, password)
+            )
         folder = os.path.join(self.config, "obs-studio", "plugin_config", "obs-websocket")
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "config.json"), "w") as f:
-            json.dump({"first_load": False, "server_enabled": True, "server_port": port, "alerts_enabled": False,
-                       "auth_required": True, "server_password": password}, f)
+            json.dump(
+                {
+                    "first_load": False,
+                    "server_enabled": True,
+                    "server_port": port,
+                    "alerts_enabled": False,
+                    "auth_required": True,
+                    "server_password": password,
+                },
+                f,
+            )
 
     @property
     def profile_file(self):
@@ -255,9 +294,17 @@ class ObsHome:
         """A saved sign-in, as the plug-in writes it, without going through a browser."""
         os.makedirs(os.path.dirname(self.token_file), exist_ok=True)
         with open(self.token_file, "w") as f:
-            json.dump({"access_token": access_token, "api_origin": self.oauth_origin, "expires_at": expires_at,
-                       "oauth_origin": self.oauth_origin,
-                       "refresh_token": refresh_token}, f, separators=(",", ":"))
+            json.dump(
+                {
+                    "access_token": access_token,
+                    "api_origin": self.oauth_origin,
+                    "expires_at": expires_at,
+                    "oauth_origin": self.oauth_origin,
+                    "refresh_token": refresh_token,
+                },
+                f,
+                separators=(",", ":"),
+            )
         os.chmod(self.token_file, 0o600)
 
 
@@ -275,22 +322,30 @@ class Obs:
             time.sleep(0.05)
         env = dict(os.environ)
         env.update(display.env())
-        env.update({
-            "HOME": home.root,
-            "XDG_CONFIG_HOME": home.config,
-            "XDG_RUNTIME_DIR": home.runtime,
-            "LIBGL_ALWAYS_SOFTWARE": "1",
-            "QT_QPA_PLATFORM": "xcb",
-            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-        })
+        env.update(
+            {
+                "HOME": home.root,
+                "XDG_CONFIG_HOME": home.config,
+                "XDG_RUNTIME_DIR": home.runtime,
+                "LIBGL_ALWAYS_SOFTWARE": "1",
+                "QT_QPA_PLATFORM": "xcb",
+                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            }
+        )
         if module_dir:
             env.update({"OBS_PLUGINS_PATH": module_dir, "OBS_PLUGINS_DATA_PATH": data_dir})
         if path_prefix:
             env["PATH"] = path_prefix + os.pathsep + env["PATH"]
         env.update(extra_env or {})
         self.stdout = open(os.path.join(home.root, "obs-stdout-%d.txt" % time.time_ns()), "wb")
-        self.proc = subprocess.Popen(["obs", "--multi"], env=env, stdout=self.stdout, stderr=subprocess.STDOUT,
-                                     stdin=subprocess.DEVNULL, cwd=home.root)
+        self.proc = subprocess.Popen(
+            ["obs", "--multi"],
+            env=env,
+            stdout=self.stdout,
+            stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL,
+            cwd=home.root,
+        )
         self.log_path = None
         deadline = time.monotonic() + 30
         while self.log_path is None:
@@ -307,8 +362,9 @@ class Obs:
     def fill_screen(self):
         """Xvfb has no window manager: OBS's first window is small unless we size it."""
         env = dict(os.environ, DISPLAY=self.display.name)
-        windows = subprocess.run(["xdotool", "search", "--name", "^OBS "], env=env, stdout=subprocess.PIPE,
-                                 text=True, timeout=10).stdout.split()
+        windows = subprocess.run(
+            ["xdotool", "search", "--name", "^OBS "], env=env, stdout=subprocess.PIPE, text=True, timeout=10
+        ).stdout.split()
         for window in windows:
             subprocess.run(["xdotool", "windowmove", window, "0", "0"], env=env, check=True, timeout=10)
             subprocess.run(["xdotool", "windowsize", window, "1600", "900"], env=env, check=True, timeout=10)
@@ -335,8 +391,9 @@ class Obs:
             if time.monotonic() > deadline:
                 # The plug-in's last lines say where it stopped: a CI log keeps nothing else of OBS's.
                 last = [line for line in text.splitlines() if "[tiplark-obs-plugin]" in line][-15:]
-                raise HostError("no log line /%s/ within %d s; the plug-in's last lines:\n%s"
-                                % (pattern, timeout, "\n".join(last)))
+                raise HostError(
+                    "no log line /%s/ within %d s; the plug-in's last lines:\n%s" % (pattern, timeout, "\n".join(last))
+                )
             time.sleep(0.1)
 
     def threads(self):
@@ -376,8 +433,10 @@ class Obs:
         else:
             tids = [tid for tid, name in self.threads().items() if name.startswith(thread)]
             check(tids, "OBS has no thread named %s...: %r" % (thread, sorted(set(self.threads().values()))))
-            check(ctypes.CDLL(None, use_errno=True).tgkill(self.proc.pid, tids[0], signal.SIGINT) == 0,
-                  "tgkill failed: %s" % os.strerror(ctypes.get_errno()))
+            check(
+                ctypes.CDLL(None, use_errno=True).tgkill(self.proc.pid, tids[0], signal.SIGINT) == 0,
+                "tgkill failed: %s" % os.strerror(ctypes.get_errno()),
+            )
         try:
             status = self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -419,8 +478,14 @@ class Session:
         self.running = []
 
     def start_obs(self, extra_env=None, **kwargs):
-        obs = Obs(self.home, self.display, self.module_dir, self.data_dir,
-                  extra_env=dict(self.service_env, **(extra_env or {})), **kwargs)
+        obs = Obs(
+            self.home,
+            self.display,
+            self.module_dir,
+            self.data_dir,
+            extra_env=dict(self.service_env, **(extra_env or {})),
+            **kwargs
+        )
         self.running.append(obs)
         # The host the test claims is the one that runs: OBS logs its own and its Qt's version first.
         obs.wait_for(r"OBS %s" % re.escape(self.host.obs_version))
@@ -462,8 +527,9 @@ class Session:
                     break
         except ChildProcessError:
             pass
-        for line in subprocess.run(["ps", "-o", "pid=", "--ppid", str(os.getpid())], stdout=subprocess.PIPE,
-                                   text=True).stdout.split():
+        for line in subprocess.run(
+            ["ps", "-o", "pid=", "--ppid", str(os.getpid())], stdout=subprocess.PIPE, text=True
+        ).stdout.split():
             try:
                 os.kill(int(line), signal.SIGTERM)
             except (ProcessLookupError, ValueError):

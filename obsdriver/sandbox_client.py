@@ -9,8 +9,9 @@ import urllib.request
 
 class Sandbox:
     def __init__(self, executable, port=0, args=()):
-        self.proc = subprocess.Popen([executable, "--port", str(port), *args], stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, text=True)
+        self.proc = subprocess.Popen(
+            [executable, "--port", str(port), *args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True
+        )
         line = self.proc.stdout.readline()
         match = re.search(r"listening on (https?://127\.0\.0\.1:(\d+))", line)
         if not match:
@@ -28,8 +29,9 @@ class Sandbox:
 
     def call(self, method, path, body=None, timeout=10):
         data = None if body is None else json.dumps(body).encode()
-        request = urllib.request.Request(self.base_url + path, data=data, method=method,
-                                         headers={"Content-Type": "application/json"})
+        request = urllib.request.Request(
+            self.base_url + path, data=data, method=method, headers={"Content-Type": "application/json"}
+        )
         with urllib.request.urlopen(request, timeout=timeout) as answer:
             text = answer.read().decode()
         return json.loads(text) if text else None
@@ -38,8 +40,7 @@ class Sandbox:
         return self.call("GET", "/_sandbox/requests")
 
     def requests_to(self, path, method=None):
-        return [r for r in self.requests()
-                if r["path"] == path and (method is None or r["method"] == method)]
+        return [r for r in self.requests() if r["path"] == path and (method is None or r["method"] == method)]
 
     def wait_for_request(self, path, count=1, method=None, timeout=20):
         deadline = time.monotonic() + timeout

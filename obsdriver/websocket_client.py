@@ -8,16 +8,22 @@ import subprocess
 import threading
 import time
 
-CLIENT_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "e2e",
-                          "websocket-client")
+CLIENT_DIR = os.path.join(
+    os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "e2e", "websocket-client"
+)
 
 
 class WebsocketClient:
     def __init__(self, port, password, timeout=30):
         if not os.path.isdir(os.path.join(CLIENT_DIR, "node_modules", "obs-websocket-js")):
             raise AssertionError("obs-websocket-js is not installed: run npm ci --prefix " + CLIENT_DIR)
-        self.proc = subprocess.Popen(["node", os.path.join(CLIENT_DIR, "bridge.mjs"), str(port), password],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, cwd=CLIENT_DIR)
+        self.proc = subprocess.Popen(
+            ["node", os.path.join(CLIENT_DIR, "bridge.mjs"), str(port), password],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            text=True,
+            cwd=CLIENT_DIR,
+        )
         self.answers = queue.Queue()
         self.events = []
         self.obs_events = []
@@ -77,8 +83,11 @@ class WebsocketClient:
 
     def vendor_events(self, event_type=None):
         with self.lock:
-            return [e["eventData"] for e in self.events
-                    if e["vendorName"] == "tiplark" and event_type in (None, e["eventType"])]
+            return [
+                e["eventData"]
+                for e in self.events
+                if e["vendorName"] == "tiplark" and event_type in (None, e["eventType"])
+            ]
 
     def wait_for_event(self, event_type, predicate=lambda data: True, timeout=20):
         deadline = time.monotonic() + timeout
@@ -102,8 +111,9 @@ class WebsocketClient:
         deadline = time.monotonic() + timeout
         while name not in self.profile_switches()[switches_before:]:
             if time.monotonic() > deadline:
-                raise AssertionError("no switch to profile %s within %d s: %r" % (name, timeout,
-                                                                                   self.profile_switches()))
+                raise AssertionError(
+                    "no switch to profile %s within %d s: %r" % (name, timeout, self.profile_switches())
+                )
             time.sleep(0.1)
         current = self.call("GetProfileList")["currentProfileName"]
         if current != name:

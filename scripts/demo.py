@@ -47,8 +47,9 @@ def main():
     print("sandbox service:", sandbox.base_url, flush=True)
     status = 1
     try:
-        with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url,
-                             use_own_display=headless, host=args.host) as session:
+        with obshost.Session(
+            args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, use_own_display=headless, host=args.host
+        ) as session:
             try:
                 if headless:
                     status = scripted_streamer(session, sandbox, args)
@@ -95,18 +96,19 @@ def desktop_url_handler(folder, real_xdg_open, user_env):
     script = os.path.join(folder, "xdg-open")
     assignments = " ".join(shlex.quote("%s=%s" % item) for item in sorted(user_env.items()))
     with open(script, "w") as f:
-        f.write("#!/bin/sh\nexec env -i %s %s \"$@\"\n" % (assignments, shlex.quote(real_xdg_open)))
+        f.write('#!/bin/sh\nexec env -i %s %s "$@"\n' % (assignments, shlex.quote(real_xdg_open)))
     os.chmod(script, stat.S_IRWXU)
     return folder
 
 
 def desktop(session, real_xdg_open, user_env):
-    path_prefix = desktop_url_handler(os.path.join(session.tmp, "bin"), real_xdg_open, user_env) \
-        if real_xdg_open else None
+    path_prefix = (
+        desktop_url_handler(os.path.join(session.tmp, "bin"), real_xdg_open, user_env) if real_xdg_open else None
+    )
     obs = session.start_obs(path_prefix=path_prefix)
     obs.wait_for(PREFIX + "Tiplark dock created")
     print("OBS is running with the Tiplark dock (log: %s)." % obs.log_path)
-    print("Press \"Zaloguj\" in the Tiplark dock and sign in in your browser; donations arrive every few seconds.")
+    print('Press "Zaloguj" in the Tiplark dock and sign in in your browser; donations arrive every few seconds.')
     print("Close OBS or press Ctrl-C to end.", flush=True)
     return obs.proc.wait()
 
@@ -130,8 +132,11 @@ def scripted_streamer(session, sandbox, args):
     print("signed in as", name, flush=True)
 
     # The three donations shown and two messages waiting, then one more from the donation script.
-    dock.wait_until(lambda: len(dock.rows(DONATIONS)) >= 3 and len(dock.rows(PENDING)) >= 3,
-                    "donations and a new pending message", timeout=30)
+    dock.wait_until(
+        lambda: len(dock.rows(DONATIONS)) >= 3 and len(dock.rows(PENDING)) >= 3,
+        "donations and a new pending message",
+        timeout=30,
+    )
     shot(session, "demo-3-donations.png")
 
     # The ✓ button, by the name a screen reader hears.

@@ -266,16 +266,16 @@ private slots:
 		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
 					   << QByteArray("/v1/donations/queue/skip") << true
 					   << "busy: the previous SkipAlert has not finished yet";
-		QTest::newRow("ModerateMessage")
-			<< WebsocketVendor::Request::ModerateMessage << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
-			<< QByteArray("/v1/moderation/moderate/p-1") << true
-			<< "busy: the previous ModerateMessage has not finished yet";
-		QTest::newRow("SetModeration")
-			<< WebsocketVendor::Request::SetModeration << QByteArray("{\"enabled\":false}")
-			<< QByteArray("/v1/moderation") << true << "busy: the previous SetModeration has not finished yet";
-		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
-					      << QByteArray("/v1/donations/queue/skip") << false
-					      << "switched off in the Tiplark dock";
+		QTest::newRow("ModerateMessage") << WebsocketVendor::Request::ModerateMessage
+						 << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
+						 << QByteArray("/v1/moderation/moderate/p-1") << true
+						 << "busy: the previous ModerateMessage has not finished yet";
+		QTest::newRow("SetModeration") << WebsocketVendor::Request::SetModeration
+					       << QByteArray("{\"enabled\":false}") << QByteArray("/v1/moderation")
+					       << true << "busy: the previous SetModeration has not finished yet";
+		QTest::newRow("switched off")
+			<< WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+			<< QByteArray("/v1/donations/queue/skip") << false << "switched off in the Tiplark dock";
 	}
 
 	void vendorActions()

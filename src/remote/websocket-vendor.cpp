@@ -269,11 +269,10 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		answer(responseData, QString());
 		return;
 	case Request::SkipAlert:
-		answer(responseData,
-		       signedOut != StreamerSession::Refusal::None
-			       ? StreamerSession::refusalText(signedOut)
-			       : queue([](StreamerSession *session) { return session->skipAlert(); },
-				       {ApiClient::Action::Skip, QString(), false, false, QString()}));
+		answer(responseData, signedOut != StreamerSession::Refusal::None
+					     ? StreamerSession::refusalText(signedOut)
+					     : queue([](StreamerSession *session) { return session->skipAlert(); },
+						     {ApiClient::Action::Skip, QString(), false, false, QString()}));
 		return;
 	case Request::ModerateMessage: {
 		if (!hasItem(requestData, "messageId", OBS_DATA_STRING) ||

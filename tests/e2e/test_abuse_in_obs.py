@@ -18,9 +18,15 @@ PENDING = "Oczekujące na moderację"
 POLLED = ("/v1/moderation", "/v1/moderation/moderate/pending-messages", "/v1/donations")
 ACCESS_TOKEN, REFRESH_TOKEN = "abuse-access-token", "abuse-refresh-token"
 NOT_ANSWERING = "Tiplark nie odpowiada, ponawiam próby. Ostatnia odpowiedź o "
-RETURNING = {"id": "0190c3b2-aaaa-7000-8000-000000000001", "nickname": "Powrót_serwisu", "amount": 21.37,
-             "currency": "PLN", "message_content": "Już działa?", "payment_method": "blik",
-             "created_at": "2026-12-07T20:00:00Z"}
+RETURNING = {
+    "id": "0190c3b2-aaaa-7000-8000-000000000001",
+    "nickname": "Powrót_serwisu",
+    "amount": 21.37,
+    "currency": "PLN",
+    "message_content": "Już działa?",
+    "payment_method": "blik",
+    "created_at": "2026-12-07T20:00:00Z",
+}
 
 
 def main():
@@ -67,8 +73,11 @@ class Stages:
         return [row.path for row in self.dock.rows(title)]
 
     def connection_line(self):
-        return [node for node in self.dock.nodes() if (node.get_name() or "").startswith(NOT_ANSWERING) and
-                self.dock.is_showing(node)]
+        return [
+            node
+            for node in self.dock.nodes()
+            if (node.get_name() or "").startswith(NOT_ANSWERING) and self.dock.is_showing(node)
+        ]
 
     def polls_started(self, path, count):
         """Waits until the dock has sent `count` more GETs to a polled path than it had."""
@@ -99,13 +108,25 @@ class Stages:
     def service_fails(self):
         """One poll of failures (connection dropped, server errors): logged, and the lists stay."""
         log_at = len(self.obs.log())
-        self.sandbox.set_fault([
-            {"path": "/v1/moderation", "kind": "close", "method": "GET"},
-            {"path": "/v1/moderation/moderate/pending-messages", "kind": "respond", "status": 500,
-             "body": "{\"error\":\"internal\"}"},
-            {"path": "/v1/donations", "kind": "respond", "status": 503, "body": "Service Unavailable",
-             "contentType": "text/plain", "method": "GET"},
-        ])
+        self.sandbox.set_fault(
+            [
+                {"path": "/v1/moderation", "kind": "close", "method": "GET"},
+                {
+                    "path": "/v1/moderation/moderate/pending-messages",
+                    "kind": "respond",
+                    "status": 500,
+                    "body": '{"error":"internal"}',
+                },
+                {
+                    "path": "/v1/donations",
+                    "kind": "respond",
+                    "status": 503,
+                    "body": "Service Unavailable",
+                    "contentType": "text/plain",
+                    "method": "GET",
+                },
+            ]
+        )
         self.obs.wait_for(PREFIX + "Tiplark API error: HTTP 503", timeout=12, after=log_at)
         self.obs.wait_for(PREFIX + "Tiplark API error: HTTP 500", timeout=12, after=log_at)
         self.obs.wait_for(PREFIX + "Tiplark API error: HTTP -1", timeout=12, after=log_at)
@@ -154,8 +175,11 @@ class Stages:
         self.sandbox.post_donation(dict(RETURNING))
         self.sandbox.release()
         dock = self.dock
-        dock.wait_until(lambda: any(RETURNING["nickname"] in texts for texts in dock.row_texts(PENDING)),
-                        "the new pending message after the service came back", timeout=12)
+        dock.wait_until(
+            lambda: any(RETURNING["nickname"] in texts for texts in dock.row_texts(PENDING)),
+            "the new pending message after the service came back",
+            timeout=12,
+        )
         pending, donations = self.lists()
         kept = [texts for texts in self.filled[0] if texts != self.accepted]
         check(len(pending) == 2 and pending[:1] == kept, "pending list after return: %r" % (pending,))
@@ -176,8 +200,9 @@ class Stages:
         check(seconds < 10, "OBS took %.1f s to quit while the service hung" % seconds)
         self.obs.wait_for(PREFIX + "plugin unloaded", timeout=1)
         # Qt reports widgets and timers touched from outside the GUI thread.
-        stray = [line for line in self.obs.output().splitlines() if "another thread" in line or
-                 "different thread" in line]
+        stray = [
+            line for line in self.obs.output().splitlines() if "another thread" in line or "different thread" in line
+        ]
         check(not stray, "OBS quit outside its GUI thread: %r" % stray)
         self.sandbox.clear_faults()
         self.sandbox.release()
@@ -224,7 +249,7 @@ class Stages:
     def token_file_corrupt(self, saved):
         """A write torn halfway: no JSON object, so no saved sign-in, and no message either."""
         with open(self.session.home.token_file, "w") as f:
-            f.write(saved[:len(saved) // 2])
+            f.write(saved[: len(saved) // 2])
         self.start_signed_out()
         check("Failed to open token file" not in self.obs.log(), "a readable corrupt file reported unreadable")
         self.quit_cleanly()

@@ -42,8 +42,10 @@ def started(session):
     sandbox_url = session.service_env["TIPLARK_API_BASE_URL"]
     obs = session.start_obs()
     obs.wait_for(r"\[tiplark-obs-plugin\] plugin loaded successfully \(version 1\.0\.0\)")
-    obs.wait_for(r"\[tiplark-obs-plugin\] Tiplark: Service addresses overridden by the environment: API %s, "
-                 r"OAuth %s/oauth\n" % ((re.escape(sandbox_url),) * 2))
+    obs.wait_for(
+        r"\[tiplark-obs-plugin\] Tiplark: Service addresses overridden by the environment: API %s, "
+        r"OAuth %s/oauth\n" % ((re.escape(sandbox_url),) * 2)
+    )
     return obs
 
 
@@ -112,8 +114,10 @@ def placement_kept_by_obs(session):
         status, _ = obs.quit()
         check(status == 0, "OBS exited with status %d after '%s'" % (status, action))
         check(not re.search(SAVED, obs.log()), "the plug-in saved a placement of its own after '%s'" % action)
-        check(obs.log().count(CALLBACKS_GONE) == session.host.callbacks_gone_at_quit,
-              "the plug-in removed its frontend callback at unload")
+        check(
+            obs.log().count(CALLBACKS_GONE) == session.host.callbacks_gone_at_quit,
+            "the plug-in removed its frontend callback at unload",
+        )
 
         obs = session.start_obs()
         shown = obs.wait_for(CREATED).group(1) == "true"
@@ -127,8 +131,10 @@ def placement_kept_by_obs(session):
             session.screenshot("e2e-dock-restart.png")
     status, _ = obs.quit()
     check(status == 0, "OBS exited with status %d" % status)
-    check(not re.search(r"^Dock", open(session.home.settings_file).read(), re.M),
-          "the plug-in keeps a placement of its own besides OBS's")
+    check(
+        not re.search(r"^Dock", open(session.home.settings_file).read(), re.M),
+        "the plug-in keeps a placement of its own besides OBS's",
+    )
 
     # The dock on OBS's light theme, beside the dark default's pictures above.
     session.home.use_light_theme(session.host)
@@ -146,29 +152,43 @@ def check_plugin_manager_entry(session):
     configuration), not by the module's file name."""
     with open(os.path.join(session.home.config, "obs-studio", "plugin_manager", "modules.json")) as f:
         entry = [module for module in json.load(f) if module["module_name"] == "tiplark-obs-plugin"]
-    check(entry and (entry[0]["display_name"], entry[0]["version"]) == ("Tiplark", "1.0.0"),
-          "the Plugin Manager lists %r" % entry)
+    check(
+        entry and (entry[0]["display_name"], entry[0]["version"]) == ("Tiplark", "1.0.0"),
+        "the Plugin Manager lists %r" % entry,
+    )
 
 
 def check_docked_on_right(session, accessibility, when):
     check(not floating_windows(session), "the dock floats %s" % when)
     x, _, width, _ = accessibility.extents(accessibility.Dock().root)
     window_x, _, window_width, _ = accessibility.main_window_extents()
-    check(x + width / 2 > window_x + window_width / 2,
-          "the dock is not on the right %s: x %d, width %d in a window at %d, %d wide" % (when, x, width, window_x,
-                                                                                      window_width))
+    check(
+        x + width / 2 > window_x + window_width / 2,
+        "the dock is not on the right %s: x %d, width %d in a window at %d, %d wide"
+        % (when, x, width, window_x, window_width),
+    )
 
 
 def xdotool(session, *args):
-    return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=session.display.name), check=True,
-                          stdout=subprocess.PIPE, text=True, timeout=10).stdout
+    return subprocess.run(
+        ["xdotool", *args],
+        env=dict(os.environ, DISPLAY=session.display.name),
+        check=True,
+        stdout=subprocess.PIPE,
+        text=True,
+        timeout=10,
+    ).stdout
 
 
 def floating_windows(session):
     """The floating dock's own top-level X windows (a docked one, even once floating, has none)."""
-    return subprocess.run(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--name", "^Tiplark$"],
-                          stdout=subprocess.PIPE, env=dict(os.environ, DISPLAY=session.display.name), text=True,
-                          timeout=10).stdout.split()
+    return subprocess.run(
+        ["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--name", "^Tiplark$"],
+        stdout=subprocess.PIPE,
+        env=dict(os.environ, DISPLAY=session.display.name),
+        text=True,
+        timeout=10,
+    ).stdout.split()
 
 
 def dock_window(session, timeout=10):

@@ -25,11 +25,29 @@ def main():
         return
     sandbox = Sandbox(args.sandbox)
     try:
-        subprocess.run([os.path.join(REPOSITORY, "scripts", "debian-root.sh"), "run", CLEAN_ROOT[args.host], "--fresh",
-                        "--", "env", "PYTHONPATH=" + REPOSITORY, "TIPLARK_PACKAGE_TEST_SERVICE=" + sandbox.base_url,
-                        "/usr/bin/python3", os.path.abspath(__file__), "--host", args.host,
-                        "--package", os.path.abspath(args.package), "--sandbox", os.path.abspath(args.sandbox),
-                        "--artifacts", os.path.abspath(args.artifacts)], check=True)
+        subprocess.run(
+            [
+                os.path.join(REPOSITORY, "scripts", "debian-root.sh"),
+                "run",
+                CLEAN_ROOT[args.host],
+                "--fresh",
+                "--",
+                "env",
+                "PYTHONPATH=" + REPOSITORY,
+                "TIPLARK_PACKAGE_TEST_SERVICE=" + sandbox.base_url,
+                "/usr/bin/python3",
+                os.path.abspath(__file__),
+                "--host",
+                args.host,
+                "--package",
+                os.path.abspath(args.package),
+                "--sandbox",
+                os.path.abspath(args.sandbox),
+                "--artifacts",
+                os.path.abspath(args.artifacts),
+            ],
+            check=True,
+        )
     finally:
         sandbox.stop()
 

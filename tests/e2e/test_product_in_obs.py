@@ -35,12 +35,17 @@ def main():
 def run(session, sandbox, args):
     accessibility = session.use_accessibility()
 
-    sandbox.set_state({
-        "api.userName": USER_NAME,
-        "api.moderationEnabled": True,
-        "api.update": {"version": "1.1.0", "download_url": "https://tiplark.pl/obs",
-                       "download_url_linux": "https://tiplark.pl/obs/linux"},
-    })
+    sandbox.set_state(
+        {
+            "api.userName": USER_NAME,
+            "api.moderationEnabled": True,
+            "api.update": {
+                "version": "1.1.0",
+                "download_url": "https://tiplark.pl/obs",
+                "download_url_linux": "https://tiplark.pl/obs/linux",
+            },
+        }
+    )
     for _ in range(3):
         sandbox.call("POST", "/_sandbox/donations", {})
     sandbox.call("POST", "/_sandbox/donations", {})
@@ -75,9 +80,12 @@ def run(session, sandbox, args):
     dock.wait_until(lambda: USER_NAME in dock.labels(), "the user name")
     # The name as read from the answer, and as received: once each.
     log = obs.log()
-    check(log.count(PREFIX.replace("\\", "") + "Tiplark: Parsed username: '%s'" % USER_NAME) == 1
-          and log.count(PREFIX.replace("\\", "") + "Tiplark: User info received: %s" % USER_NAME) == 1
-          and log.count(USER_NAME) == 2, "the user name is not logged once in each of its two lines")
+    check(
+        log.count(PREFIX.replace("\\", "") + "Tiplark: Parsed username: '%s'" % USER_NAME) == 1
+        and log.count(PREFIX.replace("\\", "") + "Tiplark: User info received: %s" % USER_NAME) == 1
+        and log.count(USER_NAME) == 2,
+        "the user name is not logged once in each of its two lines",
+    )
     check(os.stat(session.home.token_file).st_mode & 0o777 == 0o600, "tokens.json is not 0600")
 
     # Donations and pending messages within two ticks.
@@ -88,10 +96,12 @@ def run(session, sandbox, args):
     # Accept the first pending message with its ✓ button ("Akceptuj" to a screen reader): it leaves the list.
     first, before = dock.press_in_first_row("Oczekujące na moderację", "Akceptuj")
     sandbox.wait_for_request(PENDING, count=1)
-    dock.wait_until(lambda: len(dock.rows("Oczekujące na moderację")) == before - 1,
-                    "the accepted message to leave the list")
-    patches = [r for r in sandbox.requests() if r["method"] == "PATCH" and
-               r["path"].startswith("/v1/moderation/moderate/")]
+    dock.wait_until(
+        lambda: len(dock.rows("Oczekujące na moderację")) == before - 1, "the accepted message to leave the list"
+    )
+    patches = [
+        r for r in sandbox.requests() if r["method"] == "PATCH" and r["path"].startswith("/v1/moderation/moderate/")
+    ]
     check(len(patches) == 1 and '"accept"' in patches[0]["body"], "no accept request: %r" % patches)
     print("accepted:", first)
 
@@ -147,8 +157,10 @@ def run(session, sandbox, args):
         time.sleep(0.2)
     obs.wait_for(PREFIX + "Tiplark: Token refreshed", timeout=10)
     time.sleep(6)  # one more tick with the new token
-    check(refresh_count(sandbox) == refreshes_before + 1,
-          "%d refreshes for one expired token" % (refresh_count(sandbox) - refreshes_before))
+    check(
+        refresh_count(sandbox) == refreshes_before + 1,
+        "%d refreshes for one expired token" % (refresh_count(sandbox) - refreshes_before),
+    )
     check("Tiplark: Logged out" not in obs.log(), "the streamer was signed out")
     check(USER_NAME in dock.labels(), "the dock no longer shows the user")
     session.screenshot("e2e-after-refresh.png")
@@ -188,22 +200,30 @@ def one_whole_row(dock):
 
 
 def signed_out_with_reads_on_their_way(session, sandbox, dock):
-    """"Wyloguj" while the three polled reads are on their way: when they answer, nothing of the session
+    """ "Wyloguj" while the three polled reads are on their way: when they answer, nothing of the session
     comes back."""
-    late = [("/v1/moderation", {"data": {"enabled": True}}),
-            (PENDING, {"data": [{"id": "late-%d" % i, "nickname": "Spóźniony", "amount": 5} for i in range(3)]}),
-            ("/v1/donations", {"data": [{"id": "old-%d" % i, "nickname": "Dawny", "amount": 5} for i in range(2)]})]
+    late = [
+        ("/v1/moderation", {"data": {"enabled": True}}),
+        (PENDING, {"data": [{"id": "late-%d" % i, "nickname": "Spóźniony", "amount": 5} for i in range(3)]}),
+        ("/v1/donations", {"data": [{"id": "old-%d" % i, "nickname": "Dawny", "amount": 5} for i in range(2)]}),
+    ]
     counts = {path: len(sandbox.requests_to(path, "GET")) for path, _ in late}
-    sandbox.set_fault([{"path": path, "method": "GET", "kind": "respond", "status": 200, "body": json.dumps(body),
-                        "delayMs": 4000} for path, body in late])
+    sandbox.set_fault(
+        [
+            {"path": path, "method": "GET", "kind": "respond", "status": 200, "body": json.dumps(body), "delayMs": 4000}
+            for path, body in late
+        ]
+    )
     for path, _ in late:
         sandbox.wait_for_request(path, count=counts[path] + 1, method="GET", timeout=12)
     dock.press(dock.button("Wyloguj"))
     time.sleep(5)  # the held answers arrive
     labels = dock.labels()
     check("Nie zalogowano" in labels and USER_NAME not in labels, "the old session's name came back")
-    check(not dock.rows("Oczekujące na moderację") and not dock.rows("Ostatnie wpłaty"),
-          "rows of the old session came back")
+    check(
+        not dock.rows("Oczekujące na moderację") and not dock.rows("Ostatnie wpłaty"),
+        "rows of the old session came back",
+    )
     check(dock.is_showing(dock.button("Zaloguj")), "Zaloguj is not shown")
     for name in ("Włącz moderację", "Pomiń", "Wyłącz moderację"):
         check(not dock.is_enabled(dock.button(name)), name + " is enabled after logout")
@@ -214,8 +234,9 @@ def signed_out_with_reads_on_their_way(session, sandbox, dock):
 def forge_redirect(authorization):
     """Another page's redirect to the sign-in's listener, from a slow client: its request line comes 100 ms
     after it connected, in two pieces 20 ms apart. It gets the error page and ends nothing."""
-    redirect = urllib.parse.urlsplit(urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)
-                                      ["redirect_uri"][0])
+    redirect = urllib.parse.urlsplit(
+        urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)["redirect_uri"][0]
+    )
     line = ("GET %s?code=forged&state=forged HTTP/1.1\r\nHost: %s\r\n\r\n" % (redirect.path, redirect.netloc)).encode()
     with socket.create_connection((redirect.hostname, redirect.port), timeout=10) as connection:
         time.sleep(0.1)
@@ -228,8 +249,10 @@ def forge_redirect(authorization):
             if not chunk:
                 break
             answer += chunk
-    check("Błąd logowania" in answer.decode("utf-8", "replace"), "the slow forged redirect got no error page: %r"
-          % answer[:200])
+    check(
+        "Błąd logowania" in answer.decode("utf-8", "replace"),
+        "the slow forged redirect got no error page: %r" % answer[:200],
+    )
 
 
 @contextlib.contextmanager
@@ -238,8 +261,11 @@ def held_connections(authorization, count):
     each one the listener closes is opened again at once."""
     redirect = urllib.parse.parse_qs(urllib.parse.urlsplit(authorization).query)["redirect_uri"][0]
     listener = urllib.parse.urlsplit(redirect)
-    holder = subprocess.Popen([sys.executable, "-c", HOLDER, listener.hostname, str(listener.port), str(count)],
-                              stdout=subprocess.PIPE, text=True)
+    holder = subprocess.Popen(
+        [sys.executable, "-c", HOLDER, listener.hostname, str(listener.port), str(count)],
+        stdout=subprocess.PIPE,
+        text=True,
+    )
     try:
         check(holder.stdout.readline().strip() == "holding", "the connections were not opened")
         yield

@@ -48,8 +48,11 @@ def main():
 
 def writes(sandbox):
     """The service requests that change something, in order: (method, path, body as JSON or None)."""
-    return [(r["method"], r["path"], json.loads(r["body"]) if r["body"] else None) for r in sandbox.requests()
-            if r["method"] != "GET" and r["path"].startswith("/v1/")]
+    return [
+        (r["method"], r["path"], json.loads(r["body"]) if r["body"] else None)
+        for r in sandbox.requests()
+        if r["method"] != "GET" and r["path"].startswith("/v1/")
+    ]
 
 
 def expect_writes(sandbox, before, expected, timeout=15):
@@ -85,8 +88,9 @@ def run(session, sandbox, sink):
     # A streamer signed in from an earlier run, 20 donations, then moderation on and 12 messages waiting.
     session.home.write_tokens("remote-access", "remote-refresh")
     sandbox.accept_tokens("remote-access", "remote-refresh")
-    sandbox.set_state({"api.userName": USER_NAME, "api.moderationEnabled": False, "api.pending": [],
-                       "api.donations": []})
+    sandbox.set_state(
+        {"api.userName": USER_NAME, "api.moderationEnabled": False, "api.pending": [], "api.donations": []}
+    )
     for _ in range(20):
         sandbox.post_donation()
     sandbox.set_state({"api.moderationEnabled": True})
@@ -114,15 +118,19 @@ def run(session, sandbox, sink):
         peak = NullSink.stop_recording(recorder, recording)
         check(peak < SILENCE, "a sound at start-up (peak %.3f)" % peak)
         print("peak at start-up: %.4f" % peak)
-        check(client.vendor_events("PendingMessageAdded") == [] and client.vendor_events("DonationAdded") == [],
-              "events for records there at start: %r" % client.vendor_events())
+        check(
+            client.vendor_events("PendingMessageAdded") == [] and client.vendor_events("DonationAdded") == [],
+            "events for records there at start: %r" % client.vendor_events(),
+        )
         state = client.vendor("GetState")
         check(state["signedIn"] and state["userName"] == USER_NAME and state["serviceAnswering"], repr(state))
         records = {m["id"]: m for m in state["pending"]}
         waiting = [m["id"] for m in state["pending"]]
         check(waiting == posted, "pending %r, posted %r" % (waiting, posted))
-        check(set(state["pending"][0]) == {"id", "nickname", "message", "amount", "currency", "createdAt"},
-              repr(state["pending"][0]))
+        check(
+            set(state["pending"][0]) == {"id", "nickname", "message", "amount", "currency", "createdAt"},
+            repr(state["pending"][0]),
+        )
         check(state["sessionTotals"] == [], "totals before any new donation: %r" % state["sessionTotals"])
         check("token" not in json.dumps(state).lower(), "a token in GetState")
         done = len(writes(sandbox))
@@ -143,15 +151,21 @@ def run(session, sandbox, sink):
             check(client.vendor(request, data) == {"ok": True}, request)
             done = expect_writes(sandbox, done, [expected])
             client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count)
-            check(client.vendor_events("ActionFinished")[count] == finished(request, data),
-                  repr(client.vendor_events("ActionFinished")))
-        check([e["enabled"] for e in client.vendor_events("ModerationChanged")][-2:] == [False, True],
-              repr(client.vendor_events("ModerationChanged")))
+            check(
+                client.vendor_events("ActionFinished")[count] == finished(request, data),
+                repr(client.vendor_events("ActionFinished")),
+            )
+        check(
+            [e["enabled"] for e in client.vendor_events("ModerationChanged")][-2:] == [False, True],
+            repr(client.vendor_events("ModerationChanged")),
+        )
 
         # The accepted message is a new donation: one event, counted once.
         state = wait_for_state(client, lambda s: s["sessionTotals"])
-        check([e["id"] for e in client.vendor_events("DonationAdded")] == [waiting[0]],
-              "DonationAdded %r" % client.vendor_events("DonationAdded"))
+        check(
+            [e["id"] for e in client.vendor_events("DonationAdded")] == [waiting[0]],
+            "DonationAdded %r" % client.vendor_events("DonationAdded"),
+        )
         check([t["count"] for t in state["sessionTotals"]] == [1], "totals %r" % state["sessionTotals"])
 
         # A controller that keeps asking while its skip awaits the service: one skip is queued, every further
@@ -167,9 +181,11 @@ def run(session, sandbox, sink):
         sandbox.release()  # answered 503
         done = expect_writes(sandbox, done, [SKIP])
         client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > ended)
-        check(client.vendor_events("ActionFinished")[ended:] ==
-              [{"action": "SkipAlert", "ok": False, "error": "the service call failed"}],
-              repr(client.vendor_events("ActionFinished")[ended:]))
+        check(
+            client.vendor_events("ActionFinished")[ended:]
+            == [{"action": "SkipAlert", "ok": False, "error": "the service call failed"}],
+            repr(client.vendor_events("ActionFinished")[ended:]),
+        )
         check(client.vendor("SkipAlert") == {"ok": True}, "SkipAlert still busy after its ActionFinished")
         done = expect_writes(sandbox, done, [SKIP])
 
@@ -224,28 +240,45 @@ def run(session, sandbox, sink):
             count, cents = expected.get(record["currency"], (0, 0))
             expected[record["currency"]] = (count + 1, cents + round(float(record["amount"]) * 100))
         state = wait_for_state(client, lambda s: sum(t["count"] for t in s["sessionTotals"]) == len(added))
-        check({t["currency"]: (t["count"], round(float(t["amount"]) * 100)) for t in state["sessionTotals"]}
-              == expected, "totals %r, expected %r" % (state["sessionTotals"], expected))
+        check(
+            {t["currency"]: (t["count"], round(float(t["amount"]) * 100)) for t in state["sessionTotals"]} == expected,
+            "totals %r, expected %r" % (state["sessionTotals"], expected),
+        )
         session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
 
         # A decision the service holds for 5 s, and "Wyloguj" meanwhile: it ends at once, cut short.
         client.vendor("SetModeration", {"enabled": True})
         wait_for_state(client, lambda s: s.get("moderationEnabled") is True and s["pending"])
-        sandbox.set_fault({"path": "/v1/moderation/moderate/" + arrived, "kind": "respond", "status": 200,
-                           "body": "{}", "delayMs": 5000, "method": "PATCH"})
+        sandbox.set_fault(
+            {
+                "path": "/v1/moderation/moderate/" + arrived,
+                "kind": "respond",
+                "status": 200,
+                "body": "{}",
+                "delayMs": 5000,
+                "method": "PATCH",
+            }
+        )
         count = len(client.vendor_events("ActionFinished"))
         check(client.vendor("ModerateMessage", {"messageId": arrived, "accept": True}) == {"ok": True}, "held")
         sandbox.wait_for_request("/v1/moderation/moderate/" + arrived, method="PATCH")
         time.sleep(0.5)
         dock = accessibility.Dock()
         dock.press(dock.button("Wyloguj"))
-        cut = {"action": "ModerateMessage", "messageId": arrived, "ok": False,
-               "error": "signed out before the service answered"}
-        client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count,
-                              timeout=3)
+        cut = {
+            "action": "ModerateMessage",
+            "messageId": arrived,
+            "ok": False,
+            "error": "signed out before the service answered",
+        }
+        client.wait_for_event(
+            "ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count, timeout=3
+        )
         time.sleep(6)  # the service's late answer ends nothing again
-        check(client.vendor_events("ActionFinished")[count:] == [cut],
-              "ended %r" % client.vendor_events("ActionFinished")[count:])
+        check(
+            client.vendor_events("ActionFinished")[count:] == [cut],
+            "ended %r" % client.vendor_events("ActionFinished")[count:],
+        )
         sandbox.clear_faults()
     finally:
         client.close()

@@ -34,7 +34,7 @@ class Sandbox:
         if not line.startswith(prefix):
             self.proc.kill()
             raise AssertionError("unexpected first line: %r" % line)
-        self.port = int(line[len(prefix):])
+        self.port = int(line[len(prefix) :])
         self.base = "http://127.0.0.1:%d" % self.port
 
     def call(self, method, path, body=None, headers=None, timeout=10):
@@ -62,8 +62,9 @@ class SandboxProgramTest(unittest.TestCase):
             self.sandbox.proc.wait()
 
     def test_records_requests_as_received(self):
-        status, _ = self.sandbox.call("POST", "/test/skip?x=1", b"{}",
-                                      {"X-Zeta": "1", "Content-Type": "application/json", "X-Alpha": "2"})
+        status, _ = self.sandbox.call(
+            "POST", "/test/skip?x=1", b"{}", {"X-Zeta": "1", "Content-Type": "application/json", "X-Alpha": "2"}
+        )
         self.assertEqual(status, 404)
         status, body = self.sandbox.call("GET", "/_sandbox/requests")
         self.assertEqual(status, 200)
@@ -78,24 +79,30 @@ class SandboxProgramTest(unittest.TestCase):
         self.assertLess(names.index("X-Zeta"), names.index("X-Alpha"))  # wire order, not sorted
 
     def test_faults_and_reset(self):
-        status, _ = self.sandbox.call("POST", "/_sandbox/faults", [
-            {"path": "/test/me", "status": 401, "body": "{\"error\":\"expired\"}", "times": 1},
-            {"path": "/old", "kind": "redirect", "location": "/test/me"},
-        ])
+        status, _ = self.sandbox.call(
+            "POST",
+            "/_sandbox/faults",
+            [
+                {"path": "/test/me", "status": 401, "body": '{"error":"expired"}', "times": 1},
+                {"path": "/old", "kind": "redirect", "location": "/test/me"},
+            ],
+        )
         self.assertEqual(status, 200)
-        self.assertEqual(self.sandbox.call("GET", "/test/me"), (401, b"{\"error\":\"expired\"}"))
+        self.assertEqual(self.sandbox.call("GET", "/test/me"), (401, b'{"error":"expired"}'))
         self.assertEqual(self.sandbox.call("GET", "/test/me")[0], 404)  # used up
         self.assertEqual(self.sandbox.call("GET", "/old")[0], 404)  # followed to /test/me
         self.assertEqual(self.sandbox.call("POST", "/_sandbox/faults", {"path": "/x", "kind": "nonsense"})[0], 400)
 
         initial = json.loads(self.sandbox.call("GET", "/_sandbox/state")[1])
         self.assertEqual(self.sandbox.call("POST", "/_sandbox/state", {"test.user": "Streamer"})[0], 200)
-        self.assertEqual(json.loads(self.sandbox.call("GET", "/_sandbox/state")[1]),
-                         dict(initial, **{"test.user": "Streamer"}))
+        self.assertEqual(
+            json.loads(self.sandbox.call("GET", "/_sandbox/state")[1]), dict(initial, **{"test.user": "Streamer"})
+        )
         self.assertEqual(self.sandbox.call("POST", "/_sandbox/reset")[0], 200)
         self.assertEqual(json.loads(self.sandbox.call("GET", "/_sandbox/requests")[1]), [])
-        self.assertEqual(without_times(json.loads(self.sandbox.call("GET", "/_sandbox/state")[1])),
-                         without_times(initial))
+        self.assertEqual(
+            without_times(json.loads(self.sandbox.call("GET", "/_sandbox/state")[1])), without_times(initial)
+        )
         self.assertEqual(self.sandbox.call("GET", "/old")[0], 404)
         self.assertEqual(len(json.loads(self.sandbox.call("GET", "/_sandbox/requests")[1])), 1)
 
@@ -130,8 +137,7 @@ class SandboxProgramTest(unittest.TestCase):
             client.join(5)
 
     def test_busy_port_is_refused(self):
-        result = subprocess.run([PROGRAM, "--port", str(self.sandbox.port)], capture_output=True, text=True,
-                                timeout=10)
+        result = subprocess.run([PROGRAM, "--port", str(self.sandbox.port)], capture_output=True, text=True, timeout=10)
         self.assertEqual(result.returncode, 1)
         self.assertIn("cannot listen on 127.0.0.1:%d" % self.sandbox.port, result.stderr)
 

@@ -20,7 +20,7 @@ QByteArray readFile(const QString &path)
 
 unsigned int modeBits(const QString &path)
 {
-	struct stat info {};
+	struct stat info{};
 	if (stat(QFile::encodeName(path).constData(), &info) != 0)
 		return 0;
 	return info.st_mode & 07777;
