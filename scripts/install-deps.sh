@@ -17,6 +17,8 @@ packages=(
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium curl iproute2
   # a remote-control client (obs-websocket-js, from npm) and the chime heard through a null sink
   nodejs pulseaudio sox
+  # the soak's plot of memory over time (scripts/soak.sh)
+  gnuplot-nox
   # Debian root file systems for the other OBS hosts (scripts/debian-root.sh), building and checking .deb files
   mmdebstrap dpkg-dev lintian
   # the format stage (scripts/format.sh): OBS's .clang-format needs a newer clang-format than Debian 12's 14

@@ -9,22 +9,9 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-command -v gnuplot >/dev/null || apt-get install -y -qq --no-install-recommends gnuplot-nox >/dev/null
 
-host=debian12
-if [ "${1:-}" = --host ]; then
-  host=$2
-  shift 2
-fi
-case $host in
-debian12) preset=qt5 in_root=() ;;
-debian13) preset=debian13 in_root=("$root/scripts/debian-root.sh" run trixie-build --) ;;
-forky) preset=forky in_root=("$root/scripts/debian-root.sh" run forky-build --) ;;
-*)
-  echo "unknown host: $host (debian12, debian13 or forky)" >&2
-  exit 2
-  ;;
-esac
+# host, preset and in_root from --host.
+source "$root/scripts/obs-host.sh"
 build="$root/build/$preset"
 out="$root/build/soak"
 mkdir -p "$out"
