@@ -247,7 +247,13 @@ def run(session, sandbox, sink):
         session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
 
         # A decision the service holds for 5 s, and "Wyloguj" meanwhile: it ends at once, cut short.
+        # The switch's own ActionFinished may reach us after the state that shows it: wait for it, so it is
+        # not counted with the cut decision below.
+        switched = len(client.vendor_events("ActionFinished"))
         client.vendor("SetModeration", {"enabled": True})
+        client.wait_for_event(
+            "ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > switched, timeout=15
+        )
         wait_for_state(client, lambda s: s.get("moderationEnabled") is True and s["pending"])
         sandbox.set_fault(
             {
