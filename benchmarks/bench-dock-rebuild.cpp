@@ -24,6 +24,7 @@
 #include "record-arrivals.h"
 #include "streamer-session.h"
 #include "format-and-drop.h"
+#include "gui-stall-watch.h"
 #include "http/transport.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
@@ -126,19 +127,12 @@ void bigAnswer(Sandbox::Server &sandbox, TiplarkDock &dock, int count)
 		showDonations(dock, answer);
 		shown = true;
 	});
-	QElapsedTimer gap, clock;
-	qint64 longest = 0;
-	QTimer beat;
-	beat.setInterval(1);
-	QObject::connect(&beat, &QTimer::timeout, [&] {
-		longest = std::max(longest, gap.nsecsElapsed());
-		gap.start();
-	});
+	QElapsedTimer clock;
+	GuiStallWatch stalls;
 	const long residentBefore = residentKiB();
 	long residentPeak = residentBefore;
 	clock.start();
-	gap.start();
-	beat.start();
+	stalls.start();
 	client.fetchDonations();
 	while (!shown && client.inFlight(ApiClient::Read::Donations) > 0) {
 		QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
@@ -147,11 +141,10 @@ void bigAnswer(Sandbox::Server &sandbox, TiplarkDock &dock, int count)
 	while (dock.donationsPane()->isFilling())
 		QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 	processDueEvents();
-	longest = std::max(longest, gap.nsecsElapsed());
-	beat.stop();
+	const double longest = stalls.stop();
 	printf("\nanswer of %d records (%.1f MiB): %s in %.0f ms; GUI thread held at most %.1f ms at once; "
 	       "resident %ld KiB before, %ld KiB at most while it came in (+%ld KiB), %d rows shown\n",
-	       count, mib, shown ? "shown" : "NOT shown", clock.nsecsElapsed() / 1e6, longest / 1e6, residentBefore,
+	       count, mib, shown ? "shown" : "NOT shown", clock.nsecsElapsed() / 1e6, longest, residentBefore,
 	       residentPeak, residentPeak - residentBefore, dock.donationsPane()->list()->count());
 	sandbox.clearFaults();
 }
@@ -171,25 +164,17 @@ void bigModeration(Sandbox::Server &sandbox, int mib)
 	ApiClient client(&auth, sandboxAddresses(sandbox));
 	bool received = false;
 	QObject::connect(&client, &ApiClient::moderationStatusReceived, [&](bool) { received = true; });
-	QElapsedTimer gap, clock;
-	qint64 longest = 0;
-	QTimer beat;
-	beat.setInterval(1);
-	QObject::connect(&beat, &QTimer::timeout, [&] {
-		longest = std::max(longest, gap.nsecsElapsed());
-		gap.start();
-	});
+	QElapsedTimer clock;
+	GuiStallWatch stalls;
 	clock.start();
-	gap.start();
-	beat.start();
+	stalls.start();
 	client.fetchModerationStatus();
 	while (!received && client.inFlight(ApiClient::Read::ModerationStatus) > 0)
 		QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 	processDueEvents();
-	longest = std::max(longest, gap.nsecsElapsed());
-	beat.stop();
+	const double longest = stalls.stop();
 	printf("/v1/moderation answer (%.1f MiB): %s in %.0f ms; GUI thread held at most %.1f ms at once\n", size,
-	       received ? "read" : "NOT read", clock.nsecsElapsed() / 1e6, longest / 1e6);
+	       received ? "read" : "NOT read", clock.nsecsElapsed() / 1e6, longest);
 	sandbox.clearFaults();
 }
 
