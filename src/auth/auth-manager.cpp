@@ -19,6 +19,7 @@
 
 #include <climits>
 #include <cmath>
+#include <memory>
 
 const QString AuthManager::CLIENT_ID = QStringLiteral("0190c3a1-7d2e-7b44-9f10-2a6e5c8d1b37");
 const QString AuthManager::SCOPES = QStringLiteral(
@@ -116,22 +117,23 @@ int expiresInSeconds(const QJsonObject &object)
 	return int(seconds);
 }
 
-struct TokenAnswer {
-	QString accessToken;
-	QString refreshToken;
-	int expiresIn = 0;
-};
-
-TokenAnswer parseTokenAnswer(const QByteArray &body)
-{
-	const QJsonObject object = QJsonDocument::fromJson(body).object();
-	TokenAnswer answer;
-	answer.accessToken = object.value(QStringLiteral("access_token")).toString();
-	answer.refreshToken = object.value(QStringLiteral("refresh_token")).toString();
-	answer.expiresIn = expiresInSeconds(object);
-	return answer;
-}
 } // namespace
+
+// On a worker: the token endpoint's answer, read there rather than on the GUI thread, whatever its size.
+// Only what the answer's status needs is kept: the body may carry tokens.
+HttpResponse AuthManager::postForTokens(const QString &url, const QByteArray &body,
+					const QMap<QString, QString> &headers, TokenAnswer &answer)
+{
+	HttpResponse response = CurlHelper::postCredentials(url, body, headers);
+	if (isSuccess(response)) {
+		const QJsonObject object = QJsonDocument::fromJson(response.body).object();
+		answer.accessToken = object.value(QStringLiteral("access_token")).toString();
+		answer.refreshToken = object.value(QStringLiteral("refresh_token")).toString();
+		answer.expiresIn = expiresInSeconds(object);
+	}
+	response.body = QByteArray();
+	return response;
+}
 
 AuthManager::AuthManager(const ServiceAddresses &addresses, QObject *parent)
 	: QObject(parent),
@@ -284,17 +286,17 @@ void AuthManager::exchangeCodeForToken(const QString &code)
 	const QMap<QString, QString> headers = tokenRequestHeaders();
 	obs_log(LOG_DEBUG, "Tiplark: Token request body: %s", maskForm(body).constData());
 
+	const auto answer = std::make_shared<TokenAnswer>();
 	runInBackground(
-		this, [url, body, headers] { return CurlHelper::postCredentials(url, body, headers); },
-		[this](const HttpResponse &response) { onExchangeFinished(response); });
+		this, [url, body, headers, answer] { return postForTokens(url, body, headers, *answer); },
+		[this, answer](const HttpResponse &response) { onExchangeFinished(response, *answer); });
 }
 
-void AuthManager::onExchangeFinished(const HttpResponse &response)
+void AuthManager::onExchangeFinished(const HttpResponse &response, const TokenAnswer &answer)
 {
 	QString failure = response.error;
 	// The token endpoint's answers, failed ones too, may carry tokens: none of their bodies is logged.
 	if (isSuccess(response)) {
-		const TokenAnswer answer = parseTokenAnswer(response.body);
 		if (!answer.accessToken.isEmpty() && !answer.refreshToken.isEmpty()) {
 			obs_log(LOG_INFO,
 				"Tiplark: Got access token (length: %d), refresh token (length: %d), expires in: %d",
@@ -349,12 +351,15 @@ void AuthManager::doRefreshToken()
 	m_refreshInFlight = true;
 	m_lastRefresh.start();
 	const quint64 session = m_session;
+	const auto answer = std::make_shared<TokenAnswer>();
 	runInBackground(
-		this, [url, body, headers] { return CurlHelper::postCredentials(url, body, headers); },
-		[this, session](const HttpResponse &response) { onRefreshFinished(response, session); });
+		this, [url, body, headers, answer] { return postForTokens(url, body, headers, *answer); },
+		[this, session, answer](const HttpResponse &response) {
+			onRefreshFinished(response, *answer, session);
+		});
 }
 
-void AuthManager::onRefreshFinished(const HttpResponse &response, quint64 session)
+void AuthManager::onRefreshFinished(const HttpResponse &response, const TokenAnswer &answer, quint64 session)
 {
 	// The streamer logged out while this refresh was on its way: storing its tokens would sign them
 	// back in unasked, and a rejection would delete the tokens of a sign-in made since.
@@ -365,7 +370,6 @@ void AuthManager::onRefreshFinished(const HttpResponse &response, quint64 sessio
 	m_refreshInFlight = false;
 
 	if (isSuccess(response)) {
-		const TokenAnswer answer = parseTokenAnswer(response.body);
 		// Keeping the sign-in would refresh it again with every rejected request, for ever.
 		if (answer.accessToken.isEmpty()) {
 			obs_log(LOG_WARNING, "Tiplark: Token refresh failed: %s",

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -61,8 +62,16 @@ private:
 	void endSignIn();
 	void exchangeCodeForToken(const QString &code);
 	void doRefreshToken();
-	void onExchangeFinished(const HttpResponse &response);
-	void onRefreshFinished(const HttpResponse &response, quint64 session);
+	// What a token endpoint's answer held, read on the worker that received it.
+	struct TokenAnswer {
+		QString accessToken;
+		QString refreshToken;
+		int expiresIn = 0;
+	};
+	static HttpResponse postForTokens(const QString &url, const QByteArray &body,
+					  const QMap<QString, QString> &headers, TokenAnswer &answer);
+	void onExchangeFinished(const HttpResponse &response, const TokenAnswer &answer);
+	void onRefreshFinished(const HttpResponse &response, const TokenAnswer &answer, quint64 session);
 	// Writes the working copies through to the token store and saves it.
 	bool saveTokens();
 
