@@ -333,6 +333,8 @@ void StreamerSession::onActionFinished(ApiClient::Action kind, const QString &su
 		action.messageId = subject;
 		if (!m_deciding.remove(subject))
 			return;
+		if (ok)
+			dropDecided(subject);
 		break;
 	case ApiClient::Action::Skip:
 		if (!m_skipRunning)
@@ -355,6 +357,20 @@ void StreamerSession::onUpdateAvailable(const QString &version, const QString &d
 	m_updateVersion = version;
 	m_updateUrl = downloadUrl;
 	emit updateOffered(version, downloadUrl);
+}
+
+void StreamerSession::dropDecided(const QString &messageId)
+{
+	// The service's answer to the decision says it is no longer pending; the list that follows may come
+	// late, and meanwhile another press must not decide it again.
+	const auto decided = std::find_if(m_pending.begin(), m_pending.end(),
+					  [&](const DonationMessage &message) { return message.id == messageId; });
+	if (decided == m_pending.end())
+		return;
+	m_pending.erase(decided);
+	m_pendingTotal = std::max(0, m_pendingTotal - 1);
+	updatePendingWanted();
+	emit pendingChanged();
 }
 
 void StreamerSession::updatePendingWanted()

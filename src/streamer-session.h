@@ -145,6 +145,8 @@ private:
 	// The pending list is read while moderation is on, and while it still holds rows (they must not go
 	// stale with live buttons once moderation is switched off).
 	void updatePendingWanted();
+	// A message the service has decided leaves the pending list at once.
+	void dropDecided(const QString &messageId);
 
 	const ServiceAddresses m_addresses;
 	AuthManager *m_authManager;

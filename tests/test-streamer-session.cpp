@@ -252,6 +252,29 @@ private slots:
 		m_sandbox.clearFaults();
 	}
 
+	// A decided message leaves the list with the service's answer, before the list read that follows comes:
+	// a second press cannot decide it again, and the first row is the next message.
+	void decidedMessageLeavesAtOnce()
+	{
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 2, true));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		startSignedIn(session);
+		QCOMPARE(session.pending().size(), 2);
+		m_sandbox.setFault("/v1/moderation/moderate/pending-messages", Sandbox::Fault::hold());
+		QSignalSpy ended(&session, &StreamerSession::actionFinished);
+		QCOMPARE(session.decide("p-1", true), StreamerSession::Refusal::None);
+		QTRY_COMPARE(ended.count(), 1);
+		QCOMPARE(ids(session.pending()), QStringList{"p-0"});
+		QCOMPARE(session.pendingTotal(), 1);
+		QCOMPARE(session.decide("p-1", false), StreamerSession::Refusal::NoSuchMessage);
+		QCOMPARE(session.decideFirst(false), StreamerSession::Refusal::None);
+		m_sandbox.clearFaults();
+		m_sandbox.releaseHeld();
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(ids(session.pending()), QStringList{});
+	}
+
 	// A controller's action is queued once: while one of its kind is queued or running, another is
 	// answered at once as busy, sends nothing and ends nothing. Switched off in the dock, nothing is
 	// answered, and the choice holds for the next start.
