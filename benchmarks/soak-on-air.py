@@ -6,7 +6,7 @@ decides messages and skips alerts about once a second, hotkeys are pressed and t
 in through the browser now and then.
 
 It prints, and writes to ARTIFACTS/soak-<host>.json (with the samples in soak-<host>.csv):
-- OBS's resident memory over time and its slope after warm-up, beside OBS alone over the same time (--baseline);
+- OBS's resident memory over time and its slope after warm-up and over the second half, beside OBS alone over the same time (--baseline);
 - threads and open descriptors at the start and at the end;
 - the GUI thread's stalls, probed from outside every second through the accessibility tree (OBS must answer
   it on its GUI thread): the median and the worst;
@@ -526,6 +526,8 @@ def summary(run, seconds):
     warm_up = min(300, seconds * 0.2)
     return {
         "slope_mib_per_hour": round(slope_mib_per_hour(run["samples"], warm_up), 2),
+        # A leak keeps its pace to the end; an allocator that keeps what it once needed levels off.
+        "slope_second_half_mib_per_hour": round(slope_mib_per_hour(run["samples"], seconds / 2), 2),
         "resident_mib": [round(run["start"][1], 1), round(run["end"][1], 1)],
         "threads": [run["start"][2], run["end"][2]],
         "descriptors": [run["start"][3], run["end"][3]],
