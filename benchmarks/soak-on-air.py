@@ -23,6 +23,7 @@ scripts/soak.sh builds the host's tree and runs it in its Debian, inside a priva
 
 import argparse
 import collections
+import http.client
 import json
 import os
 import random
@@ -165,8 +166,8 @@ class WebPanel:
         try:
             with urllib.request.urlopen(request, timeout=10) as answer:
                 answer.read()
-        except (urllib.error.URLError, OSError):
-            pass  # the service may be down on purpose
+        except (urllib.error.URLError, OSError, http.client.HTTPException):
+            pass  # the service may be down, or answer with a fault meant for OBS, on purpose
 
     def decide(self, message_id, accept):
         self.send("PATCH", DECISION_PREFIX + message_id, {"action": "accept" if accept else "reject"})
