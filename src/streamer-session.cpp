@@ -12,6 +12,14 @@ namespace {
 const QString REMOTE_CONTROL_KEY = QStringLiteral("WebsocketVendorEnabled");
 const QString CUT_SHORT = QStringLiteral("signed out before the service answered");
 const QString SERVICE_FAILED = QStringLiteral("the service call failed");
+
+// The message's place in the list, or -1.
+int indexOfMessage(const QList<DonationMessage> &list, const QString &messageId)
+{
+	const auto found = std::find_if(list.cbegin(), list.cend(),
+					[&](const DonationMessage &message) { return message.id == messageId; });
+	return found == list.cend() ? -1 : int(found - list.cbegin());
+}
 } // namespace
 
 StreamerSession::StreamerSession(const ServiceAddresses &addresses, const QString &chimeFile, QObject *parent)
@@ -112,9 +120,7 @@ StreamerSession::Refusal StreamerSession::decisionRefusal(bool signedIn, const Q
 {
 	if (!signedIn)
 		return Refusal::SignedOut;
-	const bool shown = std::any_of(pending.cbegin(), pending.cend(),
-				       [&](const DonationMessage &message) { return message.id == messageId; });
-	return shown ? Refusal::None : Refusal::NoSuchMessage;
+	return indexOfMessage(pending, messageId) >= 0 ? Refusal::None : Refusal::NoSuchMessage;
 }
 
 bool StreamerSession::serviceAnswering() const
@@ -363,11 +369,10 @@ void StreamerSession::dropDecided(const QString &messageId)
 {
 	// The service's answer to the decision says it is no longer pending; the list that follows may come
 	// late, and meanwhile another press must not decide it again.
-	const auto decided = std::find_if(m_pending.begin(), m_pending.end(),
-					  [&](const DonationMessage &message) { return message.id == messageId; });
-	if (decided == m_pending.end())
+	const int decided = indexOfMessage(m_pending, messageId);
+	if (decided < 0)
 		return;
-	m_pending.erase(decided);
+	m_pending.removeAt(decided);
 	m_pendingTotal = std::max(0, m_pendingTotal - 1);
 	updatePendingWanted();
 	emit pendingChanged();
