@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <QStyle>
 #include <QTextDocument>
+#include <QVariant>
 #include <QWidget>
 
 namespace {
@@ -98,6 +99,11 @@ void DockStyle::install(QWidget *dock)
 void DockStyle::apply(QWidget *widget, Role role)
 {
 	const Hint hint = hintOf(role);
+	// Polishing under the dock's sheet is costly and the state is shown again with every answer: a role
+	// the widget already has is left as it is.
+	const QVariant current = widget->property(ROLE_PROPERTY);
+	if (current.isValid() && current.toString() == QLatin1String(hint.name))
+		return;
 	widget->setProperty(ROLE_PROPERTY, QString::fromLatin1(hint.name));
 	widget->setProperty("themeID", hint.themeId ? QString::fromLatin1(hint.themeId) : QString());
 	widget->setProperty("class", hint.obsClass ? QString::fromLatin1(hint.obsClass) : QString());
