@@ -1,6 +1,7 @@
 #include "streamer-session.h"
 
 #include "auth/auth-manager.h"
+#include "heap-return.h"
 #include "log-text.h"
 #include "new-message-chime.h"
 #include "plugin-support.h"
@@ -28,6 +29,7 @@ StreamerSession::StreamerSession(const ServiceAddresses &addresses, const QStrin
 	  m_authManager(new AuthManager(addresses, this)),
 	  m_apiClient(new ApiClient(m_authManager, addresses, this)),
 	  m_poller(new ServicePoller(m_apiClient, this)),
+	  m_heapReturn(new HeapReturn(this)),
 	  // On unless the streamer switched it off: obs-websocket itself is off until the streamer turns it on,
 	  // and asks its clients for a password.
 	  m_remoteControlAllowed(openTiplarkSettings()->value(REMOTE_CONTROL_KEY, true).toBool())
@@ -306,6 +308,7 @@ void StreamerSession::onPendingReceived(const ApiEnvelope::ListAnswer &answer)
 	warnOfLongIds(answer);
 	m_pending = answer.shown;
 	m_pendingTotal = answer.total;
+	m_heapReturn->afterChurn();
 	const QList<DonationMessage> arrived = m_pendingArrivals.take(answer.recent);
 	updatePendingWanted();
 	emit pendingChanged();
@@ -320,6 +323,7 @@ void StreamerSession::onDonationsReceived(const ApiEnvelope::ListAnswer &answer)
 	warnOfLongIds(answer);
 	m_donations = answer.shown;
 	m_donationsTotal = answer.total;
+	m_heapReturn->afterChurn();
 	const QList<DonationMessage> arrived = m_donationArrivals.take(answer.recent);
 	for (const DonationMessage &donation : arrived)
 		m_totals.add(donation);

@@ -15,6 +15,7 @@
 #include <optional>
 
 class AuthManager;
+class HeapReturn;
 class NewMessageChime;
 
 // The streamer's session with the Tiplark service, for the whole OBS run: the sign-in, the client and
@@ -152,6 +153,8 @@ private:
 	AuthManager *m_authManager;
 	ApiClient *m_apiClient;
 	ServicePoller *m_poller;
+	// The lists' answers and rows churn the heap: its free pages go back to the system now and then.
+	HeapReturn *m_heapReturn;
 	NewMessageChime *m_chime = nullptr;
 	bool m_remoteControlAllowed;
 	bool m_signedIn = false;

@@ -1,3 +1,4 @@
+#include "heap-return.h"
 #include "http/background-request.h"
 #include "sandbox-server.h"
 #include "test-main.h"
@@ -157,6 +158,32 @@ private slots:
 			QCOMPARE(actedOnDestroyed.load(), 0);
 			QCOMPARE(actedOnLiving.load(), round + 1);
 		}
+	}
+
+	// Free heap pages go back once an interval however often the lists change, on a worker, and not
+	// before the interval is over.
+	void heapReturnedOnceAnInterval()
+	{
+		std::atomic<int> releases{0};
+		std::atomic<QThread *> releasedOn{nullptr};
+		HeapReturn heap(
+			nullptr,
+			[&] {
+				releasedOn = QThread::currentThread();
+				++releases;
+			},
+			300);
+		for (int change = 0; change < 5; ++change)
+			heap.afterChurn();
+		QTest::qWait(150);
+		heap.afterChurn();
+		QCOMPARE(releases.load(), 0);
+		QTRY_COMPARE_WITH_TIMEOUT(releases.load(), 1, 5000);
+		QVERIFY(releasedOn.load() != QThread::currentThread());
+		QTest::qWait(500);
+		QCOMPARE(releases.load(), 1);
+		heap.afterChurn();
+		QTRY_COMPARE_WITH_TIMEOUT(releases.load(), 2, 5000);
 	}
 };
 
