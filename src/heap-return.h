@@ -8,8 +8,8 @@ class QTimer;
 
 // glibc's malloc keeps the pages it has freed inside its heaps. A raid draws and drops dozens of rows and
 // parses answers on several threads; afterwards nothing of it stays allocated, yet OBS's resident memory
-// stays at the new high-water mark, and over an evening of raids it creeps up. So a while after the
-// lists changed, the free pages are handed back to the system: at most once an interval, on a worker.
+// stays at the new high-water mark, and over an evening of raids it creeps up. So a while after a list's
+// answer, the free pages are handed back to the system: at most once an interval, on a worker.
 class HeapReturn : public QObject {
 	Q_OBJECT
 

@@ -15,9 +15,10 @@ enum class RequestLane { Read, Action };
 constexpr int READ_LANE_THREADS = 5;
 constexpr int ACTION_LANE_THREADS = 4;
 
-// Runs work (one blocking CurlHelper call, or other blocking work with no answer) on the lane's threads of the module's Transport and returns
-// at once; done then runs on the GUI thread with the response, in the order the answers arrive, but only
-// while owner still exists: a request whose owner was destroyed meanwhile runs and emits nothing.
+// Runs work (one blocking CurlHelper call, or other blocking work with no answer) on the lane's threads
+// of the module's Transport and returns at once; done then runs on the GUI thread with the response, in
+// the order the answers arrive, but only while owner still exists: a request whose owner was destroyed
+// meanwhile runs and emits nothing.
 // Call on the GUI thread; owner lives there. The worker never touches owner. Returns false (and runs
 // nothing, done included) when no transport exists or it has shut down.
 using BackgroundWork = std::function<HttpResponse()>;
