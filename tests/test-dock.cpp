@@ -27,6 +27,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMutexLocker>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTimer>
@@ -593,6 +594,31 @@ private slots:
 		QVERIFY(accept && reject);
 		QCOMPARE(accept->property("messageId").toString(), QStringLiteral("m-1"));
 		QCOMPARE(reject->property("messageId").toString(), QStringLiteral("m-1"));
+	}
+
+	void aRoleIsPolishedOnce()
+	{
+		// The state is shown again with every action's start and end: polishing its buttons under the
+		// dock's sheet each time made most of the plug-in's allocations of an evening on air.
+		struct PolishCount : QProxyStyle {
+			int polished = 0;
+			void polish(QWidget *widget) override
+			{
+				++polished;
+				QProxyStyle::polish(widget);
+			}
+		} style;
+		QWidget dock;
+		DockStyle::install(&dock);
+		QPushButton *switchButton = new QPushButton(&dock);
+		switchButton->setStyle(&style);
+		switchButton->ensurePolished();
+		style.polished = 0;
+		for (DockStyle::Role role : {DockStyle::Role::ModerationOn, DockStyle::Role::ModerationOn,
+					     DockStyle::Role::None, DockStyle::Role::None})
+			DockStyle::apply(switchButton, role);
+		QCOMPARE(style.polished, 2);
+		QCOMPARE(DockStyle::roleOf(switchButton), DockStyle::Role::None);
 	}
 
 	void answersUpdateRowsInPlace_data()
