@@ -52,6 +52,7 @@ SKIP_PATH = "/v1/donations/queue/skip"
 DECISION_PREFIX = "/v1/moderation/moderate/"
 SHOWN = 30  # rows a list shows at most
 RECENT = 100  # donations the service lists, newest first
+HELD_READ_MS = 40_000
 # What an action's end says when it was refused before anything was sent.
 REFUSED_AT_START = ("not signed in", "not possible now", "nothing pending", "no pending message", "busy")
 HOTKEYS = {
@@ -278,14 +279,18 @@ class Evening:
                     {"kind": "respond", "status": 500, "body": "{}"},
                     {"kind": "respond", "status": 503, "body": "{}"},
                     {"kind": "respond", "status": 429, "body": "{}"},
-                    {"kind": "hold"},  # past the client's timeout
+                    # Past the plug-in's 30 s timeout, yet answered in the end: a read held until the next
+                    # release would keep one of the sandbox's threads, and over an hour they ran out.
+                    {"kind": "respond", "status": 503, "body": "{}", "delayMs": HELD_READ_MS},
                     {"kind": "close"},
                     {"kind": "raw", "body": 'HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n{"data": [{"id"'},
                 ]
             )
             path = rng.choice(READS + [SKIP_PATH])
             self.sandbox.set_fault(dict(fault, path=path, times=rng.randint(1, 2)))
-            self.note(elapsed, "%s on %s" % (fault.get("status", fault["kind"]), path))
+            self.note(
+                elapsed, "%s on %s" % ("held" if "delayMs" in fault else fault.get("status", fault["kind"]), path)
+            )
         if number % max(1, round(self.expiry_every / 2)) == 0 and not self.down:
             self.note(elapsed, "access token expired")
             self.revoke(refresh_too=False)
