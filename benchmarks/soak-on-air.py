@@ -28,6 +28,7 @@ import json
 import os
 import random
 import re
+import signal
 import statistics
 import subprocess
 import sys
@@ -571,6 +572,13 @@ def main():
         for _ in range(12):
             sandbox.post_donation()
         result = on_air(args, sandbox, seconds)
+    except BaseException:
+        if beside:
+            # SIGINT unwinds OBS alone's run as an exception does: its session ends its OBS and display
+            # rather than leaving them running without a parent.
+            beside.send_signal(signal.SIGINT)
+            beside.wait()
+        raise
     finally:
         sandbox.stop()
     report = {
