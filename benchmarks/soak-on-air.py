@@ -554,6 +554,9 @@ def main():
     os.makedirs(args.artifacts, exist_ok=True)
     stem = os.path.join(args.artifacts, "soak-%s" % args.host)
     if args.alone:
+        # The run beside it ends this one with SIGTERM; leaving through SystemExit lets the session end its OBS
+        # and display, which the signal's default action would leave running without a parent.
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit("OBS alone: ended with the run beside it"))
         sandbox = Sandbox(args.sandbox)
         try:
             baseline = alone(args, sandbox, seconds)
@@ -574,9 +577,7 @@ def main():
         result = on_air(args, sandbox, seconds)
     except BaseException:
         if beside:
-            # SIGINT unwinds OBS alone's run as an exception does: its session ends its OBS and display
-            # rather than leaving them running without a parent.
-            beside.send_signal(signal.SIGINT)
+            beside.terminate()
             beside.wait()
         raise
     finally:
