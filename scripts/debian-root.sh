@@ -31,7 +31,7 @@ cache=${TIPLARK_ROOT_CACHE:-/var/cache/tiplark-obs-plugin/roots}
 # What the end-to-end tests need in any host: the X server, screenshots, the accessibility tree and the
 # browser for the sign-in.
 test_tools=(xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
-  python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium procps)
+  python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium procps fonts-noto-color-emoji)
 # What the build roots' end-to-end tests need besides: the remote-control client's Node, and a sound
 # server whose null sink the chime is recorded from.
 remote_and_sound_tools=(nodejs pulseaudio pulseaudio-utils sox)
@@ -63,7 +63,7 @@ packages_of() {
   trixie-build | forky-build)
     # mount (for the TLS test's private mount namespace) is no longer in every system from forky on; the
     # sign-in listener's test talks to it with the curl client.
-    echo $(obs_of "$1") libobs-dev qt6-base-dev qt6-multimedia-dev libcurl4-openssl-dev libcpp-httplib-dev \
+    echo $(obs_of "$1") libobs-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
       cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian curl $([ "$1" = forky-build ] && echo mount) \
       "${test_tools[@]}" "${remote_and_sound_tools[@]}"
     ;;
@@ -77,8 +77,8 @@ packages_of() {
 
 downloads_of() {
   case $1 in
-  trixie-clean | forky-clean) echo libcurl4t64 libqt6multimedia6 ;;
-  bookworm-clean) echo libcurl4 libqt5multimedia5 ;;
+  trixie-clean | forky-clean) echo libcurl4t64 ;;
+  bookworm-clean) echo libcurl4 ;;
   esac
 }
 

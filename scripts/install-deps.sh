@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
-  libobs-dev qtbase5-dev qt6-base-dev qtmultimedia5-dev qt6-multimedia-dev libcurl4-openssl-dev libcpp-httplib-dev
+  libobs-dev qtbase5-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev
   libssl-dev
   # the sandbox over TLS: a test CA made at test time, trusted through the system bundle
   openssl ca-certificates util-linux

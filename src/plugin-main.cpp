@@ -1,4 +1,5 @@
 #include "http/transport.h"
+#include "new-message-chime.h"
 #include "obs-host.h"
 #include "plugin-support.h"
 #include "remote/remote-access.h"
@@ -39,6 +40,9 @@ void frontend_event_callback(enum obs_frontend_event event, void *)
 		ObsHost::frontendLoaded(createPanel);
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
 		session->stop();
+		// OBS's media sources go before the modules unload: the chime's sound with them.
+		if (NewMessageChime *chime = session->chime())
+			chime->release();
 		// The host saves what it keeps of the dock while the panel still shows its final state.
 		ObsHost::frontendExiting();
 		if (dock)

@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
-#include <QtConcurrent>
+#include <QThreadPool>
 
 #include <curl/curl.h>
 
@@ -79,8 +79,7 @@ bool Transport::run(QObject *owner, BackgroundWork work, BackgroundDone done, Re
 		--m_inFlight;
 		m_workerFinished.notify_all();
 	};
-	auto future = QtConcurrent::run(&pool(lane), std::move(worker));
-	Q_UNUSED(future) // nobody waits for the worker
+	pool(lane).start(std::move(worker));
 	return true;
 }
 
