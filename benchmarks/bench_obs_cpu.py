@@ -6,6 +6,9 @@ window. Prints each one's share of a core, resident size, and the difference. In
   PYTHONPATH=. python3 benchmarks/bench_obs_cpu.py --module-dir build/qt5/src --data-dir build/qt5/e2e-data \\
       --artifacts /tmp/cpu --sandbox build/qt5/sandbox/tiplark-sandbox [--seconds 60]
 
+(--archive build/packages/tiplark-obs-plugin-*-linux-x86_64.tar.xz instead of the two folders: the per-user
+archive, in OBS 30 or 32.)
+
 Run it inside a network namespace of its own, as the tests are."""
 
 import os
@@ -34,6 +37,30 @@ def resident_mib(pid):
     return 0.0
 
 
+def resident_by_library(pid):
+    """Resident KiB per mapped file (anonymous memory as "[anonymous]"), from /proc/<pid>/smaps."""
+    sizes = {}
+    name = "[anonymous]"
+    with open("/proc/%d/smaps" % pid) as f:
+        for line in f:
+            fields = line.split()
+            if "-" in fields[0] and not fields[0].endswith(":"):
+                name = os.path.basename(fields[5]) if len(fields) > 5 and fields[5].startswith("/") else "[anonymous]"
+            elif fields[0] == "Rss:":
+                sizes[name] = sizes.get(name, 0) + int(fields[1])
+    return sizes
+
+
+def print_library_difference(polling, bare, at_least_kib=256):
+    """What the process with the dock holds more than OBS alone, per library, largest first."""
+    mine, theirs = resident_by_library(polling), resident_by_library(bare)
+    grown = {name: mine[name] - theirs.get(name, 0) for name in mine}
+    print("  resident beyond OBS alone, per mapping (at least %d KiB):" % at_least_kib)
+    for name, kib in sorted(grown.items(), key=lambda item: -item[1]):
+        if kib >= at_least_kib:
+            print("    %7.1f MiB  %s" % (kib / 1024, name))
+
+
 def main():
     seconds = 60
     if "--seconds" in sys.argv:
@@ -52,7 +79,7 @@ def main():
         sandbox.accept_tokens("cpu-access-token", "cpu-refresh-token")
         nothing = tempfile.mkdtemp(prefix="tiplark-no-module-")
         with obshost.Session(
-            args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host
+            args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host, archive=args.archive
         ) as with_dock, obshost.Session(nothing, nothing, args.artifacts, sandbox.base_url, host=args.host) as alone:
             with_dock.home.write_tokens("cpu-access-token", "cpu-refresh-token")
             polling = with_dock.start_obs()
@@ -77,6 +104,11 @@ def main():
                 % (share[bare], resident_mib(bare.proc.pid))
             )
             print("  difference:                %+5.2f %% of a core" % (share[polling] - share[bare]))
+            print(
+                "  resident difference:       %+5.1f MiB"
+                % (resident_mib(polling.proc.pid) - resident_mib(bare.proc.pid))
+            )
+            print_library_difference(polling.proc.pid, bare.proc.pid)
             for obs in (polling, bare):
                 obs.quit()
     finally:
