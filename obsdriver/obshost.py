@@ -60,17 +60,23 @@ def check(condition, message):
 
 def parse_arguments(installed=False):
     """The command line every end-to-end script takes. A test of the installed plug-in takes its package
-    instead of a build tree's module."""
+    instead of a build tree's module; a test of the per-user archive takes the archive."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--host", choices=sorted(HOSTS), default="debian12", help="the OBS host the test runs in")
     if installed:
         parser.add_argument("--package", required=True, help="the .deb file to install into this system")
     else:
-        parser.add_argument("--module-dir", required=True)
-        parser.add_argument("--data-dir", required=True)
+        parser.add_argument("--module-dir")
+        parser.add_argument("--data-dir")
+        parser.add_argument("--archive", help="the per-user archive, unpacked into the test's own plug-in folder")
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--sandbox", required=True, help="the tiplark-sandbox program")
-    return parser.parse_args()
+    args = parser.parse_args()
+    if not installed and not args.archive and not (args.module_dir and args.data_dir):
+        parser.error("--module-dir and --data-dir, or --archive, are required")
+    if installed:
+        args.archive = None
+    return args
 
 
 @contextlib.contextmanager
@@ -79,7 +85,9 @@ def session_with_sandbox(args, sandbox_args=()):
     Yields (session, sandbox)."""
     sandbox = Sandbox(args.sandbox, args=sandbox_args)
     try:
-        with Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host) as session:
+        with Session(
+            args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host, archive=args.archive
+        ) as session:
             yield session, sandbox
     finally:
         sandbox.stop()
@@ -462,7 +470,9 @@ class Obs:
 class Session:
     """The display, a home and helpers for starting OBS in it; a context manager."""
 
-    def __init__(self, module_dir, data_dir, artifacts_dir, service_url, use_own_display=True, host="debian12"):
+    def __init__(
+        self, module_dir, data_dir, artifacts_dir, service_url, use_own_display=True, host="debian12", archive=None
+    ):
         self.host = HOSTS[host]
         # None: the plug-in installed on the system, found by OBS on its own
         self.module_dir = module_dir and os.path.abspath(module_dir)
@@ -475,6 +485,12 @@ class Session:
         become_subreaper()
         self.display = Display(self.tmp) if use_own_display else DesktopDisplay()
         self.home = ObsHome(os.path.join(self.tmp, "home"), service_url)
+        if archive:
+            # Installed as a streamer does, into OBS's per-user plug-in folder, where OBS finds it on its own.
+            plugins = os.path.join(self.home.config, "obs-studio", "plugins")
+            os.makedirs(plugins, exist_ok=True)
+            subprocess.run(["tar", "-xf", os.path.abspath(archive), "-C", plugins], check=True)
+            self.module_dir = self.data_dir = None
         self.running = []
 
     def start_obs(self, extra_env=None, **kwargs):
