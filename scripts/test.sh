@@ -2,9 +2,11 @@
 # Checks the format of the sources first (scripts/format.sh --check, counted as one test). Then builds the
 # plug-in for Qt 5 (the build Debian 12's OBS 29 loads) and for Qt 6 under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then runs every test of each build; then builds the fuzz targets with clang
-# and runs each for a bounded time. Then the Qt 6 build for Debian 13's OBS 30 and for Debian forky's
-# OBS 32, each built and wholly tested inside a root file system of its Debian, and the .deb packages
-# for Debian 12, 13 and forky, each installed into a clean system of its release, loaded by its OBS and
+# and runs each for a bounded time. Then the per-user archive for every OBS from 30 on, built on this
+# Debian 12 machine and checked for what it needs from its host; the Qt 6 build for Debian 13's OBS 30 and
+# for Debian forky's OBS 32, each built and wholly tested inside a root file system of its Debian (the
+# product and remote-control end-to-end tests there with the archive installed per user instead of the
+# build's module); and the .deb packages for Debian 12, 13 and forky, each installed into a clean system of its release, loaded by its OBS and
 # removed again. Every build is a preset of CMakePresets.json, in build/<preset>: configured, built and tested
 # with its configure, build and test presets (the workflow preset of the same name runs the three).
 # The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
@@ -52,11 +54,13 @@ count "$root/scripts/format.sh" --check
 # Every build has the production service addresses compiled in, as shipped; tests point it at sandboxes.
 # Inside a root file system (in_root) when one is set; presets are read from the checkout's folder, which
 # is also the working folder inside a root.
+# Further arguments go to the configuration.
 configure_and_build() {
   local name=$1
+  shift
   stage "build $name"
   # -U: a tree configured with other addresses before gets the production ones back.
-  "${in_root[@]}" env -C "$root" cmake --preset "$name" -UAPI_BASE_URL -UOAUTH_BASE_URL >/dev/null &&
+  "${in_root[@]}" env -C "$root" cmake --preset "$name" -UAPI_BASE_URL -UOAUTH_BASE_URL "$@" >/dev/null &&
     "${in_root[@]}" env -C "$root" cmake --build --preset "$name" -j "$jobs"
 }
 
@@ -178,6 +182,12 @@ done
 
 wait_for_prepare
 if $prepared; then
+  # The archive is built against libobs 30 unpacked from the Debian 13 root's packages, so after the roots.
+  stage "package portable"
+  archive=$("$root/scripts/package.sh" portable) || {
+    failed_builds+=("package portable")
+    archive=""
+  }
   # Debian 13's OBS 30 runs Qt 6.8, forky's OBS 32 Qt 6.11: the Qt 6 module and the sandbox are built inside
   # a root of that Debian against its libobs, warnings as errors, and the end-to-end tests run in its OBS.
   # The whole suite runs in both, against their libcurl 8 and Qt 6.
@@ -185,7 +195,7 @@ if $prepared; then
   for host in "debian13 trixie-build" "forky forky-build"; do
     read -r name kind <<<"$host"
     in_root=("$root/scripts/debian-root.sh" run "$kind" --)
-    if configure_and_build "$name"; then
+    if configure_and_build "$name" -DTIPLARK_E2E_ARCHIVE="$archive"; then
       run_tests "$name"
       in_root=()
       count run_command "$name"
