@@ -1,5 +1,6 @@
-"""A PulseAudio server of the test's own whose only output is a null sink: what OBS plays there can be
-recorded from the sink's monitor and measured with sox."""
+"""A PulseAudio server of the test's own whose outputs are two null sinks: the default one, which OBS's
+desktop audio captures, and the one OBS monitors to. What OBS plays on its monitoring device can be recorded
+from that sink's monitor and measured with sox."""
 
 import os
 import re
@@ -7,6 +8,7 @@ import subprocess
 import time
 
 SINK = "tiplark_null"
+DESKTOP_SINK = "tiplark_desktop"
 
 
 class NullSink:
@@ -25,6 +27,7 @@ class NullSink:
                 "--exit-idle-time=-1",
                 "--use-pid-file=no",
                 "--load=module-native-protocol-unix socket=%s auth-anonymous=1" % self.socket,
+                "--load=module-null-sink sink_name=%s" % DESKTOP_SINK,
                 "--load=module-null-sink sink_name=%s" % SINK,
             ],
             env=env,
@@ -47,6 +50,14 @@ class NullSink:
                 raise AssertionError("pulseaudio did not start")
             time.sleep(0.2)
 
+        # The monitoring device apart from what desktop audio captures, as a streamer sets up headphones.
+        subprocess.run(["pactl", "set-default-sink", DESKTOP_SINK], env=dict(os.environ, **self.env()), check=True)
+
+    @staticmethod
+    def monitoring_profile():
+        """The lines of an OBS profile that make the sink OBS's monitoring device."""
+        return "\n[Audio]\nMonitoringDeviceId=%s.monitor\nMonitoringDeviceName=%s\n" % (SINK, SINK)
+
     def env(self):
         """For OBS and the recorder: the server to use."""
         return {"PULSE_SERVER": "unix:" + self.socket}
@@ -63,8 +74,14 @@ class NullSink:
         """Ends a recording; its peak amplitude (0 to 1)."""
         recorder.terminate()
         recorder.wait(10)
+        return NullSink.peak(path)[0]
+
+    @staticmethod
+    def peak(path):
+        """A sound file's peak amplitude (0 to 1) and length in seconds."""
         stat = subprocess.run(["sox", path, "-n", "stat"], stderr=subprocess.PIPE, text=True, check=True).stderr
-        return float(re.search(r"Maximum amplitude:\s+(-?[\d.]+)", stat).group(1))
+        length = float(re.search(r"Length \(seconds\):\s+([\d.]+)", stat).group(1))
+        return float(re.search(r"Maximum amplitude:\s+(-?[\d.]+)", stat).group(1)), length
 
     def close(self):
         if self.proc.poll() is None:

@@ -3,8 +3,9 @@ the plug-in's vendor requests with good and bad input, triggers its hotkeys by n
 the profile, and receives its events; the sandbox records exactly the service requests that follow. A
 start with 20 donations and 12 pending messages brings no events, no totals and no sound; each record
 that arrives later brings one event. Every action ends with ActionFinished naming its subject, one cut
-short by "Wyloguj" too. The chime for a new pending message is recorded from a PulseAudio null sink:
-silent at start-up, heard when a message arrives. The key binding survives a restart and follows a
+short by "Wyloguj" too. The chime for a new pending message is recorded from a PulseAudio null sink, OBS's
+monitoring device: silent at start-up, heard when a message arrives, and absent from OBS's own recording
+(a WAV file of the mix) made meanwhile. The key binding survives a restart and follows a
 profile change."""
 
 import json
@@ -23,6 +24,25 @@ PASSWORD = "haslo-do-obs-websocket"
 BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
 SKIP = ("POST", "/v1/donations/queue/skip", {})
 SILENCE = 0.01  # peak amplitude below which a recording counts as silent
+# OBS records its audio mix alone into a WAV file: FFmpeg's wav muxer, PCM, no video.
+RECORDING_PROFILE = """
+[Output]
+Mode=Advanced
+
+[AdvOut]
+RecType=FFmpeg
+FFOutputToFile=true
+FFFilePath=%s
+FFExtension=wav
+FFFormat=wav
+FFFormatMimeType=audio/x-wav
+FFVEncoderId=0
+FFVEncoder=
+FFAEncoderId=65536
+FFAEncoder=pcm_s16le
+FFAudioMixes=1
+FFIgnoreCompat=true
+"""
 
 # Refused requests: (request, requestData, error); none of them reaches the service.
 REFUSED = [
@@ -98,6 +118,8 @@ def run(session, sandbox, sink):
     session.home.enable_websocket(PORT, PASSWORD)
     with open(session.home.profile_file, "a") as f:
         f.write('\n[Hotkeys]\nTiplarkSkipAlert={"bindings":[{"key":"%s"}]}\n' % BOUND_KEY)
+        f.write(NullSink.monitoring_profile())
+        f.write(RECORDING_PROFILE % session.tmp)
     os.makedirs(os.path.dirname(session.home.settings_file), exist_ok=True)
     with open(session.home.settings_file, "w") as f:
         f.write("[General]\nChimeEnabled=true\n")
@@ -213,16 +235,22 @@ def run(session, sandbox, sink):
         obs.wait_for(PREFIX + "Tiplark: Hotkey TiplarkAcceptFirst does nothing: nothing pending")
         done = expect_writes(sandbox, done, [])
 
-        # A new message arrives: one event, and the chime.
+        # A new message arrives while OBS records: one event, and the chime on the monitoring device only.
         recording = os.path.join(session.tmp, "new-message.wav")
         recorder = sink.start_recording(recording)
+        client.call("StartRecord")
         arrived = sandbox.post_donation()["id"]
         event = client.wait_for_event("PendingMessageAdded", timeout=15)
         check(event["id"] == arrived, "PendingMessageAdded %r for %s" % (event, arrived))
         time.sleep(1.5)
         peak = NullSink.stop_recording(recorder, recording)
+        obs_recording = client.call("StopRecord")["outputPath"]
         check(peak >= 0.1, "no chime for a new message (peak %.3f)" % peak)
         print("peak with a new message: %.4f" % peak)
+        recorded, length = NullSink.peak(obs_recording)
+        check(length >= 1.5, "OBS's recording lasts %.2f s" % length)
+        check(recorded < SILENCE, "the chime in OBS's recording (peak %.3f)" % recorded)
+        print("peak in OBS's recording: %.4f over %.1f s" % (recorded, length))
         check(len(client.vendor_events("PendingMessageAdded")) == 1, repr(client.vendor_events("PendingMessageAdded")))
 
         # A donation straight to the list (moderation off): its event, and the session totals of the
