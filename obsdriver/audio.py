@@ -54,9 +54,11 @@ class NullSink:
         subprocess.run(["pactl", "set-default-sink", DESKTOP_SINK], env=dict(os.environ, **self.env()), check=True)
 
     @staticmethod
-    def monitoring_profile():
-        """The lines of an OBS profile that make the sink OBS's monitoring device."""
-        return "\n[Audio]\nMonitoringDeviceId=%s.monitor\nMonitoringDeviceName=%s\n" % (SINK, SINK)
+    def monitoring_profile(obs_version):
+        """The lines of an OBS profile that make the sink OBS's monitoring device: OBS 29 names it by the
+        sink's monitor source, later releases by the sink."""
+        device = SINK + ".monitor" if int(obs_version.split(".")[0]) < 30 else SINK
+        return "\n[Audio]\nMonitoringDeviceId=%s\nMonitoringDeviceName=%s\n" % (device, SINK)
 
     def env(self):
         """For OBS and the recorder: the server to use."""

@@ -118,7 +118,7 @@ def run(session, sandbox, sink):
     session.home.enable_websocket(PORT, PASSWORD)
     with open(session.home.profile_file, "a") as f:
         f.write('\n[Hotkeys]\nTiplarkSkipAlert={"bindings":[{"key":"%s"}]}\n' % BOUND_KEY)
-        f.write(NullSink.monitoring_profile())
+        f.write(NullSink.monitoring_profile(session.host.obs_version))
         f.write(RECORDING_PROFILE % session.tmp)
     os.makedirs(os.path.dirname(session.home.settings_file), exist_ok=True)
     with open(session.home.settings_file, "w") as f:
