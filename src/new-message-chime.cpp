@@ -31,12 +31,14 @@ void NewMessageChime::ring()
 {
 	if (!m_enabled || m_released)
 		return;
-	if (m_source) {
-		obs_source_media_restart(m_source);
+	if (!m_source && !makeSource())
 		return;
-	}
+	obs_source_media_restart(m_source);
+}
+
+bool NewMessageChime::makeSource()
+{
 	// Made at the first ring: OBS's media source type may not be registered yet when the module loads.
-	// Not restarted on activation, it plays as soon as it is made.
 	OBSDataAutoRelease settings = obs_data_create();
 	obs_data_set_bool(settings, "is_local_file", true);
 	obs_data_set_string(settings, "local_file", m_soundFile.toUtf8().constData());
@@ -48,11 +50,12 @@ void NewMessageChime::ring()
 	if (!m_source) {
 		obs_log(LOG_WARNING, "Tiplark: the chime could not be made (no media source in this OBS)");
 		m_released = true;
-		return;
+		return false;
 	}
 	obs_source_set_monitoring_type(m_source, OBS_MONITORING_TYPE_MONITOR_ONLY);
 	// OBS's monitor plays only sources that are active.
 	obs_source_inc_active(m_source);
+	return true;
 }
 
 void NewMessageChime::release()

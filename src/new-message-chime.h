@@ -24,6 +24,8 @@ public:
 	void release();
 
 private:
+	bool makeSource();
+
 	QString m_soundFile;
 	obs_source *m_source = nullptr;
 	bool m_enabled;
