@@ -24,14 +24,21 @@ BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
 SKIP = ("POST", "/v1/donations/queue/skip", {})
 SILENCE = 0.01  # peak amplitude below which a recording counts as silent
 
-# Refused requests: (request, requestData, error); none of them reaches the service.
+DECISION_FIELDS = "messageId (string) and accept (boolean) are required"
+BUSY = "busy: the same action is already under way"
+# Refused requests: (request, requestData, code, error); none of them reaches the service.
 REFUSED = [
-    ("ModerateMessage", None, "messageId (string) and accept (boolean) are required"),
-    ("ModerateMessage", {"messageId": 7, "accept": True}, "messageId (string) and accept (boolean) are required"),
-    ("ModerateMessage", {"messageId": "7", "accept": "yes"}, "messageId (string) and accept (boolean) are required"),
-    ("ModerateMessage", {"messageId": "no-such-id", "accept": True}, "no pending message with this messageId"),
-    ("SetModeration", None, "enabled (boolean) is required"),
-    ("SetModeration", {"enabled": 1}, "enabled (boolean) is required"),
+    ("ModerateMessage", None, "missingField", DECISION_FIELDS),
+    ("ModerateMessage", {"messageId": 7, "accept": True}, "missingField", DECISION_FIELDS),
+    ("ModerateMessage", {"messageId": "7", "accept": "yes"}, "missingField", DECISION_FIELDS),
+    (
+        "ModerateMessage",
+        {"messageId": "no-such-id", "accept": True},
+        "unknownMessage",
+        "no pending message with this messageId",
+    ),
+    ("SetModeration", None, "missingField", "enabled (boolean) is required"),
+    ("SetModeration", {"enabled": 1}, "missingField", "enabled (boolean) is required"),
 ]
 
 
@@ -76,7 +83,7 @@ def switch(enabled):
 
 def finished(request, data):
     """The ActionFinished event of a request that succeeded, with its subject."""
-    event = {"action": request, "ok": True, "error": ""}
+    event = {"action": request, "origin": "controller", "ok": True, "code": "", "error": ""}
     if request == "ModerateMessage":
         event["messageId"] = data["messageId"]
     elif request == "SetModeration":
@@ -135,9 +142,9 @@ def run(session, sandbox, sink):
         check("token" not in json.dumps(state).lower(), "a token in GetState")
         done = len(writes(sandbox))
 
-        for request, data, error in REFUSED:
+        for request, data, code, error in REFUSED:
             answer = client.vendor(request, data)
-            check(answer == {"ok": False, "error": error}, "%s %r: %r" % (request, data, answer))
+            check(answer == {"ok": False, "code": code, "error": error}, "%s %r: %r" % (request, data, answer))
         done = expect_writes(sandbox, done, [])
 
         # Each request that starts a service call: ok at once, its request, then ActionFinished naming it.
@@ -174,7 +181,7 @@ def run(session, sandbox, sink):
         ended = len(client.vendor_events("ActionFinished"))
         skips = len(sandbox.requests_to(SKIP[1]))
         answers = [client.vendor("SkipAlert") for _ in range(50)]
-        busy = {"ok": False, "error": "busy: the previous SkipAlert has not finished yet"}
+        busy = {"ok": False, "code": "busy", "error": BUSY}
         check(answers[0] == {"ok": True} and all(a == busy for a in answers[1:]), repr(answers[:3]))
         sandbox.wait_for_request(SKIP[1], count=skips + 1)
         sandbox.clear_faults()
@@ -183,7 +190,15 @@ def run(session, sandbox, sink):
         client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > ended)
         check(
             client.vendor_events("ActionFinished")[ended:]
-            == [{"action": "SkipAlert", "ok": False, "error": "the service call failed"}],
+            == [
+                {
+                    "action": "SkipAlert",
+                    "origin": "controller",
+                    "ok": False,
+                    "code": "serviceFailed",
+                    "error": "the service call failed",
+                }
+            ],
             repr(client.vendor_events("ActionFinished")[ended:]),
         )
         check(client.vendor("SkipAlert") == {"ok": True}, "SkipAlert still busy after its ActionFinished")
@@ -201,6 +216,24 @@ def run(session, sandbox, sink):
             done = expect_writes(sandbox, done, [expected])
         client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
         done = expect_writes(sandbox, done, [SKIP])
+
+        # A controller repeating a hotkey while its action awaits the service: one request and one log line;
+        # the streamer's own press meanwhile is not turned away but follows it.
+        sandbox.set_fault({"path": "/v1/moderation", "kind": "hold", "method": "PATCH", "times": 1})
+        logged = len(obs.log())
+        switches = len(sandbox.requests_to("/v1/moderation", "PATCH"))
+        for _ in range(200):
+            client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOff"})
+        sandbox.wait_for_request("/v1/moderation", count=switches + 1, method="PATCH")
+        dock = accessibility.Dock()
+        dock.press(dock.button("Wyłącz moderację"))
+        sandbox.clear_faults()
+        sandbox.release()  # answered 503: the streamer's press goes next
+        done = expect_writes(sandbox, done, [switch(False), switch(False)])
+        lines = [line for line in obs.log()[logged:].splitlines() if "Hotkey TiplarkModerationOff" in line]
+        check(len(lines) <= 1, "hotkey lines %r" % lines)  # none if every press came before it started
+        client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOn"})
+        done = expect_writes(sandbox, done, [switch(True)])
         for first in waiting[2:4]:
             wait_for_state(client, lambda s: s["pending"] and s["pending"][0]["id"] == first)
             client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkAcceptFirst"})
@@ -277,10 +310,17 @@ def run(session, sandbox, sink):
         dock = accessibility.Dock()
         dock.press(dock.button("Wyloguj"))
         ended = [
-            {"action": "ModerateMessage", "messageId": arrived, "ok": False, "error": error}
-            for error in [
-                "not possible now: the same action awaits its answer",
-                "signed out before the service answered",
+            {
+                "action": "ModerateMessage",
+                "messageId": arrived,
+                "origin": origin,
+                "ok": False,
+                "code": code,
+                "error": error,
+            }
+            for origin, code, error in [
+                ("controller", "busy", BUSY),
+                ("hotkey", "signedOut", "signed out before the service answered"),
             ]
         ]
         client.wait_for_event(
