@@ -3,6 +3,8 @@
 #include "log-capture.h"
 #include "plugin-support.h"
 #include "record-arrivals.h"
+#include "remote/session-snapshot.h"
+#include "remote/websocket-vendor.h"
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "settle.h"
@@ -12,6 +14,8 @@
 #include <QDesktopServices>
 #include <QJsonObject>
 #include <QSignalSpy>
+
+#include <obs-data.h>
 
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
@@ -45,6 +49,8 @@ QStringList ids(const QList<DonationMessage> &records)
 	return result;
 }
 } // namespace
+
+Q_DECLARE_METATYPE(WebsocketVendor::Request)
 
 class TestStreamerSession : public QObject {
 	Q_OBJECT
@@ -267,6 +273,88 @@ private slots:
 		m_sandbox.releaseHeld();
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(ids(session.pending()), QStringList{});
+	}
+
+	// A controller's action is queued once: while one of its kind is queued or running, another is
+	// answered at once as busy, sends nothing and ends nothing. Switched off in the dock, nothing is
+	// answered, and the choice holds for the next start.
+	void vendorActions_data()
+	{
+		QTest::addColumn<WebsocketVendor::Request>("request");
+		QTest::addColumn<QByteArray>("data");
+		QTest::addColumn<QByteArray>("path");
+		QTest::addColumn<bool>("switchedOn");
+		QTest::addColumn<QString>("refusal"); // of the second request
+
+		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+					   << QByteArray("/v1/donations/queue/skip") << true
+					   << "busy: busy: the same action is already under way";
+		QTest::newRow("ModerateMessage") << WebsocketVendor::Request::ModerateMessage
+						 << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
+						 << QByteArray("/v1/moderation/moderate/p-1") << true
+						 << "busy: busy: the same action is already under way";
+		QTest::newRow("SetModeration")
+			<< WebsocketVendor::Request::SetModeration << QByteArray("{\"enabled\":false}")
+			<< QByteArray("/v1/moderation") << true << "busy: busy: the same action is already under way";
+		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+					      << QByteArray("/v1/donations/queue/skip") << false
+					      << "switchedOff: switched off in the Tiplark dock";
+	}
+
+	void vendorActions()
+	{
+		QFETCH(WebsocketVendor::Request, request);
+		QFETCH(QByteArray, data);
+		QFETCH(QByteArray, path);
+		QFETCH(bool, switchedOn);
+		QFETCH(QString, refusal);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 2, true));
+		saveSandboxSignIn(m_sandbox);
+		StreamerSession session(sandboxAddresses(m_sandbox));
+		startSignedIn(session);
+		SessionSnapshot snapshot(&session);
+		WebsocketVendor vendor(&session, &snapshot);
+		session.setRemoteControlAllowed(switchedOn);
+		QSignalSpy ended(&session, &StreamerSession::actionFinished);
+		auto call = [&] {
+			obs_data_t *requestData = obs_data_create_from_json(data.constData());
+			obs_data_t *responseData = obs_data_create();
+			vendor.handle(request, requestData, responseData);
+			// A controller decides on the code, a person reads the text.
+			const QString answer =
+				obs_data_get_bool(responseData, "ok")
+					? QStringLiteral("ok")
+					: QString::fromUtf8(obs_data_get_string(responseData, "code")) + ": " +
+						  QString::fromUtf8(obs_data_get_string(responseData, "error"));
+			obs_data_release(requestData);
+			obs_data_release(responseData);
+			return answer;
+		};
+		auto sent = [&] {
+			int count = 0;
+			for (const Sandbox::Request &r : m_sandbox.requests(path))
+				count += r.method != "GET";
+			return count;
+		};
+		// The service holds the first answer: the action is running when the second request comes.
+		m_sandbox.setFault(path, Sandbox::Fault::hold().once());
+
+		QCOMPARE(call(), switchedOn ? QStringLiteral("ok") : refusal);
+		QCOMPARE(call(), refusal);
+		QCOMPARE(StreamerSession(sandboxAddresses(m_sandbox)).remoteControlAllowed(), switchedOn);
+		session.setRemoteControlAllowed(true);
+		QTRY_COMPARE(sent(), switchedOn ? 1 : 0);
+		m_sandbox.releaseHeld();
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(ended.count(), switchedOn ? 1 : 0);
+		QCOMPARE(sent(), switchedOn ? 1 : 0);
+		if (!switchedOn)
+			return;
+		// Its end frees the kind.
+		QCOMPARE(call(), QStringLiteral("ok"));
+		QTRY_COMPARE(sent(), 2);
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(ended.count(), 2);
 	}
 };
 
