@@ -22,6 +22,7 @@ PORT = 38455
 PASSWORD = "haslo-do-obs-websocket"
 BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
 SKIP = ("POST", "/v1/donations/queue/skip", {})
+PENDING = "/v1/moderation/moderate/pending-messages"
 SILENCE = 0.01  # peak amplitude below which a recording counts as silent
 
 DECISION_FIELDS = "messageId (string) and accept (boolean) are required"
@@ -121,7 +122,7 @@ def run(session, sandbox, sink):
     obs.fill_screen()
     try:
         state = wait_for_state(client, lambda s: len(s["pending"]) == 12 and s.get("moderationEnabled") is True)
-        time.sleep(6)  # one more poll of the same lists
+        sandbox.next_requests(PENDING, count=2, method="GET")  # one more answer of the same lists taken in
         peak = NullSink.stop_recording(recorder, recording)
         check(peak < SILENCE, "a sound at start-up (peak %.3f)" % peak)
         print("peak at start-up: %.4f" % peak)
@@ -252,7 +253,7 @@ def run(session, sandbox, sink):
         arrived = sandbox.post_donation()["id"]
         event = client.wait_for_event("PendingMessageAdded", timeout=15)
         check(event["id"] == arrived, "PendingMessageAdded %r for %s" % (event, arrived))
-        time.sleep(1.5)
+        sandbox.next_requests(PENDING, method="GET")  # the chime has played by the next poll
         peak = NullSink.stop_recording(recorder, recording)
         check(peak >= 0.1, "no chime for a new message (peak %.3f)" % peak)
         print("peak with a new message: %.4f" % peak)
@@ -308,6 +309,7 @@ def run(session, sandbox, sink):
             "ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count, timeout=3
         )
         dock = accessibility.Dock()
+        signed_out_at = len(obs.log())
         dock.press(dock.button("Wyloguj"))
         ended = [
             {
@@ -326,7 +328,11 @@ def run(session, sandbox, sink):
         client.wait_for_event(
             "ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count + 1, timeout=3
         )
-        time.sleep(6)  # the service's late answer ends nothing again
+        # The service's late answer ends nothing again: once it is in, a look at the dock goes after it on
+        # the GUI thread, and a request after it on obs-websocket.
+        obs.wait_for(PREFIX + "Tiplark HTTP: Response 200, body size: 2 bytes", timeout=15, after=signed_out_at)
+        dock.labels()
+        client.vendor("GetState")
         check(
             client.vendor_events("ActionFinished")[count:] == ended,
             "ended %r" % client.vendor_events("ActionFinished")[count:],
