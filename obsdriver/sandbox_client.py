@@ -8,6 +8,8 @@ import urllib.request
 
 
 class Sandbox:
+    calls = 0  # control calls made, each on a connection of its own
+
     def __init__(self, executable, port=0, args=()):
         self.proc = subprocess.Popen(
             [executable, "--port", str(port), *args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True
@@ -28,6 +30,7 @@ class Sandbox:
         return sandbox
 
     def call(self, method, path, body=None, timeout=10):
+        self.calls += 1
         data = None if body is None else json.dumps(body).encode()
         request = urllib.request.Request(
             self.base_url + path, data=data, method=method, headers={"Content-Type": "application/json"}
@@ -51,6 +54,12 @@ class Sandbox:
             if time.monotonic() > deadline:
                 raise AssertionError("sandbox saw %d of %d requests to %s" % (len(found), count, path))
             time.sleep(0.2)
+
+    def next_requests(self, path, count=1, method=None, timeout=20):
+        """Waits for `count` more requests to path than it has seen so far: the plug-in's next polls of it. A
+        poll is not sent again while its last one is unanswered, so by the second the first one's answer has
+        been taken in."""
+        return self.wait_for_request(path, len(self.requests_to(path, method)) + count, method, timeout)
 
     def state(self):
         return self.call("GET", "/_sandbox/state")

@@ -108,11 +108,28 @@ QString StreamerSession::refusalText(Refusal refusal)
 	case Refusal::SignedOut:
 		return QStringLiteral("not signed in");
 	case Refusal::Busy:
-		return QStringLiteral("not possible now: the same action awaits its answer");
+		return QStringLiteral("busy: the same action is already under way");
 	case Refusal::NothingPending:
 		return QStringLiteral("nothing pending");
 	case Refusal::NoSuchMessage:
 		return QStringLiteral("no pending message with this messageId");
+	}
+	return QString();
+}
+
+QString StreamerSession::refusalCode(Refusal refusal)
+{
+	switch (refusal) {
+	case Refusal::None:
+		break;
+	case Refusal::SignedOut:
+		return QStringLiteral("notSignedIn");
+	case Refusal::Busy:
+		return QStringLiteral("busy");
+	case Refusal::NothingPending:
+		return QStringLiteral("nothingPending");
+	case Refusal::NoSuchMessage:
+		return QStringLiteral("unknownMessage");
 	}
 	return QString();
 }
@@ -130,32 +147,61 @@ bool StreamerSession::serviceAnswering() const
 	return !m_signedIn || m_poller->health() == ServicePoller::Health::Answering;
 }
 
-bool StreamerSession::isRunning(ApiClient::Action kind, const QString &messageId) const
+bool StreamerSession::ownPressUnderWay(ApiClient::Action kind, const QString &messageId) const
 {
+	const auto own = [](const Slot &slot) {
+		return (slot.running && slot.running->origin == Origin::Dock) || slot.waiting.has_value();
+	};
 	switch (kind) {
 	case ApiClient::Action::Decision:
 		return m_deciding.contains(messageId);
 	case ApiClient::Action::Skip:
-		return m_skipRunning;
+		return own(m_skip);
 	case ApiClient::Action::ModerationSwitch:
-		return m_switching.has_value();
+		return own(m_switch);
 	}
 	return false;
 }
 
-StreamerSession::Refusal StreamerSession::skipAlert()
+StreamerSession::Refusal StreamerSession::take(Slot &slot, const Action &action)
 {
 	if (!m_signedIn)
 		return Refusal::SignedOut;
-	if (m_skipRunning)
+	if (!slot.running) {
+		slot.running = action;
+		emit actionStarted(action);
+		send(action);
+		return Refusal::None;
+	}
+	// A controller repeating its request, or a held key, must not keep the streamer's own button from
+	// acting: that press goes next. Every other one is turned away while the kind is taken.
+	if (action.origin != Origin::Dock || slot.running->origin == Origin::Dock || slot.waiting)
 		return Refusal::Busy;
-	m_skipRunning = true;
-	emit actionStarted(Action{ApiClient::Action::Skip, QString(), false, false, QString()});
-	m_apiClient->skipCurrentDonation();
+	slot.waiting = action;
+	emit actionStarted(action);
 	return Refusal::None;
 }
 
-StreamerSession::Refusal StreamerSession::decide(const QString &messageId, bool accept)
+void StreamerSession::send(const Action &action)
+{
+	switch (action.kind) {
+	case ApiClient::Action::Skip:
+		m_apiClient->skipCurrentDonation();
+		break;
+	case ApiClient::Action::ModerationSwitch:
+		m_apiClient->setModerationStatus(action.enabled);
+		break;
+	case ApiClient::Action::Decision:
+		break;
+	}
+}
+
+StreamerSession::Refusal StreamerSession::skipAlert(Origin origin)
+{
+	return take(m_skip, Action{ApiClient::Action::Skip, QString(), false, false, QString(), QString(), origin});
+}
+
+StreamerSession::Refusal StreamerSession::decide(const QString &messageId, bool accept, Origin origin)
 {
 	const Refusal refusal = decisionRefusal(m_signedIn, m_pending, messageId);
 	if (refusal != Refusal::None)
@@ -163,31 +209,25 @@ StreamerSession::Refusal StreamerSession::decide(const QString &messageId, bool 
 	// One press, one request: the message waits for its answer.
 	if (m_deciding.contains(messageId))
 		return Refusal::Busy;
-	m_deciding.insert(messageId);
-	emit actionStarted(Action{ApiClient::Action::Decision, messageId, false, false, QString()});
+	m_deciding.insert(messageId, origin);
+	emit actionStarted(Action{ApiClient::Action::Decision, messageId, false, false, QString(), QString(), origin});
 	m_apiClient->moderateMessage(messageId, accept);
 	return Refusal::None;
 }
 
-StreamerSession::Refusal StreamerSession::decideFirst(bool accept)
+StreamerSession::Refusal StreamerSession::decideFirst(bool accept, Origin origin)
 {
 	if (!m_signedIn)
 		return Refusal::SignedOut;
 	if (m_pending.isEmpty())
 		return Refusal::NothingPending;
-	return decide(m_pending.first().id, accept);
+	return decide(m_pending.first().id, accept, origin);
 }
 
-StreamerSession::Refusal StreamerSession::setModeration(bool enabled)
+StreamerSession::Refusal StreamerSession::setModeration(bool enabled, Origin origin)
 {
-	if (!m_signedIn)
-		return Refusal::SignedOut;
-	if (m_switching)
-		return Refusal::Busy;
-	m_switching = enabled;
-	emit actionStarted(Action{ApiClient::Action::ModerationSwitch, QString(), enabled, false, QString()});
-	m_apiClient->setModerationStatus(enabled);
-	return Refusal::None;
+	return take(m_switch, Action{ApiClient::Action::ModerationSwitch, QString(), enabled, false, QString(),
+				     QString(), origin});
 }
 
 void StreamerSession::signIn()
@@ -245,17 +285,21 @@ void StreamerSession::endSession()
 	// Answers still on their way belong to the session that ends here: none of them reaches anyone.
 	m_poller->stop();
 	QList<Action> cutShort;
-	for (const QString &id : std::as_const(m_deciding))
-		cutShort << Action{ApiClient::Action::Decision, id, false, false, CUT_SHORT};
-	if (m_skipRunning)
-		cutShort << Action{ApiClient::Action::Skip, QString(), false, false, CUT_SHORT};
-	if (m_switching)
-		cutShort << Action{ApiClient::Action::ModerationSwitch, QString(), *m_switching, false, CUT_SHORT};
+	for (auto it = m_deciding.cbegin(); it != m_deciding.cend(); ++it)
+		cutShort << Action{
+			ApiClient::Action::Decision, it.key(), false, false, QString(), QString(), it.value()};
+	for (Slot *slot : {&m_skip, &m_switch}) {
+		for (std::optional<Action> *action : {&slot->running, &slot->waiting})
+			if (*action)
+				cutShort << **action;
+		*slot = Slot();
+	}
 	m_deciding.clear();
-	m_skipRunning = false;
-	m_switching.reset();
-	for (const Action &action : cutShort)
+	for (Action &action : cutShort) {
+		action.error = CUT_SHORT;
+		action.code = QStringLiteral("signedOut");
 		emit actionFinished(action);
+	}
 
 	m_signingIn = false;
 	m_signedIn = false;
@@ -337,26 +381,28 @@ void StreamerSession::onDonationsReceived(const ApiEnvelope::ListAnswer &answer)
 
 void StreamerSession::onActionFinished(ApiClient::Action kind, const QString &subject, bool ok)
 {
-	Action action{kind, QString(), false, ok, ok ? QString() : SERVICE_FAILED};
-	switch (kind) {
-	case ApiClient::Action::Decision:
-		action.messageId = subject;
-		if (!m_deciding.remove(subject))
+	Action action;
+	if (kind == ApiClient::Action::Decision) {
+		if (!m_deciding.contains(subject))
 			return;
+		action = Action{kind, subject, false, false, QString(), QString(), m_deciding.take(subject)};
 		if (ok)
 			dropDecided(subject);
-		break;
-	case ApiClient::Action::Skip:
-		if (!m_skipRunning)
+	} else {
+		Slot &slot = kind == ApiClient::Action::Skip ? m_skip : m_switch;
+		if (!slot.running)
 			return;
-		m_skipRunning = false;
-		break;
-	case ApiClient::Action::ModerationSwitch:
-		if (!m_switching)
-			return;
-		action.enabled = *m_switching;
-		m_switching.reset();
-		break;
+		action = *slot.running;
+		// The streamer's press that waited for this one goes now.
+		slot.running = slot.waiting;
+		slot.waiting.reset();
+		if (slot.running)
+			send(*slot.running);
+	}
+	action.ok = ok;
+	if (!ok) {
+		action.error = SERVICE_FAILED;
+		action.code = QStringLiteral("serviceFailed");
 	}
 	emit actionFinished(action);
 }

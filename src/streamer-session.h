@@ -7,9 +7,9 @@
 #include "service-addresses.h"
 #include "session-totals.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -45,16 +45,23 @@ public:
 	Q_ENUM(Refusal)
 	// English, for the log and for remote controls; empty for None.
 	static QString refusalText(Refusal refusal);
+	// The stable word a controller decides on; empty for None.
+	static QString refusalCode(Refusal refusal);
+	// Who asked for an action. The streamer's own press in the dock is never turned away because a
+	// hotkey's or a controller's action of its kind is under way: it follows that one.
+	enum class Origin { Dock, Hotkey, Controller };
+	Q_ENUM(Origin)
 	// The refusal of a decision on messageId, given what is signed in and pending. For a copy of the
 	// state on another thread, too: the action checks it again when it runs.
 	static Refusal decisionRefusal(bool signedIn, const QList<DonationMessage> &pending, const QString &messageId);
 
-	// What the streamer can do. Each returns its refusal, None when it was started.
-	Refusal skipAlert();
-	Refusal decide(const QString &messageId, bool accept);
+	// What the streamer can do. Each returns its refusal, None when it was started (or, the streamer's own
+	// press, set to follow the action of its kind under way).
+	Refusal skipAlert(Origin origin = Origin::Dock);
+	Refusal decide(const QString &messageId, bool accept, Origin origin = Origin::Dock);
 	// The top row of the pending list.
-	Refusal decideFirst(bool accept);
-	Refusal setModeration(bool enabled);
+	Refusal decideFirst(bool accept, Origin origin = Origin::Dock);
+	Refusal setModeration(bool enabled, Origin origin = Origin::Dock);
 	void signIn();
 	void cancelSignIn();
 	void signOut();
@@ -68,8 +75,11 @@ public:
 		// The state asked for (a moderation switch); false otherwise.
 		bool enabled = false;
 		bool ok = false;
-		// Why it failed, in English; empty when ok.
+		// Why it failed, in English, and as a stable word (refusalCode's, "serviceFailed" or "signedOut");
+		// empty when ok.
 		QString error;
+		QString code;
+		Origin origin = Origin::Dock;
 	};
 
 	bool signedIn() const { return m_signedIn; }
@@ -92,7 +102,9 @@ public:
 	int donationsTotal() const { return m_donationsTotal; }
 	// The donations that arrived since this sign-in began.
 	const SessionTotals &totals() const { return m_totals; }
-	bool isRunning(ApiClient::Action kind, const QString &messageId = QString()) const;
+	// The streamer's own press of this kind is under way or waits for another's to end (a decision: any
+	// on this message): the dock's buttons wait for it.
+	bool ownPressUnderWay(ApiClient::Action kind, const QString &messageId = QString()) const;
 	// The last update offer, empty until one came.
 	QString updateVersion() const { return m_updateVersion; }
 	QString updateUrl() const { return m_updateUrl; }
@@ -169,10 +181,18 @@ private:
 	RecordArrivals m_pendingArrivals;
 	RecordArrivals m_donationArrivals;
 	SessionTotals m_totals;
-	// Actions under way: the messages being decided, the skip, the switch.
-	QSet<QString> m_deciding;
-	bool m_skipRunning = false;
-	std::optional<bool> m_switching;
+	// An action of which one at a time is under way (the skip, the switch); the streamer's own press
+	// waits here while a hotkey's or a controller's one runs.
+	struct Slot {
+		std::optional<Action> running;
+		std::optional<Action> waiting;
+	};
+	Refusal take(Slot &slot, const Action &action);
+	void send(const Action &action);
+	// Actions under way: the messages being decided and by whom, the skip, the switch.
+	QHash<QString, Origin> m_deciding;
+	Slot m_skip;
+	Slot m_switch;
 	bool m_warnedOfLongIds = false;
 	QString m_updateVersion;
 	QString m_updateUrl;

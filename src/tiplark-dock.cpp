@@ -227,10 +227,10 @@ void TiplarkDock::showState()
 	m_logoutButton->setVisible(signedIn);
 
 	const std::optional<bool> moderation = session->moderationEnabled();
-	const bool switchable = signedIn && !session->isRunning(ApiClient::Action::ModerationSwitch);
+	const bool switchable = signedIn && !session->ownPressUnderWay(ApiClient::Action::ModerationSwitch);
 	m_enableModerationButton->setEnabled(switchable && moderation != true);
 	m_disableModerationButton->setEnabled(switchable && moderation != false);
-	m_skipButton->setEnabled(signedIn && !session->isRunning(ApiClient::Action::Skip));
+	m_skipButton->setEnabled(signedIn && !session->ownPressUnderWay(ApiClient::Action::Skip));
 	// The colour marks the button that changes the state in force; it stays while signed out.
 	if (moderation == true) {
 		DockStyle::apply(m_enableModerationButton, DockStyle::Role::None);

@@ -288,17 +288,17 @@ private slots:
 
 		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
 					   << QByteArray("/v1/donations/queue/skip") << true
-					   << "busy: the previous SkipAlert has not finished yet";
+					   << "busy: busy: the same action is already under way";
 		QTest::newRow("ModerateMessage") << WebsocketVendor::Request::ModerateMessage
 						 << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
 						 << QByteArray("/v1/moderation/moderate/p-1") << true
-						 << "busy: the previous ModerateMessage has not finished yet";
-		QTest::newRow("SetModeration") << WebsocketVendor::Request::SetModeration
-					       << QByteArray("{\"enabled\":false}") << QByteArray("/v1/moderation")
-					       << true << "busy: the previous SetModeration has not finished yet";
-		QTest::newRow("switched off")
-			<< WebsocketVendor::Request::SkipAlert << QByteArray("{}")
-			<< QByteArray("/v1/donations/queue/skip") << false << "switched off in the Tiplark dock";
+						 << "busy: busy: the same action is already under way";
+		QTest::newRow("SetModeration")
+			<< WebsocketVendor::Request::SetModeration << QByteArray("{\"enabled\":false}")
+			<< QByteArray("/v1/moderation") << true << "busy: busy: the same action is already under way";
+		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+					      << QByteArray("/v1/donations/queue/skip") << false
+					      << "switchedOff: switched off in the Tiplark dock";
 	}
 
 	void vendorActions()
@@ -320,9 +320,12 @@ private slots:
 			obs_data_t *requestData = obs_data_create_from_json(data.constData());
 			obs_data_t *responseData = obs_data_create();
 			vendor.handle(request, requestData, responseData);
-			const QString answer = obs_data_get_bool(responseData, "ok")
-						       ? QStringLiteral("ok")
-						       : QString::fromUtf8(obs_data_get_string(responseData, "error"));
+			// A controller decides on the code, a person reads the text.
+			const QString answer =
+				obs_data_get_bool(responseData, "ok")
+					? QStringLiteral("ok")
+					: QString::fromUtf8(obs_data_get_string(responseData, "code")) + ": " +
+						  QString::fromUtf8(obs_data_get_string(responseData, "error"));
 			obs_data_release(requestData);
 			obs_data_release(responseData);
 			return answer;

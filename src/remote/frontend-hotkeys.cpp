@@ -34,6 +34,35 @@ const char *actionName(FrontendHotkeys::Action action)
 	return "";
 }
 
+// The kind an action takes: the skip, a decision, the switch.
+std::size_t kindOf(FrontendHotkeys::Action action)
+{
+	switch (action) {
+	case FrontendHotkeys::Action::SkipAlert:
+		return 0;
+	case FrontendHotkeys::Action::AcceptFirst:
+	case FrontendHotkeys::Action::RejectFirst:
+		return 1;
+	case FrontendHotkeys::Action::ModerationOn:
+	case FrontendHotkeys::Action::ModerationOff:
+		break;
+	}
+	return 2;
+}
+
+std::size_t kindOf(ApiClient::Action action)
+{
+	switch (action) {
+	case ApiClient::Action::Skip:
+		return 0;
+	case ApiClient::Action::Decision:
+		return 1;
+	case ApiClient::Action::ModerationSwitch:
+		break;
+	}
+	return 2;
+}
+
 // One hotkey's bindings as OBS stores them: {"bindings": [...]}; an empty list when there are none.
 obs_data_array_t *storedBindings(config_t *config, const char *name)
 {
@@ -56,6 +85,7 @@ void storeBindings(config_t *config, const char *name, obs_data_array_t *binding
 
 FrontendHotkeys::FrontendHotkeys(StreamerSession *session)
 	: m_session(session),
+	  m_gate(std::make_shared<Gate>()),
 	  m_bindings{{{this, Action::SkipAlert},
 		      {this, Action::AcceptFirst},
 		      {this, Action::RejectFirst},
@@ -70,6 +100,13 @@ FrontendHotkeys::FrontendHotkeys(StreamerSession *session)
 	m_moderationPair = obs_hotkey_pair_register_frontend(MODERATION_ON, "Tiplark: Włącz moderację", MODERATION_OFF,
 							     "Tiplark: Wyłącz moderację", &onPairHotkey, &onPairHotkey,
 							     &m_bindings[3], &m_bindings[4]);
+	// A hotkey's action that ends frees its kind for the next press.
+	m_ends = QObject::connect(session, &StreamerSession::actionFinished, session,
+				  [gate = m_gate](const StreamerSession::Action &action) {
+					  if (action.origin != StreamerSession::Origin::Hotkey)
+						  return;
+					  gate->busy.release(kindOf(action.kind));
+				  });
 }
 
 FrontendHotkeys::~FrontendHotkeys()
@@ -78,6 +115,7 @@ FrontendHotkeys::~FrontendHotkeys()
 	for (obs_hotkey_id id : m_ids)
 		obs_hotkey_unregister(id);
 	obs_hotkey_pair_unregister(m_moderationPair);
+	QObject::disconnect(m_ends);
 }
 
 void FrontendHotkeys::load()
@@ -118,7 +156,7 @@ void FrontendHotkeys::onHotkey(void *binding, obs_hotkey_id, obs_hotkey_t *, boo
 	if (!pressed)
 		return;
 	const auto *b = static_cast<const Binding *>(binding);
-	b->hotkeys->queue(b->action);
+	b->hotkeys->press(b->action);
 }
 
 bool FrontendHotkeys::onPairHotkey(void *binding, obs_hotkey_pair_id, obs_hotkey_t *, bool pressed)
@@ -129,33 +167,52 @@ bool FrontendHotkeys::onPairHotkey(void *binding, obs_hotkey_pair_id, obs_hotkey
 	return false;
 }
 
-void FrontendHotkeys::queue(Action action)
+void FrontendHotkeys::press(Action action)
 {
+	const std::size_t kind = kindOf(action);
+	Gate &gate = *m_gate;
+	if (!gate.busy.tryTake(kind)) {
+		if (!gate.quiet.at(kind).exchange(true))
+			obs_log(LOG_INFO, "Tiplark: Hotkey %s pressed while the same action is under way; dropped",
+				actionName(action));
+		return;
+	}
+	gate.quiet.at(kind).store(true);
 	// The session lives until after the hotkeys are unregistered; a queued call to it goes with it.
 	QMetaObject::invokeMethod(
 		m_session,
-		[session = m_session, action] {
+		[session = m_session, gate = m_gate, action, kind] {
+			const auto hotkey = StreamerSession::Origin::Hotkey;
 			StreamerSession::Refusal refused = StreamerSession::Refusal::None;
 			switch (action) {
 			case Action::SkipAlert:
-				refused = session->skipAlert();
+				refused = session->skipAlert(hotkey);
 				break;
 			case Action::AcceptFirst:
-				refused = session->decideFirst(true);
+				refused = session->decideFirst(true, hotkey);
 				break;
 			case Action::RejectFirst:
-				refused = session->decideFirst(false);
+				refused = session->decideFirst(false, hotkey);
 				break;
 			case Action::ModerationOn:
-				refused = session->setModeration(true);
+				refused = session->setModeration(true, hotkey);
 				break;
 			case Action::ModerationOff:
-				refused = session->setModeration(false);
+				refused = session->setModeration(false, hotkey);
 				break;
 			}
-			if (refused != StreamerSession::Refusal::None)
+			int &logged = gate->refused.at(kind);
+			if (refused == StreamerSession::Refusal::None) {
+				logged = 0;
+				gate->quiet.at(kind).store(false);
+				return;
+			}
+			gate->busy.release(kind);
+			// Once per run of presses refused alike.
+			if (logged != int(refused))
 				obs_log(LOG_INFO, "Tiplark: Hotkey %s does nothing: %s", actionName(action),
 					StreamerSession::refusalText(refused).toUtf8().constData());
+			logged = int(refused);
 		},
 		Qt::QueuedConnection);
 }

@@ -1,14 +1,21 @@
 #pragma once
 
+#include "remote/busy-limit.h"
+
 #include <obs.h>
 
+#include <QMetaObject>
+
 #include <array>
+#include <memory>
 
 class StreamerSession;
 
 // The plug-in's hotkeys in OBS's Settings → Hotkeys. OBS reloads only its own hotkeys' bindings when
 // the profile changes: these are read from and written to the profile's "Hotkeys" section here, where
-// and as OBS keeps its own. Callbacks may run on any thread; they only queue work to the GUI thread.
+// and as OBS keeps its own. Callbacks may run on any thread; they only queue work to the GUI thread, at
+// most one action of each kind at a time: a press while its kind is under way is dropped there, so that
+// a held key or a controller repeating obs-websocket's TriggerHotkeyByName piles up neither work nor log.
 class FrontendHotkeys {
 public:
 	// session must outlive this object, which unregisters the hotkeys when it goes.
@@ -24,16 +31,30 @@ public:
 
 	enum class Action { SkipAlert, AcceptFirst, RejectFirst, ModerationOn, ModerationOff };
 
+	// A press, as OBS reports it from any thread: for tests.
+	void press(Action action);
+
 private:
+	// The kinds the hotkeys take, on any thread, and what they last logged, on the GUI thread; shared with
+	// the calls queued to the session, which may run after this object has gone.
+	struct Gate {
+		BusyLimit<3> busy;
+		// A dropped press writes no line: the kind's action has not started yet (a refusal may follow,
+		// logged in its own right), or one line was written for it already.
+		std::array<std::atomic<bool>, 3> quiet{};
+		// The refusal last logged per kind, until a press starts an action again.
+		std::array<int, 3> refused{};
+	};
 	struct Binding {
 		FrontendHotkeys *hotkeys;
 		Action action;
 	};
 	static void onHotkey(void *binding, obs_hotkey_id, obs_hotkey_t *, bool pressed);
 	static bool onPairHotkey(void *binding, obs_hotkey_pair_id, obs_hotkey_t *, bool pressed);
-	void queue(Action action);
 
 	StreamerSession *m_session;
+	std::shared_ptr<Gate> m_gate;
+	QMetaObject::Connection m_ends;
 	std::array<Binding, 5> m_bindings;
 	std::array<obs_hotkey_id, 3> m_ids;
 	obs_hotkey_pair_id m_moderationPair;

@@ -116,11 +116,37 @@ WebsocketVendor::Request requestOf(ApiClient::Action kind)
 	return WebsocketVendor::Request::SetModeration;
 }
 
-void answer(obs_data_t *response, const QString &error)
+// Why a request is refused: a stable code for the controller, English text for a person.
+struct Refused {
+	QString code;
+	QString error;
+};
+
+Refused refusedBy(StreamerSession::Refusal refusal)
 {
-	obs_data_set_bool(response, "ok", error.isEmpty());
-	if (!error.isEmpty())
-		setString(response, "error", error);
+	return {StreamerSession::refusalCode(refusal), StreamerSession::refusalText(refusal)};
+}
+
+void answer(obs_data_t *response, const Refused &refused)
+{
+	obs_data_set_bool(response, "ok", refused.code.isEmpty());
+	if (refused.code.isEmpty())
+		return;
+	setString(response, "code", refused.code);
+	setString(response, "error", refused.error);
+}
+
+const char *originName(StreamerSession::Origin origin)
+{
+	switch (origin) {
+	case StreamerSession::Origin::Dock:
+		return "dock";
+	case StreamerSession::Origin::Hotkey:
+		return "hotkey";
+	case StreamerSession::Origin::Controller:
+		return "controller";
+	}
+	return "";
 }
 } // namespace
 
@@ -227,7 +253,7 @@ void WebsocketVendor::onRequest(obs_data_t *requestData, obs_data_t *responseDat
 	const auto *h = static_cast<const Handler *>(handler);
 	QReadLocker lock(&h->vendor->m_requestsLock);
 	if (!h->vendor->m_open) {
-		answer(responseData, QStringLiteral("shutting down"));
+		answer(responseData, {QStringLiteral("shuttingDown"), QStringLiteral("shutting down")});
 		return;
 	}
 	h->vendor->handle(h->request, requestData, responseData);
@@ -236,7 +262,8 @@ void WebsocketVendor::onRequest(obs_data_t *requestData, obs_data_t *responseDat
 void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_t *responseData)
 {
 	if (!m_enabled.load()) {
-		answer(responseData, QStringLiteral("switched off in the Tiplark dock"));
+		answer(responseData,
+		       {QStringLiteral("switchedOff"), QStringLiteral("switched off in the Tiplark dock")});
 		return;
 	}
 	const RemoteState state = m_snapshot->state();
@@ -246,8 +273,7 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 	auto queue = [this, request](std::function<StreamerSession::Refusal(StreamerSession *)> action,
 				     StreamerSession::Action subject) {
 		if (!m_busy.tryTake(std::size_t(request)))
-			return QStringLiteral("busy: the previous %1 has not finished yet")
-				.arg(QLatin1String(requestName(request)));
+			return refusedBy(StreamerSession::Refusal::Busy);
 		QMetaObject::invokeMethod(
 			this,
 			[this, action, subject]() mutable {
@@ -255,53 +281,65 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 				if (refused == StreamerSession::Refusal::None)
 					return;
 				subject.error = StreamerSession::refusalText(refused);
+				subject.code = StreamerSession::refusalCode(refused);
 				finished(subject);
 			},
 			Qt::QueuedConnection);
-		return QString();
+		return Refused();
 	};
+	const auto controller = StreamerSession::Origin::Controller;
 	const StreamerSession::Refusal signedOut = state.signedIn ? StreamerSession::Refusal::None
 								  : StreamerSession::Refusal::SignedOut;
 
 	switch (request) {
 	case Request::GetState:
 		fillState(responseData, state);
-		answer(responseData, QString());
+		answer(responseData, Refused());
 		return;
 	case Request::SkipAlert:
-		answer(responseData, signedOut != StreamerSession::Refusal::None
-					     ? StreamerSession::refusalText(signedOut)
-					     : queue([](StreamerSession *session) { return session->skipAlert(); },
-						     {ApiClient::Action::Skip, QString(), false, false, QString()}));
+		answer(responseData,
+		       signedOut != StreamerSession::Refusal::None
+			       ? refusedBy(signedOut)
+			       : queue([controller](StreamerSession *session) { return session->skipAlert(controller); },
+				       {ApiClient::Action::Skip, QString(), false, false, QString(), QString(),
+					controller}));
 		return;
 	case Request::ModerateMessage: {
 		if (!hasItem(requestData, "messageId", OBS_DATA_STRING) ||
 		    !hasItem(requestData, "accept", OBS_DATA_BOOLEAN)) {
-			answer(responseData, QStringLiteral("messageId (string) and accept (boolean) are required"));
+			answer(responseData, {QStringLiteral("missingField"),
+					      QStringLiteral("messageId (string) and accept (boolean) are required")});
 			return;
 		}
 		const QString id = QString::fromUtf8(obs_data_get_string(requestData, "messageId"));
 		const bool accept = obs_data_get_bool(requestData, "accept");
 		const StreamerSession::Refusal refused =
 			StreamerSession::decisionRefusal(state.signedIn, state.pending, id);
-		answer(responseData,
-		       refused != StreamerSession::Refusal::None
-			       ? StreamerSession::refusalText(refused)
-			       : queue([id, accept](StreamerSession *session) { return session->decide(id, accept); },
-				       {ApiClient::Action::Decision, id, false, false, QString()}));
+		answer(responseData, refused != StreamerSession::Refusal::None
+					     ? refusedBy(refused)
+					     : queue(
+						       [id, accept, controller](StreamerSession *session) {
+							       return session->decide(id, accept, controller);
+						       },
+						       {ApiClient::Action::Decision, id, false, false, QString(),
+							QString(), controller}));
 		return;
 	}
 	case Request::SetModeration: {
 		if (!hasItem(requestData, "enabled", OBS_DATA_BOOLEAN)) {
-			answer(responseData, QStringLiteral("enabled (boolean) is required"));
+			answer(responseData,
+			       {QStringLiteral("missingField"), QStringLiteral("enabled (boolean) is required")});
 			return;
 		}
 		const bool enabled = obs_data_get_bool(requestData, "enabled");
-		answer(responseData,
-		       signedOut != StreamerSession::Refusal::None
-			       ? StreamerSession::refusalText(signedOut)
-			       : queue([enabled](StreamerSession *session) { return session->setModeration(enabled); },
-				       {ApiClient::Action::ModerationSwitch, QString(), enabled, false, QString()}));
+		answer(responseData, signedOut != StreamerSession::Refusal::None
+					     ? refusedBy(signedOut)
+					     : queue(
+						       [enabled, controller](StreamerSession *session) {
+							       return session->setModeration(enabled, controller);
+						       },
+						       {ApiClient::Action::ModerationSwitch, QString(), enabled, false,
+							QString(), QString(), controller}));
 		return;
 	}
 	}
@@ -309,14 +347,18 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 
 void WebsocketVendor::finished(const StreamerSession::Action &action)
 {
-	m_busy.release(std::size_t(requestOf(action.kind)));
+	// Only the end of the action a controller's request took its kind for frees that kind.
+	if (action.origin == StreamerSession::Origin::Controller)
+		m_busy.release(std::size_t(requestOf(action.kind)));
 	obs_data_t *data = obs_data_create();
 	obs_data_set_string(data, "action", requestName(requestOf(action.kind)));
 	if (action.kind == ApiClient::Action::Decision)
 		setString(data, "messageId", action.messageId);
 	else if (action.kind == ApiClient::Action::ModerationSwitch)
 		obs_data_set_bool(data, "enabled", action.enabled);
+	obs_data_set_string(data, "origin", originName(action.origin));
 	obs_data_set_bool(data, "ok", action.ok);
+	setString(data, "code", action.code);
 	setString(data, "error", action.error);
 	emitEvent("ActionFinished", data);
 	obs_data_release(data);

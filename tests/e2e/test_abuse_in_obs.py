@@ -141,8 +141,10 @@ class Stages:
         """The service accepts the polls and never answers: the dock keeps its lists and OBS its wits."""
         dock = self.dock
         self.hold_polls()
-        self.polls_started("/v1/moderation/moderate/pending-messages", 1)
-        time.sleep(1)  # let whatever was already on its way come back
+        before = {path: len(self.sandbox.requests_to(path, "GET")) for path in POLLED}
+        # A read is sent again only once its last answer has been taken in: whatever was on its way is back.
+        for path in POLLED:
+            self.sandbox.wait_for_request(path, count=before[path] + 1, method="GET", timeout=12)
         check(self.lists() == self.filled, "the lists changed while the service hung: %r" % (self.lists(),))
 
         # The GUI thread is free: the tree answers at once, and presses take effect.
@@ -167,10 +169,10 @@ class Stages:
         after_accept = ([texts for texts in self.filled[0] if texts != self.accepted], self.filled[1])
         dock.wait_until(lambda: self.lists() == after_accept, "the accepted message to leave its list", timeout=10)
         seen = len(self.sandbox.requests())
-        time.sleep(5.5)  # one more tick while hanging
-        print("requests reaching the service during a tick of the hang:", len(self.sandbox.requests()) - seen)
-        check(self.lists() == after_accept, "the lists changed while the service hung: %r" % (self.lists(),))
+        # The line comes with a tick that finds the reads still unanswered.
         dock.wait_until(self.connection_line, "the line saying that the service hangs", timeout=12)
+        print("requests reaching the service while it hung:", len(self.sandbox.requests()) - seen)
+        check(self.lists() == after_accept, "the lists changed while the service hung: %r" % (self.lists(),))
         self.session.screenshot("e2e-abuse-service-hangs.png")
 
     def service_returns(self):

@@ -156,7 +156,7 @@ def run(session, sandbox, args):
     while refresh_count(sandbox) == refreshes_before and time.monotonic() < deadline:
         time.sleep(0.2)
     obs.wait_for(PREFIX + "Tiplark: Token refreshed", timeout=10)
-    time.sleep(6)  # one more tick with the new token
+    sandbox.next_requests("/v1/donations", count=2, method="GET")  # one more tick with the new token, answered
     check(
         refresh_count(sandbox) == refreshes_before + 1,
         "%d refreshes for one expired token" % (refresh_count(sandbox) - refreshes_before),
@@ -164,7 +164,7 @@ def run(session, sandbox, args):
     check("Tiplark: Logged out" not in obs.log(), "the streamer was signed out")
     check(USER_NAME in dock.labels(), "the dock no longer shows the user")
     session.screenshot("e2e-after-refresh.png")
-    signed_out_with_reads_on_their_way(session, sandbox, dock)
+    signed_out_with_reads_on_their_way(session, sandbox, dock, obs)
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
 
@@ -199,7 +199,7 @@ def one_whole_row(dock):
     check(listed >= row, "the pending list is %d pixels high, its tallest row %d" % (listed, row))
 
 
-def signed_out_with_reads_on_their_way(session, sandbox, dock):
+def signed_out_with_reads_on_their_way(session, sandbox, dock, obs):
     """ "Wyloguj" while the three polled reads are on their way: when they answer, nothing of the session
     comes back."""
     late = [
@@ -216,8 +216,13 @@ def signed_out_with_reads_on_their_way(session, sandbox, dock):
     )
     for path, _ in late:
         sandbox.wait_for_request(path, count=counts[path] + 1, method="GET", timeout=12)
+    signed_out_at = len(obs.log())
     dock.press(dock.button("Wyloguj"))
-    time.sleep(5)  # the held answers arrive
+    # The held answers arrive; a look at the dock goes after them on the GUI thread.
+    deadline = time.monotonic() + 15
+    while obs.log()[signed_out_at:].count("Tiplark HTTP: Response 200") < len(late):
+        check(time.monotonic() < deadline, "the held answers did not arrive")
+        time.sleep(0.1)
     labels = dock.labels()
     check("Nie zalogowano" in labels and USER_NAME not in labels, "the old session's name came back")
     check(

@@ -23,6 +23,7 @@ PORT = 38455
 PASSWORD = "haslo-do-obs-websocket"
 BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
 SKIP = ("POST", "/v1/donations/queue/skip", {})
+PENDING = "/v1/moderation/moderate/pending-messages"
 SILENCE = 0.01  # peak amplitude below which a recording counts as silent
 # OBS records its audio mix alone into a WAV file: FFmpeg's wav muxer, PCM, no video.
 RECORDING_PROFILE = """
@@ -44,14 +45,21 @@ FFAudioMixes=1
 FFIgnoreCompat=true
 """
 
-# Refused requests: (request, requestData, error); none of them reaches the service.
+DECISION_FIELDS = "messageId (string) and accept (boolean) are required"
+BUSY = "busy: the same action is already under way"
+# Refused requests: (request, requestData, code, error); none of them reaches the service.
 REFUSED = [
-    ("ModerateMessage", None, "messageId (string) and accept (boolean) are required"),
-    ("ModerateMessage", {"messageId": 7, "accept": True}, "messageId (string) and accept (boolean) are required"),
-    ("ModerateMessage", {"messageId": "7", "accept": "yes"}, "messageId (string) and accept (boolean) are required"),
-    ("ModerateMessage", {"messageId": "no-such-id", "accept": True}, "no pending message with this messageId"),
-    ("SetModeration", None, "enabled (boolean) is required"),
-    ("SetModeration", {"enabled": 1}, "enabled (boolean) is required"),
+    ("ModerateMessage", None, "missingField", DECISION_FIELDS),
+    ("ModerateMessage", {"messageId": 7, "accept": True}, "missingField", DECISION_FIELDS),
+    ("ModerateMessage", {"messageId": "7", "accept": "yes"}, "missingField", DECISION_FIELDS),
+    (
+        "ModerateMessage",
+        {"messageId": "no-such-id", "accept": True},
+        "unknownMessage",
+        "no pending message with this messageId",
+    ),
+    ("SetModeration", None, "missingField", "enabled (boolean) is required"),
+    ("SetModeration", {"enabled": 1}, "missingField", "enabled (boolean) is required"),
 ]
 
 
@@ -96,7 +104,7 @@ def switch(enabled):
 
 def finished(request, data):
     """The ActionFinished event of a request that succeeded, with its subject."""
-    event = {"action": request, "ok": True, "error": ""}
+    event = {"action": request, "origin": "controller", "ok": True, "code": "", "error": ""}
     if request == "ModerateMessage":
         event["messageId"] = data["messageId"]
     elif request == "SetModeration":
@@ -136,7 +144,7 @@ def run(session, sandbox, sink):
     obs.fill_screen()
     try:
         state = wait_for_state(client, lambda s: len(s["pending"]) == 12 and s.get("moderationEnabled") is True)
-        time.sleep(6)  # one more poll of the same lists
+        sandbox.next_requests(PENDING, count=2, method="GET")  # one more answer of the same lists taken in
         peak = NullSink.stop_recording(recorder, recording)
         check(peak < SILENCE, "a sound at start-up (peak %.3f)" % peak)
         print("peak at start-up: %.4f" % peak)
@@ -157,9 +165,9 @@ def run(session, sandbox, sink):
         check("token" not in json.dumps(state).lower(), "a token in GetState")
         done = len(writes(sandbox))
 
-        for request, data, error in REFUSED:
+        for request, data, code, error in REFUSED:
             answer = client.vendor(request, data)
-            check(answer == {"ok": False, "error": error}, "%s %r: %r" % (request, data, answer))
+            check(answer == {"ok": False, "code": code, "error": error}, "%s %r: %r" % (request, data, answer))
         done = expect_writes(sandbox, done, [])
 
         # Each request that starts a service call: ok at once, its request, then ActionFinished naming it.
@@ -196,7 +204,7 @@ def run(session, sandbox, sink):
         ended = len(client.vendor_events("ActionFinished"))
         skips = len(sandbox.requests_to(SKIP[1]))
         answers = [client.vendor("SkipAlert") for _ in range(50)]
-        busy = {"ok": False, "error": "busy: the previous SkipAlert has not finished yet"}
+        busy = {"ok": False, "code": "busy", "error": BUSY}
         check(answers[0] == {"ok": True} and all(a == busy for a in answers[1:]), repr(answers[:3]))
         sandbox.wait_for_request(SKIP[1], count=skips + 1)
         sandbox.clear_faults()
@@ -205,7 +213,15 @@ def run(session, sandbox, sink):
         client.wait_for_event("ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > ended)
         check(
             client.vendor_events("ActionFinished")[ended:]
-            == [{"action": "SkipAlert", "ok": False, "error": "the service call failed"}],
+            == [
+                {
+                    "action": "SkipAlert",
+                    "origin": "controller",
+                    "ok": False,
+                    "code": "serviceFailed",
+                    "error": "the service call failed",
+                }
+            ],
             repr(client.vendor_events("ActionFinished")[ended:]),
         )
         check(client.vendor("SkipAlert") == {"ok": True}, "SkipAlert still busy after its ActionFinished")
@@ -223,6 +239,24 @@ def run(session, sandbox, sink):
             done = expect_writes(sandbox, done, [expected])
         client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
         done = expect_writes(sandbox, done, [SKIP])
+
+        # A controller repeating a hotkey while its action awaits the service: one request and one log line;
+        # the streamer's own press meanwhile is not turned away but follows it.
+        sandbox.set_fault({"path": "/v1/moderation", "kind": "hold", "method": "PATCH", "times": 1})
+        logged = len(obs.log())
+        switches = len(sandbox.requests_to("/v1/moderation", "PATCH"))
+        for _ in range(200):
+            client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOff"})
+        sandbox.wait_for_request("/v1/moderation", count=switches + 1, method="PATCH")
+        dock = accessibility.Dock()
+        dock.press(dock.button("Wyłącz moderację"))
+        sandbox.clear_faults()
+        sandbox.release()  # answered 503: the streamer's press goes next
+        done = expect_writes(sandbox, done, [switch(False), switch(False)])
+        lines = [line for line in obs.log()[logged:].splitlines() if "Hotkey TiplarkModerationOff" in line]
+        check(len(lines) <= 1, "hotkey lines %r" % lines)  # none if every press came before it started
+        client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOn"})
+        done = expect_writes(sandbox, done, [switch(True)])
         for first in waiting[2:4]:
             wait_for_state(client, lambda s: s["pending"] and s["pending"][0]["id"] == first)
             client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkAcceptFirst"})
@@ -242,7 +276,7 @@ def run(session, sandbox, sink):
         arrived = sandbox.post_donation()["id"]
         event = client.wait_for_event("PendingMessageAdded", timeout=15)
         check(event["id"] == arrived, "PendingMessageAdded %r for %s" % (event, arrived))
-        time.sleep(1.5)
+        sandbox.next_requests(PENDING, method="GET")  # the chime has played by the next poll
         peak = NullSink.stop_recording(recorder, recording)
         obs_recording = client.call("StopRecord")["outputPath"]
         check(peak >= 0.1, "no chime for a new message (peak %.3f)" % peak)
@@ -303,18 +337,30 @@ def run(session, sandbox, sink):
             "ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count, timeout=3
         )
         dock = accessibility.Dock()
+        signed_out_at = len(obs.log())
         dock.press(dock.button("Wyloguj"))
         ended = [
-            {"action": "ModerateMessage", "messageId": arrived, "ok": False, "error": error}
-            for error in [
-                "not possible now: the same action awaits its answer",
-                "signed out before the service answered",
+            {
+                "action": "ModerateMessage",
+                "messageId": arrived,
+                "origin": origin,
+                "ok": False,
+                "code": code,
+                "error": error,
+            }
+            for origin, code, error in [
+                ("controller", "busy", BUSY),
+                ("hotkey", "signedOut", "signed out before the service answered"),
             ]
         ]
         client.wait_for_event(
             "ActionFinished", lambda e: len(client.vendor_events("ActionFinished")) > count + 1, timeout=3
         )
-        time.sleep(6)  # the service's late answer ends nothing again
+        # The service's late answer ends nothing again: once it is in, a look at the dock goes after it on
+        # the GUI thread, and a request after it on obs-websocket.
+        obs.wait_for(PREFIX + "Tiplark HTTP: Response 200, body size: 2 bytes", timeout=15, after=signed_out_at)
+        dock.labels()
+        client.vendor("GetState")
         check(
             client.vendor_events("ActionFinished")[count:] == ended,
             "ended %r" % client.vendor_events("ActionFinished")[count:],
