@@ -27,10 +27,11 @@ void LabelFeed::refresh()
 	// The arrivals are forgotten with the session's totals (a sign-out, a new sign-in).
 	if (m_facts.totals.isEmpty())
 		m_facts.largest.clear();
+	// The service lists the newest first, as the dock shows them.
+	const QList<DonationMessage> donations = m_session->donations();
 	m_facts.newest.reset();
-	for (const DonationMessage &donation : m_session->donations())
-		if (!m_facts.newest || donation.createdAt > m_facts.newest->createdAt)
-			m_facts.newest = donation;
+	if (!donations.isEmpty())
+		m_facts.newest = donations.first();
 	m_sources->publish(m_facts);
 }
 

@@ -5,10 +5,14 @@ start with 20 donations and 12 pending messages brings no events, no totals and 
 that arrives later brings one event. Every action ends with ActionFinished naming its subject, one cut
 short by "Wyloguj" too. The chime for a new pending message is recorded from a PulseAudio null sink:
 silent at start-up, heard when a message arrives. The key binding survives a restart and follows a
-profile change."""
+profile change. Labels ("Tiplark: etykieta" sources) made by the controller read, with OCR, the newest
+donation and the session's sum, never a message that waits for moderation, and nothing-yet after a
+sign-out; the scene with them is the README's picture."""
 
+import base64
 import json
 import os
+import subprocess
 import time
 
 from obsdriver import obshost
@@ -23,6 +27,8 @@ PASSWORD = "haslo-do-obs-websocket"
 BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
 SKIP = ("POST", "/v1/donations/queue/skip", {})
 SILENCE = 0.01  # peak amplitude below which a recording counts as silent
+LAST_LABEL = "Ostatnia wpłata"
+TOTAL_LABEL = "Suma"
 
 # Refused requests: (request, requestData, error); none of them reaches the service.
 REFUSED = [
@@ -133,6 +139,8 @@ def run(session, sandbox, sink):
         )
         check(state["sessionTotals"] == [], "totals before any new donation: %r" % state["sessionTotals"])
         check("token" not in json.dumps(state).lower(), "a token in GetState")
+        scene = add_labels(client)
+        wait_for_label(client, LAST_LABEL, lambda text: text.startswith("Ostatnia:"))
         done = len(writes(sandbox))
 
         for request, data, error in REFUSED:
@@ -216,7 +224,9 @@ def run(session, sandbox, sink):
         # A new message arrives: one event, and the chime.
         recording = os.path.join(session.tmp, "new-message.wav")
         recorder = sink.start_recording(recording)
-        arrived = sandbox.post_donation()["id"]
+        arrived = sandbox.post_donation(
+            {"id": "oczekujaca-1", "nickname": "Oczekujacy", "amount": 77.77, "currency": "PLN"}
+        )["id"]
         event = client.wait_for_event("PendingMessageAdded", timeout=15)
         check(event["id"] == arrived, "PendingMessageAdded %r for %s" % (event, arrived))
         time.sleep(1.5)
@@ -224,6 +234,8 @@ def run(session, sandbox, sink):
         check(peak >= 0.1, "no chime for a new message (peak %.3f)" % peak)
         print("peak with a new message: %.4f" % peak)
         check(len(client.vendor_events("PendingMessageAdded")) == 1, repr(client.vendor_events("PendingMessageAdded")))
+        shown = read_label(client, LAST_LABEL)
+        check("Oczek" not in shown and "77.77" not in shown, "a pending message on a label: %r" % shown)
 
         # A donation straight to the list (moderation off): its event, and the session totals of the
         # donations that arrived since the start (the accepted messages among them), each once.
@@ -245,6 +257,10 @@ def run(session, sandbox, sink):
             "totals %r, expected %r" % (state["sessionTotals"], expected),
         )
         session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
+        wait_for_label(client, LAST_LABEL, lambda text: "12.50 PLN" in text)
+        amounts = ["%.2f %s" % (cents / 100, currency) for currency, (_, cents) in expected.items()]
+        wait_for_label(client, TOTAL_LABEL, lambda text: all(amount in text for amount in amounts))
+        save_picture(client, scene, session.artifact("e2e-labels.png"))
 
         # A decision the service holds for 5 s, and "Wyloguj" meanwhile: it ends at once, cut short.
         # The switch's own ActionFinished may reach us after the state that shows it: wait for it, so it is
@@ -276,6 +292,7 @@ def run(session, sandbox, sink):
         )
         dock = accessibility.Dock()
         dock.press(dock.button("Wyloguj"))
+        wait_for_label(client, LAST_LABEL, lambda text: "Ostatnia" not in text)  # nothing-yet, no prefix
         ended = [
             {"action": "ModerateMessage", "messageId": arrived, "ok": False, "error": error}
             for error in [
@@ -328,6 +345,86 @@ def run(session, sandbox, sink):
         client.close()
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
+
+
+def add_labels(client):
+    """The newest donation's label and the session's sum in the current scene, one below the other; the
+    scene's name."""
+    scene = client.call("GetCurrentProgramScene")["currentProgramSceneName"]
+    font = {"face": "DejaVu Sans", "style": "Book", "size": 40, "flags": 0}
+    for y, name, settings in [
+        (20, LAST_LABEL, {"prefix": "Ostatnia: "}),  # a new label shows the newest donation
+        (90, TOTAL_LABEL, {"show": "total", "prefix": "Suma: "}),
+    ]:
+        item = client.call(
+            "CreateInput",
+            {
+                "sceneName": scene,
+                "inputName": name,
+                "inputKind": "tiplark_label",
+                "inputSettings": dict(settings, font=font),
+            },
+        )["sceneItemId"]
+        client.call(
+            "SetSceneItemTransform",
+            {"sceneName": scene, "sceneItemId": item, "sceneItemTransform": {"positionX": 20, "positionY": y}},
+        )
+    return scene
+
+
+def picture(client, source):
+    """The source as OBS renders it, PNG."""
+    shot = client.call("GetSourceScreenshot", {"sourceName": source, "imageFormat": "png"})
+    return base64.b64decode(shot["imageData"].split(",", 1)[1])
+
+
+def save_picture(client, source, path):
+    """The source's picture on black, as the stream shows a scene with nothing behind it."""
+    subprocess.run(
+        ["convert", "png:-", "-background", "black", "-flatten", path], input=picture(client, source), check=True
+    )
+
+
+def read_label(client, name):
+    """A label's text read back from its picture: white on transparent, made black on white for OCR. Empty
+    until OBS has drawn it once (a new source has no size before its first frame)."""
+    try:
+        shot = picture(client, name)
+    except AssertionError as error:
+        if "Failed to render" not in str(error):
+            raise
+        return ""
+    flat = subprocess.run(
+        [
+            "convert",
+            "png:-",
+            "-background",
+            "black",
+            "-flatten",
+            "-negate",
+            "-bordercolor",
+            "white",
+            "-border",
+            "20",
+            "png:-",
+        ],
+        input=shot,
+        capture_output=True,
+        check=True,
+    ).stdout
+    text = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "7"], input=flat, capture_output=True, check=True)
+    return " ".join(text.stdout.decode().split())
+
+
+def wait_for_label(client, name, predicate, timeout=20):
+    deadline = time.monotonic() + timeout
+    while True:
+        text = read_label(client, name)
+        if predicate(text):
+            return text
+        if time.monotonic() > deadline:
+            raise AssertionError("label %r reads %r" % (name, text))
+        time.sleep(0.2)
 
 
 def wait_for_state(client, predicate, timeout=20):
