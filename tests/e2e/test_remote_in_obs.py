@@ -374,7 +374,8 @@ def picture(client, source, *convert):
     """The source as OBS renders it, on black as a stream shows a scene with nothing behind it; PNG."""
     shot = client.call("GetSourceScreenshot", {"sourceName": source, "imageFormat": "png"})
     png = base64.b64decode(shot["imageData"].split(",", 1)[1])
-    command = ["convert", "png:-", "-background", "black", "-flatten", *convert, "png:-"]
+    # ImageMagick 7 keeps an alpha channel after -flatten, and -negate would turn it transparent.
+    command = ["convert", "png:-", "-background", "black", "-flatten", "-alpha", "off", *convert, "png:-"]
     return subprocess.run(command, input=png, capture_output=True, check=True).stdout
 
 
