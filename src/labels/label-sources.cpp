@@ -85,9 +85,13 @@ struct LabelSource {
 		label->sources = static_cast<LabelSources *>(obs_source_get_type_data(self));
 		label->self = self;
 		const char *textType = textTypeId();
-		if (textType)
-			label->text = obs_source_create_private(textType, "tiplark-label-text", settings);
-		else
+		if (textType) {
+			// A copy: libobs keeps the data it is given, and the label's own settings never hold the text.
+			obs_data_t *textSettings = obs_data_create();
+			obs_data_apply(textSettings, settings);
+			label->text = obs_source_create_private(textType, "tiplark-label-text", textSettings);
+			obs_data_release(textSettings);
+		} else
 			obs_log(LOG_WARNING, "Tiplark: No text source in this OBS; labels stay empty");
 		label->sources->add(label);
 		label->sources->settingsChanged(label, readSettings(settings), settings);
