@@ -26,7 +26,7 @@ void LabelFeed::refresh()
 	m_facts.totals = m_session->totals().totals();
 	// The arrivals are forgotten with the session's totals (a sign-out, a new sign-in).
 	if (m_facts.totals.isEmpty())
-		m_facts.largest.clear();
+		m_facts.arrivals.clear();
 	// The service lists the newest first, as the dock shows them.
 	const QList<DonationMessage> donations = m_session->donations();
 	m_facts.newest.reset();

@@ -2,23 +2,30 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 void LabelFacts::addArrival(const DonationMessage &donation)
 {
-	const qint64 cents = SessionTotals::parseCents(donation.amount);
-	const auto it = largest.constFind(donation.currency);
-	if (it == largest.constEnd() || cents > SessionTotals::parseCents(it->amount))
-		largest.insert(donation.currency, donation);
+	auto it = std::find_if(arrivals.begin(), arrivals.end(),
+			       [&](const Arrivals &each) { return each.currency == donation.currency; });
+	if (it == arrivals.end()) {
+		arrivals.append(Arrivals{donation.currency, 1, donation});
+		return;
+	}
+	++it->count;
+	if (SessionTotals::parseCents(donation.amount) > SessionTotals::parseCents(it->largest.amount))
+		it->largest = donation;
 }
 
 std::optional<DonationMessage> LabelFacts::largestDonation() const
 {
-	const SessionTotals::Total *most = nullptr;
-	for (const SessionTotals::Total &total : totals)
-		if (!most || total.count > most->count)
-			most = &total;
-	if (!most || !largest.contains(most->currency))
+	const Arrivals *most = nullptr;
+	for (const Arrivals &each : arrivals)
+		if (!most || each.count > most->count)
+			most = &each;
+	if (!most)
 		return std::nullopt;
-	return largest.value(most->currency);
+	return most->largest;
 }
 
 namespace {

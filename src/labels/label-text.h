@@ -3,7 +3,6 @@
 #include "api/donation-model.h"
 #include "session-totals.h"
 
-#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -31,8 +30,15 @@ struct LabelFacts {
 	std::optional<DonationMessage> newest;
 	// The session's totals, in the order each currency first arrived.
 	QList<SessionTotals::Total> totals;
-	// The largest donation of each currency that arrived this session; the first of equal amounts.
-	QHash<QString, DonationMessage> largest;
+	// The donations of each currency that arrived this session, in the order each currency first arrived:
+	// how many, and the largest (the first of equal amounts). Apart from the totals, so that the largest
+	// never reads counts of arrivals it has not seen yet.
+	struct Arrivals {
+		QString currency;
+		int count = 0;
+		DonationMessage largest;
+	};
+	QList<Arrivals> arrivals;
 
 	// A donation that arrived this session.
 	void addArrival(const DonationMessage &donation);
