@@ -32,9 +32,9 @@ cache=${TIPLARK_ROOT_CACHE:-/var/cache/tiplark-obs-plugin/roots}
 # browser for the sign-in.
 test_tools=(xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium procps fonts-noto-color-emoji)
-# What the build roots' end-to-end tests need besides: the remote-control client's Node, and a sound
-# server whose null sink the chime is recorded from.
-remote_and_sound_tools=(nodejs pulseaudio pulseaudio-utils sox)
+# What the build roots' end-to-end tests need besides: the remote-control client's Node, a sound server
+# whose null sink the chime is recorded from, and OCR that reads the labels back.
+remote_and_sound_tools=(nodejs pulseaudio pulseaudio-utils sox tesseract-ocr)
 
 release_of() { echo "${1%%-*}"; }
 

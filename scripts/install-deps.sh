@@ -15,8 +15,8 @@ packages=(
   obs-studio obs-plugins xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
   # driving OBS's window through the accessibility tree, a browser for the sign-in, a command-line client
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium curl iproute2
-  # a remote-control client (obs-websocket-js, from npm) and the chime heard through a null sink
-  nodejs pulseaudio sox
+  # a remote-control client (obs-websocket-js, from npm), the chime heard through a null sink, labels read by OCR
+  nodejs pulseaudio sox tesseract-ocr
   # the soak's plot of memory over time (scripts/soak.sh)
   gnuplot-nox
   # Debian root file systems for the other OBS hosts (scripts/debian-root.sh), building and checking .deb files

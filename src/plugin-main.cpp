@@ -1,4 +1,6 @@
 #include "http/transport.h"
+#include "labels/label-feed.h"
+#include "labels/label-sources.h"
 #include "new-message-chime.h"
 #include "obs-host.h"
 #include "plugin-support.h"
@@ -19,10 +21,13 @@ OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
 
 namespace {
+// The labels in OBS's scenes; OBS releases them before it unloads modules, and this outlives them.
+LabelSources labelSources;
 // Made at load in this order, released at unload in the reverse one.
 std::unique_ptr<Transport> transport;
 std::unique_ptr<StreamerSession> session;
 std::unique_ptr<RemoteAccess> remoteAccess;
+std::unique_ptr<LabelFeed> labelFeed;
 // OBS's main window owns the panel, and may destroy it after the module unloaded.
 TiplarkDock *dock = nullptr;
 
@@ -60,6 +65,8 @@ bool obs_module_load(void)
 	session = std::make_unique<StreamerSession>(serviceAddressesFromEnvironment(), QString::fromUtf8(chimeFile));
 	bfree(chimeFile);
 	remoteAccess = std::make_unique<RemoteAccess>(session.get());
+	labelSources.registerType();
+	labelFeed = std::make_unique<LabelFeed>(session.get(), &labelSources);
 	obs_frontend_add_event_callback(frontend_event_callback, nullptr);
 	ObsHost::moduleLoaded(createPanel);
 	return true;
@@ -75,6 +82,7 @@ void obs_module_unload(void)
 	if (ObsHost::frontendCallbacksNeedRemoval())
 		obs_frontend_remove_event_callback(frontend_event_callback, nullptr);
 	ObsHost::moduleUnloading();
+	labelFeed.reset();
 	remoteAccess.reset();
 	session.reset();
 	removeRowListAccessibility();

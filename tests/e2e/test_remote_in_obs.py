@@ -5,11 +5,15 @@ start with 20 donations and 12 pending messages brings no events, no totals and 
 that arrives later brings one event. Every action ends with ActionFinished naming its subject, one cut
 short by "Wyloguj" too. The chime for a new pending message is recorded from a PulseAudio null sink, OBS's
 monitoring device: silent at start-up, heard when a message arrives, and absent from OBS's own recording
-(a WAV file of the mix) made meanwhile. The key binding survives a restart and follows a
-profile change."""
+(a WAV file of the mix) made meanwhile. The key binding survives a restart and follows a profile change.
+Labels ("Tiplark: etykieta" sources) made by the controller read, with OCR, the newest donation and the
+session's sum, never a message that waits for moderation, and nothing-yet after a sign-out; the scene with
+them is the README's picture."""
 
+import base64
 import json
 import os
+import subprocess
 import time
 
 from obsdriver import obshost
@@ -25,6 +29,8 @@ BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
 SKIP = ("POST", "/v1/donations/queue/skip", {})
 PENDING = "/v1/moderation/moderate/pending-messages"
 SILENCE = 0.01  # peak amplitude below which a recording counts as silent
+LAST_LABEL = "Ostatnia wpłata"
+TOTAL_LABEL = "Suma"
 # OBS records its audio mix alone into a WAV file: FFmpeg's wav muxer, PCM, no video.
 RECORDING_PROFILE = """
 [Output]
@@ -163,6 +169,14 @@ def run(session, sandbox, sink):
         )
         check(state["sessionTotals"] == [], "totals before any new donation: %r" % state["sessionTotals"])
         check("token" not in json.dumps(state).lower(), "a token in GetState")
+        scene = add_labels(client)
+        choices = client.call("GetInputPropertiesListPropertyItems", {"inputName": LAST_LABEL, "propertyName": "show"})
+        check(
+            [c["itemName"] for c in choices["propertyItems"]]
+            == ["Ostatnia wpłata", "Największa wpłata tej sesji", "Suma tej sesji", "Liczba wpłat tej sesji"],
+            repr(choices),
+        )
+        wait_for_label(client, LAST_LABEL, lambda text: text.startswith("Ostatnia:"))
         done = len(writes(sandbox))
 
         for request, data, code, error in REFUSED:
@@ -273,7 +287,9 @@ def run(session, sandbox, sink):
         recording = os.path.join(session.tmp, "new-message.wav")
         recorder = sink.start_recording(recording)
         client.call("StartRecord")
-        arrived = sandbox.post_donation()["id"]
+        arrived = sandbox.post_donation(
+            {"id": "oczekujaca-1", "nickname": "Oczekujacy", "amount": 77.77, "currency": "PLN"}
+        )["id"]
         event = client.wait_for_event("PendingMessageAdded", timeout=15)
         check(event["id"] == arrived, "PendingMessageAdded %r for %s" % (event, arrived))
         sandbox.next_requests(PENDING, method="GET")  # the chime has played by the next poll
@@ -286,6 +302,7 @@ def run(session, sandbox, sink):
         check(recorded < SILENCE, "the chime in OBS's recording (peak %.3f)" % recorded)
         print("peak in OBS's recording: %.4f over %.1f s" % (recorded, length))
         check(len(client.vendor_events("PendingMessageAdded")) == 1, repr(client.vendor_events("PendingMessageAdded")))
+        wait_for_label(client, LAST_LABEL, lambda text: "Oczek" not in text and "77.77" not in text, timeout=0)
 
         # A donation straight to the list (moderation off): its event, and the session totals of the
         # donations that arrived since the start (the accepted messages among them), each once.
@@ -307,6 +324,11 @@ def run(session, sandbox, sink):
             "totals %r, expected %r" % (state["sessionTotals"], expected),
         )
         session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
+        wait_for_label(client, LAST_LABEL, lambda text: "12.50 PLN" in text)
+        amounts = ["%.2f %s" % (cents / 100, currency) for currency, (_, cents) in expected.items()]
+        wait_for_label(client, TOTAL_LABEL, lambda text: all(amount in text for amount in amounts))
+        with open(session.artifact("e2e-labels.png"), "wb") as f:
+            f.write(picture(client, scene))
 
         # A decision the service holds for 5 s, and "Wyloguj" meanwhile: it ends at once, cut short.
         # The switch's own ActionFinished may reach us after the state that shows it: wait for it, so it is
@@ -339,6 +361,7 @@ def run(session, sandbox, sink):
         dock = accessibility.Dock()
         signed_out_at = len(obs.log())
         dock.press(dock.button("Wyloguj"))
+        wait_for_label(client, LAST_LABEL, lambda text: "Ostatnia" not in text)  # nothing-yet, no prefix
         ended = [
             {
                 "action": "ModerateMessage",
@@ -384,6 +407,9 @@ def run(session, sandbox, sink):
     client = WebsocketClient(PORT, PASSWORD)
     try:
         wait_for_state(client, lambda s: s["signedIn"] and s.get("moderationEnabled") is False)
+        # The labels came back with the scene collection.
+        kept = client.call("GetInputSettings", {"inputName": TOTAL_LABEL})
+        check(kept["inputKind"] == "tiplark_label" and kept["inputSettings"]["show"] == "total", repr(kept))
         done = len(writes(sandbox))
         client.call("TriggerHotkeyByKeySequence", {"keyId": BOUND_KEY})
         done = expect_writes(sandbox, done, [SKIP])
@@ -402,6 +428,47 @@ def run(session, sandbox, sink):
         client.close()
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
+
+
+def add_labels(client):
+    """The newest donation's label and the session's sum in the current scene, one below the other; the
+    scene's name."""
+    scene = client.call("GetCurrentProgramScene")["currentProgramSceneName"]
+    font = {"face": "DejaVu Sans", "style": "Book", "size": 40, "flags": 0}
+    # A new label shows the newest donation.
+    for y, name, settings in [(20, LAST_LABEL, {}), (90, TOTAL_LABEL, {"show": "total", "prefix": "Suma: "})]:
+        settings = dict({"prefix": "Ostatnia: "}, **settings, font=font)
+        new = {"sceneName": scene, "inputName": name, "inputKind": "tiplark_label", "inputSettings": settings}
+        place = {"sceneName": scene, "sceneItemTransform": {"positionX": 20, "positionY": y}}
+        client.call("SetSceneItemTransform", dict(place, sceneItemId=client.call("CreateInput", new)["sceneItemId"]))
+    return scene
+
+
+def picture(client, source, *convert):
+    """The source as OBS renders it, on black as a stream shows a scene with nothing behind it; PNG."""
+    shot = client.call("GetSourceScreenshot", {"sourceName": source, "imageFormat": "png"})
+    png = base64.b64decode(shot["imageData"].split(",", 1)[1])
+    # ImageMagick 7 keeps an alpha channel after -flatten, and -negate would turn it transparent.
+    command = ["convert", "png:-", "-background", "black", "-flatten", "-alpha", "off", *convert, "png:-"]
+    return subprocess.run(command, input=png, capture_output=True, check=True).stdout
+
+
+def wait_for_label(client, name, predicate, timeout=20):
+    """A label's text read back with OCR, black on white, once it matches. A new label has no picture until
+    OBS has drawn it once: obs-websocket fails to render it."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            flat = picture(client, name, "-negate", "-bordercolor", "white", "-border", "20")
+            ocr = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "7"], input=flat, capture_output=True)
+            text = " ".join(ocr.stdout.decode().split())
+        except AssertionError:
+            text = ""
+        if predicate(text):
+            return text
+        if time.monotonic() > deadline:
+            raise AssertionError("label %r reads %r" % (name, text))
+        time.sleep(0.2)
 
 
 def wait_for_state(client, predicate, timeout=20):

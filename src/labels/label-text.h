@@ -1,0 +1,55 @@
+#pragma once
+
+#include "api/donation-model.h"
+#include "session-totals.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// What one label is set to show, as the streamer set it in the source's properties.
+struct LabelSettings {
+	enum class Show { Last, Largest, Total, Count };
+
+	Show show = Show::Last;
+	QString prefix;
+	QString suffix;
+	// Shown alone, without the prefix and suffix, while there is nothing to show: signed out, or no
+	// donation yet.
+	QString nothingYet;
+	// The donor's message after the amount (the newest and the largest donation only).
+	bool withMessage = false;
+};
+
+// What the session has brought to the stream so far: donations from the recent list and the totals of
+// this sign-in, never a message still waiting for moderation. A plain value, copied to any thread.
+struct LabelFacts {
+	bool signedIn = false;
+	// The newest donation of the recent list.
+	std::optional<DonationMessage> newest;
+	// The session's totals, in the order each currency first arrived.
+	QList<SessionTotals::Total> totals;
+	// The donations of each currency that arrived this session, in the order each currency first arrived:
+	// how many, and the largest (the first of equal amounts). Apart from the totals, so that the largest
+	// never reads counts of arrivals it has not seen yet.
+	struct Arrivals {
+		QString currency;
+		int count = 0;
+		DonationMessage largest;
+	};
+	QList<Arrivals> arrivals;
+
+	// A donation that arrived this session.
+	void addArrival(const DonationMessage &donation);
+	// The largest donation of the currency with the most donations this session (the first to arrive
+	// of currencies with as many): amounts of different currencies are never compared.
+	std::optional<DonationMessage> largestDonation() const;
+};
+
+// A donor's message on a label: one line, at most this many characters.
+constexpr int LABEL_MESSAGE_CHARS = 80;
+
+// The label's text. Signed out, a label shows its nothing-yet text; signed in, so does every choice but
+// the count ("0") until there is something to show.
+QString labelText(const LabelSettings &settings, const LabelFacts &facts);
