@@ -246,6 +246,15 @@ class ObsHome:
             with open(path, "w") as f:
                 ini.write(f, space_around_delimiters=False)
 
+    def forget_dock_layout(self):
+        """OBS lays its docks out anew at the next start, as at its first."""
+        for name in ("global.ini", "user.ini"):
+            path = os.path.join(self.config, "obs-studio", name)
+            with open(path) as f:
+                kept = [line for line in f if not line.startswith("DockState=")]
+            with open(path, "w") as f:
+                f.writelines(kept)
+
     def enable_websocket(self, port, password):
         """obs-websocket's server with a password: OBS 29's keeps its settings in global.ini, OBS 30's and
         later's in a file of its own."""
@@ -359,15 +368,16 @@ class Obs:
             else:
                 time.sleep(0.1)
 
-    def fill_screen(self):
-        """Xvfb has no window manager: OBS's first window is small unless we size it."""
+    def fill_screen(self, width=1600, height=900):
+        """Xvfb has no window manager: OBS's first window is small unless we size it (the whole screen, or
+        a laptop's room from its top left corner)."""
         env = dict(os.environ, DISPLAY=self.display.name)
         windows = subprocess.run(
             ["xdotool", "search", "--name", "^OBS "], env=env, stdout=subprocess.PIPE, text=True, timeout=10
         ).stdout.split()
         for window in windows:
             subprocess.run(["xdotool", "windowmove", window, "0", "0"], env=env, check=True, timeout=10)
-            subprocess.run(["xdotool", "windowsize", window, "1600", "900"], env=env, check=True, timeout=10)
+            subprocess.run(["xdotool", "windowsize", window, str(width), str(height)], env=env, check=True, timeout=10)
 
     def log(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:

@@ -91,14 +91,22 @@ DonationPane::DonationPane(const QString &title, const QString &emptyText, bool 
 	layout->addWidget(m_list, 1);
 	layout->addWidget(m_moreLabel);
 
-	// At least one whole row, of a message in two lines, fits whatever else the dock shows.
+	// At least one whole row fits whatever else the dock shows: a pending message of six lines (as a
+	// short message and its goal wrap in a narrow dock), a donation's row in part; the rest of each list
+	// scrolls.
 	DonationMessage sample;
 	sample.nickname = sample.amount = sample.currency = sample.goalName = QStringLiteral("W");
-	sample.message = QStringLiteral("W\nW");
+	sample.message = withActions ? QStringLiteral("W\nW\nW\nW\nW\nW") : QStringLiteral("W");
 	sample.createdAt = QDateTime::currentDateTime();
 	const std::unique_ptr<QWidget> row(makeRow(sample));
+	// Measured in the list, in the look of the dock's and OBS's style sheets.
+	row->setParent(m_list->viewport());
+	row->ensurePolished();
 	m_list->setMinimumHeight(row->sizeHint().height() + ROW_GAP + 2 * m_list->frameWidth());
-	setMinimumHeight(minimumSizeHint().height());
+	for (QWidget *line : {static_cast<QWidget *>(m_newCue), static_cast<QWidget *>(m_emptyLabel),
+			      static_cast<QWidget *>(m_moreLabel)})
+		line->setVisible(false);
+	m_oneRowHeight = minimumSizeHint().height();
 
 	showCounts();
 }
@@ -279,7 +287,7 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 {
 	auto *row = new QWidget;
 	auto *rowLayout = new QVBoxLayout(row);
-	rowLayout->setContentsMargins(8, 6, 8, 6);
+	rowLayout->setContentsMargins(6, 4, 6, 4);
 	rowLayout->setSpacing(4);
 
 	QLabel *nickname = serviceLabel(msg.nickname, DockStyle::Role::Nickname);
@@ -292,20 +300,21 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 		rowLayout->addWidget(message);
 	}
 
+	// The goal on a line of its own: beside the amount, the time and the buttons it would not fit a
+	// narrow dock.
+	if (!msg.goalName.isEmpty()) {
+		QLabel *goal = serviceLabel(msg.goalName, DockStyle::Role::Small);
+		goal->setWordWrap(true);
+		fitToRow(goal);
+		rowLayout->addWidget(goal);
+	}
 	auto *info = new QHBoxLayout();
 	info->setSpacing(8);
 	info->addWidget(serviceLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency), DockStyle::Role::Amount));
 	// The streamer's own time: the service sends UTC.
 	info->addWidget(serviceLabel(msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm")),
 				     DockStyle::Role::Small));
-	if (msg.goalName.isEmpty()) {
-		info->addStretch(1);
-	} else {
-		QLabel *goal = serviceLabel(QStringLiteral("| %1").arg(msg.goalName), DockStyle::Role::Small);
-		goal->setWordWrap(true);
-		fitToRow(goal);
-		info->addWidget(goal, 1);
-	}
+	info->addStretch(1);
 
 	if (m_withActions) {
 		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {

@@ -40,6 +40,8 @@ public:
 	const QList<DonationMessage> &records() const { return m_shown; }
 	int total() const { return m_total; }
 	QListWidget *list() const { return m_list; }
+	// The height the pane takes to show its title and one whole row of a message in two lines.
+	int oneRowHeight() const { return m_oneRowHeight; }
 	// True while later turns still have rows to draw.
 	bool isFilling() const;
 
@@ -82,6 +84,7 @@ private:
 	QTimer *m_nextTurn;
 	QSet<QString> m_busy;
 	int m_newAbove = 0;
+	int m_oneRowHeight = 0;
 	// The top row is held only because the pointer is in the list: it goes back up when the pointer leaves.
 	bool m_heldForPointer = false;
 	bool m_anchoring = false;

@@ -1,6 +1,8 @@
 """The plug-in in a real OBS: loaded, pointed at the sandbox by the environment, dock shown docked at the
 first start, placement kept across restarts: by the plug-in's own store in OBS 29, by OBS itself in OBS 30
-and later, where the plug-in must stay out of it after the first start."""
+and later, where the plug-in must stay out of it after the first start. Then the dock full of what a
+streamer sees (banner, moderation, messages waiting, donations) fits the room OBS gives it: a desktop's
+window, a laptop's, and the dock dragged as small as it goes."""
 
 import json
 import os
@@ -26,6 +28,9 @@ def main():
     finally:
         sandbox.stop()
     print("e2e dock placement: ok")
+    with obshost.session_with_sandbox(args) as (session, sandbox):
+        fits_the_window(session, sandbox)
+    print("e2e dock geometry: ok")
 
 
 def run(args, sandbox):
@@ -145,6 +150,189 @@ def placement_kept_by_obs(session):
     session.screenshot("e2e-dock-light-theme.png")
     status, _ = obs.quit()
     check(status == 0, "OBS exited with status %d on the light theme" % status)
+
+
+# The window sizes the dock must fit: a desktop's 1600×900 and a laptop's 1366×768, and the latter with the
+# dock dragged to its smallest. OBS's own docks around it, which it must leave alone.
+WINDOWS = [(1600, 900, "desktop"), (1366, 768, "laptop")]
+OBS_DOCKS = ("Scenes", "Sources", "Audio Mixer", "Scene Transitions", "Controls")
+PENDING_TITLE = "Oczekujące na moderację"
+PRESSABLE = ("push button", "toggle button", "check box")
+# Roles of the dock's own controls: no two may overlap.
+CONTROL_ROLES = ("push button", "toggle button", "check box", "label", "list", "text", "combo box")
+
+
+def fits_the_window(session, sandbox):
+    """Signed in, banner shown, moderation on, three messages waiting and three donations, in both themes:
+    at each window size and at the dock's smallest, every shown part of the dock lies inside it, none of
+    its controls overlaps another, it covers none of OBS's docks and a whole pending row with its buttons
+    shows."""
+    sandbox.accept_tokens("geometry-access", "geometry-refresh")
+    sandbox.set_state(
+        {
+            "api.userName": "Streamer Testowy",
+            "api.moderationEnabled": False,
+            "api.pending": [],
+            "api.donations": [],
+            "api.update": {"version": "1.1.0", "download_url": "https://tiplark.pl/obs"},
+        }
+    )
+    for serial, (nickname, message) in enumerate(DONATIONS + MESSAGES):
+        if serial == len(DONATIONS):
+            sandbox.set_state({"api.moderationEnabled": True})
+        sandbox.post_donation(
+            {
+                "id": "0190c3b2-0000-7000-8000-%012d" % (900 + serial),
+                "nickname": nickname,
+                "message_content": message,
+                "amount": 25.5,
+                "currency": "PLN",
+                "created_at": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()),
+                "goal": {"id": 3, "name": "Nowy mikrofon"},
+            }
+        )
+    failed = []
+    session.home.write_tokens("geometry-access", "geometry-refresh")
+    accessibility = session.use_accessibility()
+    for theme in ("dark", "light"):
+        if theme == "light":
+            session.home.use_light_theme(session.host)
+        obs = started(session)
+        session.show_dock(obs)
+        dock = accessibility.Dock()
+        dock.wait_until(lambda: dock.is_showing(dock.button("Pobierz")), "the update banner")
+        dock.wait_until(lambda: len(dock.rows(PENDING_TITLE)) == 3, "three messages waiting", timeout=20)
+        dock.wait_until(lambda: len(dock.rows("Ostatnie wpłaty")) == 3, "three donations", timeout=20)
+        for width, height, name in WINDOWS:
+            obs.fill_screen(width, height)
+            wait_for_window(accessibility, width, height)
+            failed += geometry_faults(session, accessibility, "%s %s" % (name, theme))
+            session.screenshot("e2e-dock-%s-%s.png" % (name, theme))
+        # Squeezed in the laptop's window.
+        drag_to_smallest(session, accessibility)
+        failed += geometry_faults(session, accessibility, "smallest %s" % theme)
+        session.screenshot("e2e-dock-smallest-%s.png" % theme)
+        status, _ = obs.quit()
+        check(status == 0, "OBS exited with status %d" % status)
+        session.home.forget_dock_layout()
+    check(not failed, "the dock does not fit:\n" + "\n".join(failed))
+
+
+# What donors wrote: one long, one without spaces, one with emoji.
+DONATIONS = [
+    ("Kasia", "Dzięki za dzisiejszy stream, pozdrawiam całą ekipę i czekam na następny odcinek!"),
+    ("Bartek_z_Poznania", "Zaglądamnakażdystreamodpoczątkuiwciążniewiemjakwytytrzymujesztylegodzin"),
+    ("Ola 🎉", "Na kawę ☕ i dalsze granie 🎮"),
+]
+MESSAGES = [
+    ("Marek", "Czy zagrasz jeszcze dziś w tę grę z poprzedniego odcinka? Bardzo proszę!"),
+    ("Zosia 🌸", "Pozdrowienia z Krakowa 💜"),
+    ("Anonim", "Brawo!"),
+]
+
+
+def wait_for_window(accessibility, width, height):
+    deadline = time.monotonic() + 10
+    while accessibility.main_window_extents()[2:] != (width, height):
+        check(time.monotonic() < deadline, "OBS's window is not %d×%d" % (width, height))
+        time.sleep(0.1)
+    time.sleep(0.5)  # the docks are laid out from the window's resize event
+
+
+def drag_to_smallest(session, accessibility):
+    """Drags the separators beside and below the dock as far as they go, as a streamer squeezes it; again
+    while a drag still moves one (a press that came before OBS had laid the window out moves nothing)."""
+    before = None
+    for _ in range(3):
+        x, y, width, height = accessibility.extents(accessibility.Dock().root)
+        if (width, height) == before:
+            return
+        before = width, height
+        window_x, window_y, window_width, window_height = accessibility.main_window_extents()
+        drag(session, (x - 2, y + height // 2), (window_x + window_width, y + height // 2))
+        time.sleep(0.5)
+        x, y, width, height = accessibility.extents(accessibility.Dock().root)
+        drag(session, (x + width // 2, y + height + 2), (x + width // 2, window_y))
+        time.sleep(0.5)
+
+
+def drag(session, start, end):
+    xdotool(session, "mousemove", str(start[0]), str(start[1]), "mousedown", "1")
+    for step in range(1, 11):
+        point = [start[i] + (end[i] - start[i]) * step // 10 for i in range(2)]
+        xdotool(session, "mousemove", str(point[0]), str(point[1]))
+    xdotool(session, "mouseup", "1")
+
+
+def geometry_faults(session, accessibility, where):
+    """What is wrong with the dock's geometry now, one line a fault."""
+    faults = []
+    dock = accessibility.Dock()
+    box = accessibility.extents(dock.root)
+    print("%s: the dock at %r" % (where, box))
+    for name, other in accessibility.docks_named(OBS_DOCKS).items():
+        common = accessibility.intersection(box, accessibility.extents(other))
+        if common:
+            faults.append("%s: the dock covers %s's %d×%d" % (where, name, common[2], common[3]))
+
+    window = accessibility.main_window_extents()
+    if accessibility.intersection(box, window) != box:
+        faults.append("%s: the dock at %r lies outside OBS's window at %r" % (where, box, window))
+    # Every part is drawn clipped to the dock; what the clipping cuts is checked below.
+    parts = accessibility.shown_parts(dock.root)
+    for node, whole, part, ancestors in parts:
+        # A button or check box is never cut, but by a scrolled list's edge.
+        in_list = any(a.get_role_name() == "list" for a in ancestors)
+        if node.get_role_name() in PRESSABLE and part and part != whole and not in_list:
+            faults.append(
+                "%s: %s %r is cut: %r of %r shows" % (where, node.get_role_name(), node.get_name(), part, whole)
+            )
+    controls = [
+        (node, part, ancestors) for node, _, part, ancestors in parts if part and node.get_role_name() in CONTROL_ROLES
+    ]
+    for index, (node, part, ancestors) in enumerate(controls):
+        for other, other_part, other_ancestors in controls[index + 1 :]:
+            if node in other_ancestors or other in ancestors:
+                continue
+            common = accessibility.intersection(part, other_part)
+            if common:
+                faults.append(
+                    "%s: %s %r and %s %r overlap by %d×%d"
+                    % (
+                        where,
+                        node.get_role_name(),
+                        node.get_name(),
+                        other.get_role_name(),
+                        other.get_name(),
+                        common[2],
+                        common[3],
+                    )
+                )
+
+    # A whole row: every label and both buttons in it show whole.
+    pending = dock.list_of(PENDING_TITLE)
+    rows = [node for node, _, _, ancestors in parts if ancestors[-1] == pending]
+    whole_rows = []
+    for row in rows:
+        inside = [(node, whole, part) for node, whole, part, ancestors in parts if row in ancestors]
+        buttons = [
+            node.get_name() for node, whole, part in inside if whole == part and node.get_role_name() in PRESSABLE
+        ]
+        if all(whole == part for _, whole, part in inside) and sorted(buttons) == ["Akceptuj", "Odrzuć"]:
+            whole_rows.append(row)
+    if not whole_rows:
+        faults.append(
+            "%s: no whole pending row with its two buttons shows: %r"
+            % (
+                where,
+                [
+                    (node.get_name(), whole, part)
+                    for node, whole, part, ancestors in parts
+                    if pending in ancestors and whole != part
+                ],
+            )
+        )
+    return faults
 
 
 def check_plugin_manager_entry(session):
