@@ -246,15 +246,6 @@ class ObsHome:
             with open(path, "w") as f:
                 ini.write(f, space_around_delimiters=False)
 
-    def forget_dock_layout(self):
-        """OBS lays its docks out anew at the next start, as at its first."""
-        for name in ("global.ini", "user.ini"):
-            path = os.path.join(self.config, "obs-studio", name)
-            with open(path) as f:
-                kept = [line for line in f if not line.startswith("DockState=")]
-            with open(path, "w") as f:
-                f.writelines(kept)
-
     def enable_websocket(self, port, password):
         """obs-websocket's server with a password: OBS 29's keeps its settings in global.ini, OBS 30's and
         later's in a file of its own."""
