@@ -151,9 +151,10 @@ def placement_kept_by_obs(session):
 WINDOWS = [(1600, 900, "desktop"), (1366, 768, "laptop")]
 OBS_DOCKS = ("Scenes", "Sources", "Audio Mixer", "Scene Transitions", "Controls")
 PENDING_TITLE = "Oczekujące na moderację"
-PRESSABLE = ("push button", "toggle button", "check box")
+# Newer libatspi names a push button "button".
+PRESSABLE = ("push button", "button", "toggle button", "check box")
 # Roles of the dock's own controls: no two may overlap.
-CONTROL_ROLES = ("push button", "toggle button", "check box", "label", "list", "text", "combo box")
+CONTROL_ROLES = PRESSABLE + ("label", "list", "text", "combo box")
 
 
 def fits_the_window(session, sandbox):
@@ -307,7 +308,8 @@ def geometry_faults(session, accessibility, where):
 
     # A whole row: every label and both buttons in it show whole.
     pending = dock.list_of(PENDING_TITLE)
-    rows = [node for node, _, _, ancestors in parts if ancestors[-1] == pending]
+    # A row is what holds a ✓ ("Akceptuj"); Qt 5 and Qt 6 nest it differently below the list.
+    rows = [ancestors[-1] for node, _, _, ancestors in parts if pending in ancestors and node.get_name() == "Akceptuj"]
     whole_rows = []
     for row in rows:
         inside = [(node, whole, part) for node, whole, part, ancestors in parts if row in ancestors]
