@@ -149,6 +149,8 @@ def placement_kept_by_obs(session):
 # The window sizes the dock must fit: a desktop's 1600×900 and a laptop's 1366×768, and the latter with the
 # dock dragged to its smallest. OBS's own docks around it, which it must leave alone.
 WINDOWS = [(1600, 900, "desktop"), (1366, 768, "laptop")]
+# About as narrow as OBS's own docks go.
+SMALLEST_WIDTH = 260
 OBS_DOCKS = ("Scenes", "Sources", "Audio Mixer", "Scene Transitions", "Controls")
 PENDING_TITLE = "Oczekujące na moderację"
 # Newer libatspi names a push button "button".
@@ -209,6 +211,9 @@ def fits_the_window(session, sandbox):
         # Squeezed in the laptop's window.
         drag_to_smallest(session, accessibility)
         failed += geometry_faults(session, accessibility, "smallest %s" % theme)
+        width = accessibility.extents(accessibility.Dock().root)[2]
+        if width > SMALLEST_WIDTH:
+            failed.append("smallest %s: the dock is %d wide, OBS's own docks go to %d" % (theme, width, SMALLEST_WIDTH))
         session.screenshot("e2e-dock-smallest-%s.png" % theme)
         status, _ = obs.quit()
         check(status == 0, "OBS exited with status %d" % status)
