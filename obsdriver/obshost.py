@@ -167,10 +167,12 @@ class Display:
             timeout=20,
         )
 
-    def screenshot(self, path):
+    def screenshot(self, path, box=None):
+        """The whole screen, or the box (x, y, width, height) of it."""
         env = dict(os.environ, **self.env())
         xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, check=True, stdout=subprocess.PIPE, timeout=30)
-        subprocess.run([CONVERT, "xwd:-", "png:" + path], input=xwd.stdout, check=True, timeout=60)
+        crop = ["-crop", "%dx%d+%d+%d" % (box[2], box[3], box[0], box[1]), "+repage"] if box else []
+        subprocess.run([CONVERT, "xwd:-", *crop, "png:" + path], input=xwd.stdout, check=True, timeout=60)
         return path
 
     def close(self):
@@ -503,8 +505,8 @@ class Session:
         stem, extension = os.path.splitext(name)
         return os.path.join(self.artifacts_dir, "%s.%s%s" % (stem, self.host.name, extension))
 
-    def screenshot(self, name):
-        return self.display.screenshot(self.artifact(name))
+    def screenshot(self, name, box=None):
+        return self.display.screenshot(self.artifact(name), box)
 
     def use_accessibility(self):
         """Starts the accessibility bus (before OBS: OBS registers with it at start) and returns the

@@ -91,21 +91,10 @@ DonationPane::DonationPane(const QString &title, const QString &emptyText, bool 
 	layout->addWidget(m_list, 1);
 	layout->addWidget(m_moreLabel);
 
-	// At least one whole row fits whatever else the dock shows: a pending message of six lines (as a
-	// short message and its goal wrap in a narrow dock), a donation's row in part; the rest of each list
-	// scrolls.
-	DonationMessage sample;
-	sample.nickname = sample.amount = sample.currency = sample.goalName = QStringLiteral("W");
-	sample.message = withActions ? QStringLiteral("W\nW\nW\nW\nW\nW") : QStringLiteral("W");
-	sample.createdAt = QDateTime::currentDateTime();
-	const std::unique_ptr<QWidget> row(makeRow(sample));
-	// Measured in the list, in the look of the dock's and OBS's style sheets.
-	row->setParent(m_list->viewport());
-	row->ensurePolished();
-	m_list->setMinimumHeight(row->sizeHint().height() + ROW_GAP + 2 * m_list->frameWidth());
 	for (QWidget *line : {static_cast<QWidget *>(m_newCue), static_cast<QWidget *>(m_emptyLabel),
 			      static_cast<QWidget *>(m_moreLabel)})
 		line->setVisible(false);
+	fitMinimumToWidth(NARROWEST_ROW);
 	m_oneRowHeight = minimumSizeHint().height();
 
 	showCounts();
@@ -240,8 +229,10 @@ bool DonationPane::eventFilter(QObject *watched, QEvent *event)
 		scrollToTop();
 	if (watched == m_list->viewport() && event->type() == QEvent::Resize) {
 		const auto *resize = static_cast<QResizeEvent *>(event);
-		if (resize->size().width() != resize->oldSize().width())
+		if (resize->size().width() != resize->oldSize().width()) {
 			fitRowsToWidth();
+			fitMinimumToWidth(resize->size().width());
+		}
 	}
 	return QGroupBox::eventFilter(watched, event);
 }
@@ -283,6 +274,21 @@ void DonationPane::fitRowsToWidth()
 	}
 }
 
+void DonationPane::fitMinimumToWidth(int width)
+{
+	// At least one whole row fits whatever else the dock shows: a pending message of a usual length
+	// with its goal, wrapped at the list's width; a donation's row in part. The rest of each list scrolls.
+	DonationMessage sample;
+	sample.nickname = sample.amount = sample.currency = sample.goalName = QStringLiteral("W");
+	sample.message = m_withActions ? QStringLiteral("Wwwwww ").repeated(11) : QStringLiteral("W");
+	sample.createdAt = QDateTime::currentDateTime();
+	const std::unique_ptr<QWidget> row(makeRow(sample));
+	// Measured in the list, in the look of the dock's and OBS's style sheets.
+	row->setParent(m_list->viewport());
+	row->ensurePolished();
+	m_list->setMinimumHeight(row->heightForWidth(width) + ROW_GAP + 2 * m_list->frameWidth());
+}
+
 QWidget *DonationPane::makeRow(const DonationMessage &msg)
 {
 	auto *row = new QWidget;
@@ -300,22 +306,18 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 		rowLayout->addWidget(message);
 	}
 
-	// The goal on a line of its own: beside the amount, the time and the buttons it would not fit a
-	// narrow dock.
-	if (!msg.goalName.isEmpty()) {
-		QLabel *goal = serviceLabel(msg.goalName, DockStyle::Role::Small);
-		goal->setWordWrap(true);
-		fitToRow(goal);
-		rowLayout->addWidget(goal);
-	}
+	// The time and the goal on a line of their own: beside the amount and the buttons they would not fit a
+	// narrow dock. The streamer's own time: the service sends UTC.
+	const QString time = msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm"));
+	QLabel *when = serviceLabel(msg.goalName.isEmpty() ? time : QStringLiteral("%1 | %2").arg(time, msg.goalName),
+				    DockStyle::Role::Small);
+	when->setWordWrap(true);
+	fitToRow(when);
+	rowLayout->addWidget(when);
 	auto *info = new QHBoxLayout();
 	info->setSpacing(8);
 	info->addWidget(serviceLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency), DockStyle::Role::Amount));
-	// The streamer's own time: the service sends UTC.
-	info->addWidget(serviceLabel(msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm")),
-				     DockStyle::Role::Small));
 	info->addStretch(1);
-
 	if (m_withActions) {
 		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {
 			auto *button = new QPushButton(text);

@@ -40,7 +40,7 @@ public:
 	const QList<DonationMessage> &records() const { return m_shown; }
 	int total() const { return m_total; }
 	QListWidget *list() const { return m_list; }
-	// The height the pane takes to show its title and one whole row of a message in two lines.
+	// The height the pane takes to show its title and one whole row in the dock at its narrowest.
 	int oneRowHeight() const { return m_oneRowHeight; }
 	// True while later turns still have rows to draw.
 	bool isFilling() const;
@@ -69,6 +69,10 @@ private:
 	// The view's width, and the height the row's wrapped text needs at that width.
 	QSize rowSize(QWidget *row) const;
 	void fitRowsToWidth();
+	// The list's least height: one whole row of a sample message at that width.
+	void fitMinimumToWidth(int width);
+	// A row's width in the dock at its narrowest, where rows are tallest.
+	static constexpr int NARROWEST_ROW = 170;
 	void updateButtons(QWidget *row, const QString &messageId);
 	void showCounts();
 

@@ -235,7 +235,7 @@ void TiplarkDock::setupUi()
 	loginRow->addWidget(makeSettingsButton(content), 0);
 	mainLayout->addLayout(loginRow);
 
-	auto *moderationRow = new FlowLayout(MARGIN);
+	auto *moderationRow = new FlowLayout(4);
 	m_enableModerationButton = new QPushButton(tr("Włącz moderację"), content);
 	connect(m_enableModerationButton, &QPushButton::clicked, this, [this] {
 		if (m_session)

@@ -568,11 +568,11 @@ private slots:
 			QCOMPARE(view->count(), 3);
 			// The time in the streamer's zone (UTC+14 here).
 			// A currency that is no ISO code is left out.
-			QCOMPARE(rowTexts(view, 0),
-				 (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>", image, "25.00 ", "02.05 02:30"}));
+			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>",
+								 "02.05 02:30 | " + image, "25.00 "}));
 			// An empty message and goal leave their labels out.
 			QCOMPARE(rowTexts(view, 1),
-				 (QStringList{QString(79, 'N') + QChar(0x2026), "25.00 PLN", "02.05 02:30"}));
+				 (QStringList{QString(79, 'N') + QChar(0x2026), "02.05 02:30", "25.00 PLN"}));
 			const QString tip = view->itemWidget(view->item(2))->findChildren<QLabel *>().at(1)->toolTip();
 			QVERIFY(!Qt::mightBeRichText(tip) || !tip.contains("<img"));
 			QVERIFY(tip.contains("&lt;img src="));

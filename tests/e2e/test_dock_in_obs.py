@@ -208,6 +208,8 @@ def fits_the_window(session, sandbox):
             wait_for_window(accessibility, width, height)
             failed += geometry_faults(session, accessibility, "%s %s" % (name, theme))
             session.screenshot("e2e-dock-%s-%s.png" % (name, theme))
+            # The README's close-up of the dock.
+            session.screenshot("e2e-dock-only-%s-%s.png" % (name, theme), accessibility.extents(dock.root))
         # Squeezed in the laptop's window.
         drag_to_smallest(session, accessibility)
         failed += geometry_faults(session, accessibility, "smallest %s" % theme)
