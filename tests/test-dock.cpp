@@ -29,6 +29,9 @@
 #include <QMutexLocker>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QAction>
+#include <QToolButton>
+#include <QMenu>
 #include <QScrollArea>
 #include <QTextDocument>
 #include <QTimer>
@@ -212,6 +215,26 @@ private slots:
 		QVERIFY(button(&dock, "Anuluj")->isHidden());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
 		QDesktopServices::unsetUrlHandler("http");
+	}
+
+	// The ⚙ menu holds the remote control's choice (and the chime's, where there is sound): ticked as the
+	// session remembers it, and switching it there switches the session.
+	void settingsMenuSwitchesRemoteControl()
+	{
+		Panel dockPanel(sandboxAddresses(m_sandbox));
+		auto *settings = dockPanel.dock.findChild<QToolButton *>();
+		QVERIFY(settings && settings->menu());
+		QAction *remote = nullptr;
+		for (QAction *action : settings->menu()->actions())
+			if (action->text() == QStringLiteral("Zdalne sterowanie przez obs-websocket"))
+				remote = action;
+		QVERIFY(remote && remote->isCheckable());
+		const bool before = dockPanel.session.remoteControlAllowed();
+		QCOMPARE(remote->isChecked(), before);
+		remote->trigger();
+		QCOMPARE(dockPanel.session.remoteControlAllowed(), !before);
+		remote->trigger();
+		QCOMPARE(dockPanel.session.remoteControlAllowed(), before);
 	}
 
 	void withStoredTokensTheDockSignsInAtOnce()
