@@ -73,6 +73,17 @@ def _press_into_message_box(entry, answer):
     press_button(answer)
 
 
+def do_action(node, names):
+    """Does the first of the node's actions that has one of these names."""
+    action = node.get_action_iface()
+    found = [action.get_action_name(index) for index in range(action.get_n_actions())]
+    for index, name in enumerate(found):
+        if name in names:
+            action.do_action(index)
+            return
+    raise NotFound("%r has none of the actions %r, only %r" % (node.get_name(), names, found))
+
+
 def press_button(name, timeout=10):
     """Presses a push button anywhere in OBS."""
     deadline = time.monotonic() + timeout
@@ -147,11 +158,11 @@ class Dock:
     def texts(row):
         return [n.get_name() for n in _walk(row) if n.get_role() == Atspi.Role.LABEL]
 
-    def button(self, name, timeout=10, within=None):
+    def button(self, name, timeout=10, within=None, roles=(Atspi.Role.PUSH_BUTTON,)):
         deadline = time.monotonic() + timeout
         while True:
             for node in _walk(within or self.root):
-                if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == name:
+                if node.get_role() in roles and node.get_name() == name:
                     return node
             if time.monotonic() > deadline:
                 raise NotFound("no button %r" % name)

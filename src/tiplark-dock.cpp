@@ -10,13 +10,13 @@
 #include "tiplark-settings.h"
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -232,8 +232,18 @@ void TiplarkDock::setupUi()
 			m_session->signOut();
 	});
 	loginRow->addWidget(m_logoutButton, 0);
-	loginRow->addWidget(makeSettingsButton(content), 0);
+	// Choices made once sit behind "⚙", out of the queue's way.
+	auto *settingsButton = new QToolButton(content);
+	settingsButton->setText(QStringLiteral("⚙"));
+	settingsButton->setToolTip(tr("Ustawienia"));
+	settingsButton->setAccessibleName(tr("Ustawienia"));
+	settingsButton->setCheckable(true);
+	loginRow->addWidget(settingsButton, 0);
 	mainLayout->addLayout(loginRow);
+	QWidget *settings = makeSettings(content);
+	settings->setVisible(false);
+	connect(settingsButton, &QToolButton::toggled, settings, &QWidget::setVisible);
+	mainLayout->addWidget(settings);
 
 	auto *moderationRow = new FlowLayout(4);
 	m_enableModerationButton = new QPushButton(tr("Włącz moderację"), content);
@@ -292,30 +302,24 @@ void TiplarkDock::setupUi()
 	m_scrollArea->setWidget(content);
 }
 
-QToolButton *TiplarkDock::makeSettingsButton(QWidget *parent)
+QWidget *TiplarkDock::makeSettings(QWidget *parent)
 {
-	// Choices made once sit behind a button, out of the queue's way.
-	auto *button = new QToolButton(parent);
-	button->setText(QStringLiteral("⚙"));
-	button->setToolTip(tr("Ustawienia"));
-	button->setAccessibleName(tr("Ustawienia"));
-	button->setPopupMode(QToolButton::InstantPopup);
-	auto *menu = new QMenu(button);
+	auto *settings = new QWidget(parent);
+	auto *layout = new QVBoxLayout(settings);
+	layout->setContentsMargins(0, 0, 0, 0);
 	if (NewMessageChime *chime = m_session->chime()) {
-		QAction *chimeAction = menu->addAction(tr("Dźwięk przy nowej wiadomości"));
-		chimeAction->setCheckable(true);
-		chimeAction->setChecked(chime->isEnabled());
-		connect(chimeAction, &QAction::toggled, chime, &NewMessageChime::setEnabled);
+		auto *chimeBox = new QCheckBox(tr("Dźwięk przy nowej wiadomości"), settings);
+		chimeBox->setChecked(chime->isEnabled());
+		connect(chimeBox, &QCheckBox::toggled, chime, &NewMessageChime::setEnabled);
+		layout->addWidget(chimeBox);
 	}
-	QAction *remoteAction = menu->addAction(tr("Zdalne sterowanie przez obs-websocket"));
-	remoteAction->setToolTip(tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
-				    "czekające na moderację, i mogą pomijać alerty oraz moderować."));
-	menu->setToolTipsVisible(true);
-	remoteAction->setCheckable(true);
-	remoteAction->setChecked(m_session->remoteControlAllowed());
-	connect(remoteAction, &QAction::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
-	button->setMenu(menu);
-	return button;
+	auto *remoteBox = new QCheckBox(tr("Zdalne sterowanie przez obs-websocket"), settings);
+	remoteBox->setToolTip(tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
+				 "czekające na moderację, i mogą pomijać alerty oraz moderować."));
+	remoteBox->setChecked(m_session->remoteControlAllowed());
+	connect(remoteBox, &QCheckBox::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
+	layout->addWidget(remoteBox);
+	return settings;
 }
 
 QSize TiplarkDock::minimumSizeHint() const

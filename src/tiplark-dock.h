@@ -13,12 +13,11 @@ class QLabel;
 class QPushButton;
 class QScrollArea;
 class QSplitter;
-class QToolButton;
 class QUrl;
 
 // The panel shown inside OBS: a view of the streamer's session. It shows the sign-in row, the moderation
-// controls, the update banner, the line about the service, the two lists, the session totals and a
-// settings menu, and its buttons call the session's actions. The session may go before the panel
+// controls, the update banner, the line about the service, the two lists, the session totals and the
+// settings behind "⚙", and its buttons call the session's actions. The session may go before the panel
 // (OBS destroys its main window after the module unloaded): the panel then shows what it last showed.
 class TiplarkDock : public QWidget {
 	Q_OBJECT
@@ -42,8 +41,8 @@ protected:
 
 private:
 	void setupUi();
-	// "⚙": the chime's and the remote control's choices, as checkable entries of its menu.
-	QToolButton *makeSettingsButton(QWidget *parent);
+	// The chime's and the remote control's check boxes, shown while "⚙" is pressed.
+	QWidget *makeSettings(QWidget *parent);
 	// Brings the sign-in row and the controls in line with the session.
 	void showState();
 	// The line below the controls: what fails, or that the session ended; hidden when all is well.

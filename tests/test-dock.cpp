@@ -16,6 +16,7 @@
 #include "streamer-session.h"
 #include "tiplark-dock.h"
 
+#include <QCheckBox>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
@@ -29,9 +30,7 @@
 #include <QMutexLocker>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QAction>
 #include <QToolButton>
-#include <QMenu>
 #include <QScrollArea>
 #include <QTextDocument>
 #include <QTimer>
@@ -217,23 +216,24 @@ private slots:
 		QDesktopServices::unsetUrlHandler("http");
 	}
 
-	// The ⚙ menu holds the remote control's choice (and the chime's, where there is sound): ticked as the
-	// session remembers it, and switching it there switches the session.
-	void settingsMenuSwitchesRemoteControl()
+	// "⚙" shows the remote control's choice (and the chime's, where there is sound): ticked as the session
+	// remembers it, and switching it there switches the session.
+	void settingsSwitchRemoteControl()
 	{
 		Panel dockPanel(sandboxAddresses(m_sandbox));
-		auto *settings = dockPanel.dock.findChild<QToolButton *>();
-		QVERIFY(settings && settings->menu());
-		QAction *remote = nullptr;
-		for (QAction *action : settings->menu()->actions())
-			if (action->text() == QStringLiteral("Zdalne sterowanie przez obs-websocket"))
-				remote = action;
-		QVERIFY(remote && remote->isCheckable());
+		dockPanel.dock.show();
+		QCheckBox *remote = nullptr;
+		for (auto *box : dockPanel.dock.findChildren<QCheckBox *>())
+			if (box->text() == QStringLiteral("Zdalne sterowanie przez obs-websocket"))
+				remote = box;
+		QVERIFY(remote && !remote->isVisible());
+		dockPanel.dock.findChild<QToolButton *>()->click();
+		QVERIFY(remote->isVisible());
 		const bool before = dockPanel.session.remoteControlAllowed();
 		QCOMPARE(remote->isChecked(), before);
-		remote->trigger();
+		remote->click();
 		QCOMPARE(dockPanel.session.remoteControlAllowed(), !before);
-		remote->trigger();
+		remote->click();
 		QCOMPARE(dockPanel.session.remoteControlAllowed(), before);
 	}
 

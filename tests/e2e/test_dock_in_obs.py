@@ -210,6 +210,8 @@ def fits_the_window(session, sandbox):
             session.screenshot("e2e-dock-%s-%s.png" % (name, theme))
             # The README's close-up of the dock.
             session.screenshot("e2e-dock-only-%s-%s.png" % (name, theme), accessibility.extents(dock.root))
+        if theme == "dark":
+            switch_remote_control_off(session, accessibility, dock)
         # Squeezed in the laptop's window.
         drag_to_smallest(session, accessibility)
         failed += geometry_faults(session, accessibility, "smallest %s" % theme)
@@ -233,6 +235,22 @@ MESSAGES = [
     ("Zosia 🌸", "Pozdrowienia z Krakowa 💜"),
     ("Anonim", "Brawo!"),
 ]
+
+
+def switch_remote_control_off(session, accessibility, dock):
+    """The settings behind ⚙ are found and pressed by name, and the choice is remembered."""
+    role = accessibility.Atspi.Role
+    settings = dock.button("Ustawienia", roles=(role.PUSH_BUTTON, role.TOGGLE_BUTTON, role.CHECK_BOX))
+    accessibility.do_action(settings, ("Press", "Toggle"))
+    remote = dock.button("Zdalne sterowanie przez obs-websocket", roles=(role.CHECK_BOX,))
+    dock.wait_until(lambda: dock.is_showing(remote), "the settings shown")
+    accessibility.do_action(remote, ("Press", "Toggle"))
+    deadline = time.monotonic() + 10
+    while "WebsocketVendorEnabled=false" not in open(session.home.settings_file).read():
+        check(time.monotonic() < deadline, "the settings' check box did not switch remote control off")
+        time.sleep(0.1)
+    accessibility.do_action(settings, ("Press", "Toggle"))
+    dock.wait_until(lambda: not dock.is_showing(remote), "the settings hidden")
 
 
 def wait_for_window(accessibility, width, height):
