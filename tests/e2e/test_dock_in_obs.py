@@ -307,57 +307,35 @@ def geometry_faults(session, accessibility, where):
     for node, whole, part, ancestors in parts:
         # A button or check box is never cut, but by a scrolled list's edge.
         in_list = any(a.get_role_name() == "list" for a in ancestors)
-        if node.get_role_name() in PRESSABLE and part and part != whole and not in_list:
-            faults.append(
-                "%s: %s %r is cut: %r of %r shows" % (where, node.get_role_name(), node.get_name(), part, whole)
-            )
-    controls = [
-        (node, part, ancestors) for node, _, part, ancestors in parts if part and node.get_role_name() in CONTROL_ROLES
-    ]
+        if role(node) in PRESSABLE and part and part != whole and not in_list:
+            faults.append("%s: %s is cut: %r of %r shows" % (where, named(node), part, whole))
+    controls = [(node, part, ancestors) for node, _, part, ancestors in parts if part and role(node) in CONTROL_ROLES]
     for index, (node, part, ancestors) in enumerate(controls):
         for other, other_part, other_ancestors in controls[index + 1 :]:
-            if node in other_ancestors or other in ancestors:
-                continue
-            common = accessibility.intersection(part, other_part)
+            common = node not in other_ancestors and accessibility.intersection(part, other_part)
             if common:
-                faults.append(
-                    "%s: %s %r and %s %r overlap by %d×%d"
-                    % (
-                        where,
-                        node.get_role_name(),
-                        node.get_name(),
-                        other.get_role_name(),
-                        other.get_name(),
-                        common[2],
-                        common[3],
-                    )
-                )
+                faults.append("%s: %s and %s overlap by %r" % (where, named(node), named(other), common[2:]))
 
-    # A whole row: every label and both buttons in it show whole.
+    # A whole pending row: every part of it shows, and it holds both buttons. A row is what holds a ✓
+    # ("Akceptuj"); Qt 5 and Qt 6 nest it differently below the list.
     pending = dock.list_of(PENDING_TITLE)
-    # A row is what holds a ✓ ("Akceptuj"); Qt 5 and Qt 6 nest it differently below the list.
     rows = [ancestors[-1] for node, _, _, ancestors in parts if pending in ancestors and node.get_name() == "Akceptuj"]
-    whole_rows = []
-    for row in rows:
-        inside = [(node, whole, part) for node, whole, part, ancestors in parts if row in ancestors]
-        buttons = [
-            node.get_name() for node, whole, part in inside if whole == part and node.get_role_name() in PRESSABLE
-        ]
-        if all(whole == part for _, whole, part in inside) and sorted(buttons) == ["Akceptuj", "Odrzuć"]:
-            whole_rows.append(row)
-    if not whole_rows:
-        faults.append(
-            "%s: no whole pending row with its two buttons shows: %r"
-            % (
-                where,
-                [
-                    (node.get_name(), whole, part)
-                    for node, whole, part, ancestors in parts
-                    if pending in ancestors and whole != part
-                ],
-            )
-        )
+    if not any(
+        all(whole == part for _, whole, part, ancestors in parts if row in ancestors)
+        and sorted(node.get_name() for node, _, _, ancestors in parts if row in ancestors and role(node) in PRESSABLE)
+        == ["Akceptuj", "Odrzuć"]
+        for row in rows
+    ):
+        faults.append("%s: no whole pending row with its two buttons shows" % where)
     return faults
+
+
+def role(node):
+    return node.get_role_name()
+
+
+def named(node):
+    return "%s %r" % (node.get_role_name(), node.get_name())
 
 
 def check_plugin_manager_entry(session):
