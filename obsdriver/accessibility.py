@@ -73,6 +73,17 @@ def _press_into_message_box(entry, answer):
     press_button(answer)
 
 
+def do_action(node, names):
+    """Does the first of the node's actions that has one of these names."""
+    action = node.get_action_iface()
+    found = [action.get_action_name(index) for index in range(action.get_n_actions())]
+    for index, name in enumerate(found):
+        if name in names:
+            action.do_action(index)
+            return
+    raise NotFound("%r has none of the actions %r, only %r" % (node.get_name(), names, found))
+
+
 def press_button(name, timeout=10):
     """Presses a push button anywhere in OBS."""
     deadline = time.monotonic() + timeout
@@ -147,11 +158,11 @@ class Dock:
     def texts(row):
         return [n.get_name() for n in _walk(row) if n.get_role() == Atspi.Role.LABEL]
 
-    def button(self, name, timeout=10, within=None):
+    def button(self, name, timeout=10, within=None, roles=(Atspi.Role.PUSH_BUTTON,)):
         deadline = time.monotonic() + timeout
         while True:
             for node in _walk(within or self.root):
-                if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == name:
+                if node.get_role() in roles and node.get_name() == name:
                     return node
             if time.monotonic() > deadline:
                 raise NotFound("no button %r" % name)
@@ -200,3 +211,44 @@ class Dock:
             if time.monotonic() > deadline:
                 raise NotFound("timed out waiting for " + what)
             time.sleep(0.1)
+
+
+def docks_named(names, timeout=10):
+    """OBS's docks of these titles that are shown: title -> node (the outermost node of that name)."""
+    found = {}
+    for node in _walk(obs_application(timeout)):
+        name = node.get_name()
+        if (
+            name in names
+            and name not in found
+            and node.get_role() in (Atspi.Role.FRAME, Atspi.Role.WINDOW, Atspi.Role.PANEL, Atspi.Role.FILLER)
+            and Dock.is_showing(node)
+        ):
+            found[name] = node
+    return found
+
+
+def shown_parts(root):
+    """(node, box, visible part, ancestors) of every shown node below root. Each widget is drawn clipped
+    to its ancestors: the visible part is what they let through (None when scrolled out of sight)."""
+
+    def walk(node, clip, ancestors):
+        for child in _children(node):
+            if not Dock.is_showing(child):
+                continue
+            box = extents(child)
+            if box[2] <= 0 or box[3] <= 0:
+                continue
+            part = intersection(box, clip)
+            yield child, box, part, ancestors
+            if part:
+                yield from walk(child, part, ancestors + (child,))
+
+    return list(walk(root, extents(root), (root,)))
+
+
+def intersection(a, b):
+    """The common part of two boxes (x, y, width, height), or None."""
+    x, y = max(a[0], b[0]), max(a[1], b[1])
+    right, bottom = min(a[0] + a[2], b[0] + b[2]), min(a[1] + a[3], b[1] + b[3])
+    return (x, y, right - x, bottom - y) if right > x and bottom > y else None

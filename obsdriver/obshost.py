@@ -175,10 +175,12 @@ class Display:
             timeout=20,
         )
 
-    def screenshot(self, path):
+    def screenshot(self, path, box=None):
+        """The whole screen, or the box (x, y, width, height) of it."""
         env = dict(os.environ, **self.env())
         xwd = subprocess.run(["xwd", "-root", "-silent"], env=env, check=True, stdout=subprocess.PIPE, timeout=30)
-        subprocess.run([CONVERT, "xwd:-", "png:" + path], input=xwd.stdout, check=True, timeout=60)
+        crop = ["-crop", "%dx%d+%d+%d" % (box[2], box[3], box[0], box[1]), "+repage"] if box else []
+        subprocess.run([CONVERT, "xwd:-", *crop, "png:" + path], input=xwd.stdout, check=True, timeout=60)
         return path
 
     def close(self):
@@ -367,15 +369,16 @@ class Obs:
             else:
                 time.sleep(0.1)
 
-    def fill_screen(self):
-        """Xvfb has no window manager: OBS's first window is small unless we size it."""
+    def fill_screen(self, width=1600, height=900):
+        """Xvfb has no window manager: OBS's first window is small unless we size it (the whole screen, or
+        a laptop's room from its top left corner)."""
         env = dict(os.environ, DISPLAY=self.display.name)
         windows = subprocess.run(
             ["xdotool", "search", "--name", "^OBS "], env=env, stdout=subprocess.PIPE, text=True, timeout=10
         ).stdout.split()
         for window in windows:
             subprocess.run(["xdotool", "windowmove", window, "0", "0"], env=env, check=True, timeout=10)
-            subprocess.run(["xdotool", "windowsize", window, "1600", "900"], env=env, check=True, timeout=10)
+            subprocess.run(["xdotool", "windowsize", window, str(width), str(height)], env=env, check=True, timeout=10)
 
     def log(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
@@ -518,8 +521,8 @@ class Session:
         stem, extension = os.path.splitext(name)
         return os.path.join(self.artifacts_dir, "%s.%s%s" % (stem, self.host.name, extension))
 
-    def screenshot(self, name):
-        return self.display.screenshot(self.artifact(name))
+    def screenshot(self, name, box=None):
+        return self.display.screenshot(self.artifact(name), box)
 
     def use_accessibility(self):
         """Starts the accessibility bus (before OBS: OBS registers with it at start) and returns the

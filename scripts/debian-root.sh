@@ -28,8 +28,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${TIPLARK_ROOT_CACHE:-/var/cache/tiplark-obs-plugin/roots}
 
-# What the end-to-end tests need in any host: the X server, screenshots, the accessibility tree and the
-# browser for the sign-in.
+# What the end-to-end tests need in any host: the X server, screenshots, the accessibility tree, the
+# browser for the sign-in, and an emoji font, so that a donor's emoji shows as on a desktop, not as a box.
 test_tools=(xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium procps fonts-noto-color-emoji)
 # What the build roots' end-to-end tests need besides: the remote-control client's Node, a sound server

@@ -13,6 +13,8 @@ packages=(
   openssl ca-certificates util-linux
   # the real OBS, headless
   obs-studio obs-plugins xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
+  # a donor's emoji in the screenshots as on a desktop
+  fonts-noto-color-emoji
   # driving OBS's window through the accessibility tree, a browser for the sign-in, a command-line client
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium curl iproute2
   # a remote-control client (obs-websocket-js, from npm), the chime heard through a null sink, labels read by OCR

@@ -91,14 +91,11 @@ DonationPane::DonationPane(const QString &title, const QString &emptyText, bool 
 	layout->addWidget(m_list, 1);
 	layout->addWidget(m_moreLabel);
 
-	// At least one whole row, of a message in two lines, fits whatever else the dock shows.
-	DonationMessage sample;
-	sample.nickname = sample.amount = sample.currency = sample.goalName = QStringLiteral("W");
-	sample.message = QStringLiteral("W\nW");
-	sample.createdAt = QDateTime::currentDateTime();
-	const std::unique_ptr<QWidget> row(makeRow(sample));
-	m_list->setMinimumHeight(row->sizeHint().height() + ROW_GAP + 2 * m_list->frameWidth());
-	setMinimumHeight(minimumSizeHint().height());
+	for (QWidget *line : {static_cast<QWidget *>(m_newCue), static_cast<QWidget *>(m_emptyLabel),
+			      static_cast<QWidget *>(m_moreLabel)})
+		line->setVisible(false);
+	fitMinimumToWidth(NARROWEST_ROW);
+	m_oneRowHeight = minimumSizeHint().height();
 
 	showCounts();
 }
@@ -232,8 +229,10 @@ bool DonationPane::eventFilter(QObject *watched, QEvent *event)
 		scrollToTop();
 	if (watched == m_list->viewport() && event->type() == QEvent::Resize) {
 		const auto *resize = static_cast<QResizeEvent *>(event);
-		if (resize->size().width() != resize->oldSize().width())
+		if (resize->size().width() != resize->oldSize().width()) {
 			fitRowsToWidth();
+			fitMinimumToWidth(resize->size().width());
+		}
 	}
 	return QGroupBox::eventFilter(watched, event);
 }
@@ -275,11 +274,26 @@ void DonationPane::fitRowsToWidth()
 	}
 }
 
+void DonationPane::fitMinimumToWidth(int width)
+{
+	// At least one whole row fits whatever else the dock shows: a pending message of a usual length
+	// with its goal, wrapped at the list's width; a donation's row in part. The rest of each list scrolls.
+	DonationMessage sample;
+	sample.nickname = sample.amount = sample.currency = sample.goalName = QStringLiteral("W");
+	sample.message = m_withActions ? QStringLiteral("Wwwwww ").repeated(11) : QStringLiteral("W");
+	sample.createdAt = QDateTime::currentDateTime();
+	const std::unique_ptr<QWidget> row(makeRow(sample));
+	// Measured in the list, in the look of the dock's and OBS's style sheets.
+	row->setParent(m_list->viewport());
+	row->ensurePolished();
+	m_list->setMinimumHeight(row->heightForWidth(width) + ROW_GAP + 2 * m_list->frameWidth());
+}
+
 QWidget *DonationPane::makeRow(const DonationMessage &msg)
 {
 	auto *row = new QWidget;
 	auto *rowLayout = new QVBoxLayout(row);
-	rowLayout->setContentsMargins(8, 6, 8, 6);
+	rowLayout->setContentsMargins(6, 4, 6, 4);
 	rowLayout->setSpacing(4);
 
 	QLabel *nickname = serviceLabel(msg.nickname, DockStyle::Role::Nickname);
@@ -292,21 +306,18 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 		rowLayout->addWidget(message);
 	}
 
+	// The time and the goal on a line of their own: beside the amount and the buttons they would not fit a
+	// narrow dock. The streamer's own time: the service sends UTC.
+	const QString time = msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm"));
+	QLabel *when = serviceLabel(msg.goalName.isEmpty() ? time : QStringLiteral("%1 | %2").arg(time, msg.goalName),
+				    DockStyle::Role::Small);
+	when->setWordWrap(true);
+	fitToRow(when);
+	rowLayout->addWidget(when);
 	auto *info = new QHBoxLayout();
 	info->setSpacing(8);
 	info->addWidget(serviceLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency), DockStyle::Role::Amount));
-	// The streamer's own time: the service sends UTC.
-	info->addWidget(serviceLabel(msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm")),
-				     DockStyle::Role::Small));
-	if (msg.goalName.isEmpty()) {
-		info->addStretch(1);
-	} else {
-		QLabel *goal = serviceLabel(QStringLiteral("| %1").arg(msg.goalName), DockStyle::Role::Small);
-		goal->setWordWrap(true);
-		fitToRow(goal);
-		info->addWidget(goal, 1);
-	}
-
+	info->addStretch(1);
 	if (m_withActions) {
 		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {
 			auto *button = new QPushButton(text);

@@ -40,6 +40,8 @@ public:
 	const QList<DonationMessage> &records() const { return m_shown; }
 	int total() const { return m_total; }
 	QListWidget *list() const { return m_list; }
+	// The height the pane takes to show its title and one whole row in the dock at its narrowest.
+	int oneRowHeight() const { return m_oneRowHeight; }
 	// True while later turns still have rows to draw.
 	bool isFilling() const;
 
@@ -67,6 +69,10 @@ private:
 	// The view's width, and the height the row's wrapped text needs at that width.
 	QSize rowSize(QWidget *row) const;
 	void fitRowsToWidth();
+	// The list's least height: one whole row of a sample message at that width.
+	void fitMinimumToWidth(int width);
+	// A row's width in the dock at its narrowest, where rows are tallest.
+	static constexpr int NARROWEST_ROW = 170;
 	void updateButtons(QWidget *row, const QString &messageId);
 	void showCounts();
 
@@ -82,6 +88,7 @@ private:
 	QTimer *m_nextTurn;
 	QSet<QString> m_busy;
 	int m_newAbove = 0;
+	int m_oneRowHeight = 0;
 	// The top row is held only because the pointer is in the list: it goes back up when the pointer leaves.
 	bool m_heldForPointer = false;
 	bool m_anchoring = false;

@@ -48,7 +48,7 @@ QString donationsNoun(int count)
 }
 } // namespace
 
-QString SessionTotals::summary() const
+QString SessionTotals::summary(const QTime &since) const
 {
 	int count = 0;
 	QStringList parts;
@@ -58,5 +58,9 @@ QString SessionTotals::summary() const
 		parts << (total.currency.isEmpty() ? amount : amount + QLatin1Char(' ') + total.currency);
 	}
 	parts.prepend(QStringLiteral("%1 %2").arg(count).arg(donationsNoun(count)));
-	return QCoreApplication::translate("SessionTotals", "Ta sesja: %1").arg(parts.join(QStringLiteral(" · ")));
+	const QString counted = parts.join(QStringLiteral(" · "));
+	if (since.isValid())
+		return QCoreApplication::translate("SessionTotals", "Ta sesja (od %1): %2")
+			.arg(since.toString(QStringLiteral("HH:mm")), counted);
+	return QCoreApplication::translate("SessionTotals", "Ta sesja: %1").arg(counted);
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTime>
 
 // The donations that arrived during this sign-in, summed per currency. Which donations arrived is
 // decided elsewhere (RecordArrivals): each is added once.
@@ -25,8 +26,10 @@ public:
 	void clear() { m_totals.clear(); }
 	// In the order each currency first arrived.
 	QList<Total> totals() const { return m_totals; }
-	// One line for the streamer, amounts written as the rows write them: "Ta sesja: 12 wpłat · 345.50 PLN".
-	QString summary() const;
+	// One line for the streamer, amounts written as the rows write them: "Ta sesja: 12 wpłat · 345.50 PLN";
+	// with the time counting began, "Ta sesja (od 20:14): …", so that it does not seem to contradict the
+	// older donations listed beside it.
+	QString summary(const QTime &since = QTime()) const;
 	// An amount as the service wrote it ("12.50", "12,5", "7"), in hundredths; -1 when unreadable.
 	static qint64 parseCents(const QString &amount);
 	// Hundredths as a decimal number text with a point ("345.50"), for scripts.

@@ -16,20 +16,114 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
+#include <QStyle>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 const char *const SPLITTER_STATE_KEY = "SplitterState";
+// About as narrow as OBS's own docks go.
+constexpr int MIN_WIDTH = 250;
+constexpr int MARGIN = 6;
 
 void addBelow(QWidget *pane, QWidget *widget)
 {
 	if (auto *layout = qobject_cast<QBoxLayout *>(pane->layout()))
 		layout->addWidget(widget);
 }
+
+// Lays its widgets out in a line, and wraps onto the next line what a narrow dock has no room for.
+class FlowLayout : public QLayout {
+public:
+	explicit FlowLayout(int spacing)
+	{
+		setContentsMargins(0, 0, 0, 0);
+		setSpacing(spacing);
+	}
+	~FlowLayout() override
+	{
+		while (QLayoutItem *item = takeAt(0))
+			delete item;
+	}
+	void addItem(QLayoutItem *item) override { m_items.append(item); }
+	int count() const override { return int(m_items.size()); }
+	QLayoutItem *itemAt(int index) const override { return m_items.value(index); }
+	QLayoutItem *takeAt(int index) override
+	{
+		return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
+	}
+	Qt::Orientations expandingDirections() const override { return {}; }
+	bool hasHeightForWidth() const override { return true; }
+	int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+	void setGeometry(const QRect &rect) override
+	{
+		QLayout::setGeometry(rect);
+		arrange(rect, true);
+	}
+	QSize sizeHint() const override
+	{
+		QSize line;
+		for (const QLayoutItem *item : m_items)
+			if (!item->isEmpty())
+				line = QSize(line.width() + (line.width() ? spacing() : 0) + item->sizeHint().width(),
+					     std::max(line.height(), item->sizeHint().height()));
+		return line;
+	}
+	QSize minimumSize() const override
+	{
+		QSize widest;
+		for (const QLayoutItem *item : m_items)
+			if (!item->isEmpty())
+				widest = widest.expandedTo(item->sizeHint());
+		return widest;
+	}
+
+private:
+	// Places the items (or only measures, when place is false); returns the height they take.
+	int arrange(const QRect &rect, bool place) const
+	{
+		int x = rect.x();
+		int y = rect.y();
+		int lineHeight = 0;
+		for (QLayoutItem *item : m_items) {
+			if (item->isEmpty())
+				continue;
+			const QSize hint = item->sizeHint();
+			if (x > rect.x() && x + hint.width() > rect.x() + rect.width()) {
+				x = rect.x();
+				y += lineHeight + spacing();
+				lineHeight = 0;
+			}
+			if (place)
+				item->setGeometry(QRect(QPoint(x, y), hint));
+			x += hint.width() + spacing();
+			lineHeight = std::max(lineHeight, hint.height());
+		}
+		return y + lineHeight - rect.y();
+	}
+
+	QList<QLayoutItem *> m_items;
+};
+
+// What the dock scrolls. A scroll area gives its widget at least the height the widget asks for at its
+// width: asked, this one asks for the least it fits in (its lists scroll by themselves), not for the
+// lists' preferred heights, so that the dock scrolls only when the lists are at their smallest.
+class ScrolledContent : public QWidget {
+public:
+	using QWidget::QWidget;
+	int heightForWidth(int width) const override
+	{
+		return layout() ? layout()->minimumHeightForWidth(width) : QWidget::heightForWidth(width);
+	}
+};
 } // namespace
 
 TiplarkDock::TiplarkDock(StreamerSession *session, QWidget *parent)
@@ -84,18 +178,27 @@ void TiplarkDock::changeEvent(QEvent *event)
 void TiplarkDock::setupUi()
 {
 	DockStyle::install(this);
-	auto *mainLayout = new QVBoxLayout(this);
-	mainLayout->setContentsMargins(8, 8, 8, 8);
-	mainLayout->setSpacing(8);
+	// Whatever room OBS gives the dock, everything stays inside it: what does not fit scrolls.
+	auto *outerLayout = new QVBoxLayout(this);
+	outerLayout->setContentsMargins(0, 0, 0, 0);
+	m_scrollArea = new QScrollArea(this);
+	m_scrollArea->setFrameShape(QFrame::NoFrame);
+	m_scrollArea->setWidgetResizable(true);
+	outerLayout->addWidget(m_scrollArea);
+	auto *content = new ScrolledContent(m_scrollArea);
+	auto *mainLayout = new QVBoxLayout(content);
+	mainLayout->setContentsMargins(MARGIN, MARGIN, MARGIN, MARGIN);
+	mainLayout->setSpacing(MARGIN);
 
-	m_updateBanner = new QWidget(this);
+	m_updateBanner = new QWidget(content);
 	m_updateBanner->setAttribute(Qt::WA_StyledBackground);
 	DockStyle::apply(m_updateBanner, DockStyle::Role::Notice);
 	m_updateBanner->setVisible(false);
 	auto *bannerLayout = new QHBoxLayout(m_updateBanner);
-	bannerLayout->setContentsMargins(8, 6, 8, 6);
+	bannerLayout->setContentsMargins(8, 4, 8, 4);
 	auto *updateLabel = new QLabel(tr("Dostępna aktualizacja!"), m_updateBanner);
 	updateLabel->setTextFormat(Qt::PlainText);
+	updateLabel->setWordWrap(true);
 	bannerLayout->addWidget(updateLabel, 1);
 	m_updateButton = new QPushButton(tr("Pobierz"), m_updateBanner);
 	connect(m_updateButton, &QPushButton::clicked, this, &TiplarkDock::onUpdateClicked);
@@ -103,60 +206,68 @@ void TiplarkDock::setupUi()
 	mainLayout->addWidget(m_updateBanner);
 
 	auto *loginRow = new QHBoxLayout();
-	m_statusLabel = new QLabel(tr("Nie zalogowano"), this);
+	m_statusLabel = new QLabel(tr("Nie zalogowano"), content);
 	m_statusLabel->setTextFormat(Qt::PlainText);
+	// A long name wraps rather than widening the dock.
+	m_statusLabel->setWordWrap(true);
 	DockStyle::apply(m_statusLabel, DockStyle::Role::Title);
 	loginRow->addWidget(m_statusLabel, 1);
-	m_loginButton = new QPushButton(tr("Zaloguj"), this);
+	m_loginButton = new QPushButton(tr("Zaloguj"), content);
 	connect(m_loginButton, &QPushButton::clicked, this, [this] {
 		if (m_session)
 			m_session->signIn();
 	});
 	loginRow->addWidget(m_loginButton, 0);
-	m_cancelButton = new QPushButton(tr("Anuluj"), this);
+	m_cancelButton = new QPushButton(tr("Anuluj"), content);
 	m_cancelButton->setVisible(false);
 	connect(m_cancelButton, &QPushButton::clicked, this, [this] {
 		if (m_session)
 			m_session->cancelSignIn();
 	});
 	loginRow->addWidget(m_cancelButton, 0);
-	m_logoutButton = new QPushButton(tr("Wyloguj"), this);
+	m_logoutButton = new QPushButton(tr("Wyloguj"), content);
 	m_logoutButton->setVisible(false);
 	connect(m_logoutButton, &QPushButton::clicked, this, [this] {
 		if (m_session)
 			m_session->signOut();
 	});
 	loginRow->addWidget(m_logoutButton, 0);
+	// Choices made once sit behind "⚙", out of the queue's way.
+	auto *settingsButton = new QToolButton(content);
+	settingsButton->setText(QStringLiteral("⚙"));
+	settingsButton->setToolTip(tr("Ustawienia"));
+	settingsButton->setAccessibleName(tr("Ustawienia"));
+	settingsButton->setCheckable(true);
+	loginRow->addWidget(settingsButton, 0);
 	mainLayout->addLayout(loginRow);
+	QWidget *settings = makeSettings(content);
+	settings->setVisible(false);
+	connect(settingsButton, &QToolButton::toggled, settings, &QWidget::setVisible);
+	mainLayout->addWidget(settings);
 
-	auto *separator = new QFrame(this);
-	separator->setFrameShape(QFrame::HLine);
-	separator->setFrameShadow(QFrame::Sunken);
-	mainLayout->addWidget(separator);
-
-	auto *moderationRow = new QHBoxLayout();
-	m_enableModerationButton = new QPushButton(tr("Włącz moderację"), this);
+	auto *moderationRow = new FlowLayout(4);
+	m_enableModerationButton = new QPushButton(tr("Włącz moderację"), content);
 	connect(m_enableModerationButton, &QPushButton::clicked, this, [this] {
 		if (m_session)
 			m_session->setModeration(true);
 	});
-	moderationRow->addWidget(m_enableModerationButton, 0);
-	m_skipButton = new QPushButton(tr("Pomiń"), this);
+	moderationRow->addWidget(m_enableModerationButton);
+	m_skipButton = new QPushButton(tr("Pomiń"), content);
 	connect(m_skipButton, &QPushButton::clicked, this, [this] {
 		if (m_session)
 			m_session->skipAlert();
 	});
-	moderationRow->addWidget(m_skipButton, 0);
-	m_disableModerationButton = new QPushButton(tr("Wyłącz moderację"), this);
+	moderationRow->addWidget(m_skipButton);
+	m_disableModerationButton = new QPushButton(tr("Wyłącz moderację"), content);
 	connect(m_disableModerationButton, &QPushButton::clicked, this, [this] {
 		if (m_session)
 			m_session->setModeration(false);
 	});
-	moderationRow->addWidget(m_disableModerationButton, 0);
+	moderationRow->addWidget(m_disableModerationButton);
 	mainLayout->addLayout(moderationRow);
 
 	for (QLabel **line : {&m_connectionLabel, &m_feedbackLabel}) {
-		*line = new QLabel(this);
+		*line = new QLabel(content);
 		(*line)->setTextFormat(Qt::PlainText);
 		(*line)->setWordWrap(true);
 		DockStyle::apply(*line, DockStyle::Role::Danger);
@@ -164,27 +275,15 @@ void TiplarkDock::setupUi()
 		mainLayout->addWidget(*line);
 	}
 
-	m_splitter = new QSplitter(Qt::Vertical, this);
+	m_splitter = new QSplitter(Qt::Vertical, content);
 	m_splitter->setChildrenCollapsible(false);
 	m_pendingPane = new DonationPane(tr("Oczekujące na moderację"), tr("Brak wiadomości czekających na moderację"),
-					 true, this);
+					 true, content);
 	connect(m_pendingPane, &DonationPane::decisionRequested, this, [this](const QString &id, bool accept) {
 		if (m_session)
 			m_session->decide(id, accept);
 	});
-	if (NewMessageChime *chime = m_session->chime()) {
-		auto *chimeBox = new QCheckBox(tr("Dźwięk przy nowej wiadomości"));
-		chimeBox->setChecked(chime->isEnabled());
-		addBelow(m_pendingPane, chimeBox);
-		connect(chimeBox, &QCheckBox::toggled, chime, &NewMessageChime::setEnabled);
-	}
-	auto *remoteBox = new QCheckBox(tr("Zdalne sterowanie przez obs-websocket"));
-	remoteBox->setToolTip(tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
-				 "czekające na moderację, i mogą pomijać alerty oraz moderować."));
-	remoteBox->setChecked(m_session->remoteControlAllowed());
-	addBelow(m_pendingPane, remoteBox);
-	connect(remoteBox, &QCheckBox::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
-	m_donationsPane = new DonationPane(tr("Ostatnie wpłaty"), tr("Brak wpłat"), false, this);
+	m_donationsPane = new DonationPane(tr("Ostatnie wpłaty"), tr("Brak wpłat"), false, content);
 	// Text from the service (a currency) goes into this line too: plain text only.
 	m_totalsLabel = new QLabel;
 	m_totalsLabel->setTextFormat(Qt::PlainText);
@@ -200,6 +299,47 @@ void TiplarkDock::setupUi()
 			m_splitter->restoreState(settings->value(SPLITTER_STATE_KEY).toByteArray());
 	}
 	mainLayout->addWidget(m_splitter, 1);
+	m_scrollArea->setWidget(content);
+}
+
+QWidget *TiplarkDock::makeSettings(QWidget *parent)
+{
+	auto *settings = new QWidget(parent);
+	auto *layout = new QVBoxLayout(settings);
+	layout->setContentsMargins(0, 0, 0, 0);
+	if (NewMessageChime *chime = m_session->chime()) {
+		auto *chimeBox = new QCheckBox(tr("Dźwięk przy nowej wiadomości"), settings);
+		chimeBox->setChecked(chime->isEnabled());
+		connect(chimeBox, &QCheckBox::toggled, chime, &NewMessageChime::setEnabled);
+		layout->addWidget(chimeBox);
+	}
+	auto *remoteBox = new QCheckBox(tr("Zdalne sterowanie przez obs-websocket"), settings);
+	remoteBox->setToolTip(tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
+				 "czekające na moderację, i mogą pomijać alerty oraz moderować."));
+	remoteBox->setChecked(m_session->remoteControlAllowed());
+	connect(remoteBox, &QCheckBox::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
+	layout->addWidget(remoteBox);
+	return settings;
+}
+
+QSize TiplarkDock::minimumSizeHint() const
+{
+	// The rows above the lists and one whole pending row; the rest scrolls.
+	const QWidget *content = m_scrollArea->widget();
+	const int width = MIN_WIDTH - 2 * MARGIN - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+	int height = MARGIN;
+	QLayout *layout = content->layout();
+	for (int index = 0; index < layout->count(); ++index) {
+		QLayoutItem *item = layout->itemAt(index);
+		if (item->widget() == m_splitter)
+			break;
+		if (!item->isEmpty())
+			height += (item->hasHeightForWidth() ? item->heightForWidth(width)
+							     : item->minimumSize().height()) +
+				  MARGIN;
+	}
+	height += m_pendingPane->oneRowHeight() + MARGIN;
+	return {MIN_WIDTH, height};
 }
 
 void TiplarkDock::shutdown()
@@ -214,6 +354,10 @@ void TiplarkDock::showState()
 	if (!session)
 		return;
 	const bool signedIn = session->signedIn();
+	if (signedIn != m_countingSince.isValid()) {
+		m_countingSince = signedIn ? QTime::currentTime() : QTime();
+		showTotals();
+	}
 	if (signedIn)
 		// Signed in, the name follows once the service gives it.
 		m_statusLabel->setText(session->userName().isEmpty()
@@ -248,7 +392,7 @@ void TiplarkDock::showState()
 void TiplarkDock::showTotals()
 {
 	if (m_session)
-		m_totalsLabel->setText(m_session->totals().summary());
+		m_totalsLabel->setText(m_session->totals().summary(m_countingSince));
 }
 
 void TiplarkDock::onActionStarted(const StreamerSession::Action &action)

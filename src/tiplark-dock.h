@@ -3,20 +3,21 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTime>
 #include <QWidget>
 
 #include "streamer-session.h"
 
 class DonationPane;
-class QCheckBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QSplitter;
 class QUrl;
 
 // The panel shown inside OBS: a view of the streamer's session. It shows the sign-in row, the moderation
 // controls, the update banner, the line about the service, the two lists, the session totals and the
-// chime's check box, and its buttons call the session's actions. The session may go before the panel
+// settings behind "⚙", and its buttons call the session's actions. The session may go before the panel
 // (OBS destroys its main window after the module unloaded): the panel then shows what it last showed.
 class TiplarkDock : public QWidget {
 	Q_OBJECT
@@ -31,12 +32,17 @@ public:
 	DonationPane *pendingPane() const { return m_pendingPane; }
 	DonationPane *donationsPane() const { return m_donationsPane; }
 
+	// Room for the rows above the lists and one whole pending row, at about the width of OBS's docks.
+	QSize minimumSizeHint() const override;
+
 protected:
 	// A new theme brings new colours for the secondary text.
 	void changeEvent(QEvent *event) override;
 
 private:
 	void setupUi();
+	// The chime's and the remote control's check boxes, shown while "⚙" is pressed.
+	QWidget *makeSettings(QWidget *parent);
 	// Brings the sign-in row and the controls in line with the session.
 	void showState();
 	// The line below the controls: what fails, or that the session ended; hidden when all is well.
@@ -62,6 +68,9 @@ private:
 	DonationPane *m_donationsPane = nullptr;
 	QLabel *m_totalsLabel = nullptr;
 	QSplitter *m_splitter = nullptr;
+	QScrollArea *m_scrollArea = nullptr;
+	// When the session's totals began: at the start signed in, or at the sign-in.
+	QTime m_countingSince;
 	QWidget *m_updateBanner = nullptr;
 	QPushButton *m_updateButton = nullptr;
 	// Shown while a read fails, or once the session ended by itself.

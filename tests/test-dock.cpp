@@ -16,6 +16,7 @@
 #include "streamer-session.h"
 #include "tiplark-dock.h"
 
+#include <QCheckBox>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
@@ -29,6 +30,8 @@
 #include <QMutexLocker>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QToolButton>
+#include <QScrollArea>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -50,11 +53,12 @@ QListWidget *pendingList(TiplarkDock *dock)
 	return dock->pendingPane()->list();
 }
 
-// The login row's label is the first one placed directly on the dock; the line about the service's
-// state and the one about a failed action come after it.
+// The login row's label is the first one placed directly on the dock's scrolled content; the line about
+// the service's state and the one about a failed action come after it.
 QString dockLine(QWidget *dock, int index)
 {
-	const auto labels = dock->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+	const auto labels = dock->findChild<QScrollArea *>()->widget()->findChildren<QLabel *>(
+		QString(), Qt::FindDirectChildrenOnly);
 	return labels.value(index) && !labels.value(index)->isHidden() ? labels.value(index)->text() : QString();
 }
 
@@ -210,6 +214,27 @@ private slots:
 		QVERIFY(button(&dock, "Anuluj")->isHidden());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
 		QDesktopServices::unsetUrlHandler("http");
+	}
+
+	// "⚙" shows the remote control's choice (and the chime's, where there is sound): ticked as the session
+	// remembers it, and switching it there switches the session.
+	void settingsSwitchRemoteControl()
+	{
+		Panel dockPanel(sandboxAddresses(m_sandbox));
+		dockPanel.dock.show();
+		QCheckBox *remote = nullptr;
+		for (auto *box : dockPanel.dock.findChildren<QCheckBox *>())
+			if (box->text() == QStringLiteral("Zdalne sterowanie przez obs-websocket"))
+				remote = box;
+		QVERIFY(remote && !remote->isVisible());
+		dockPanel.dock.findChild<QToolButton *>()->click();
+		QVERIFY(remote->isVisible());
+		const bool before = dockPanel.session.remoteControlAllowed();
+		QCOMPARE(remote->isChecked(), before);
+		remote->click();
+		QCOMPARE(dockPanel.session.remoteControlAllowed(), !before);
+		remote->click();
+		QCOMPARE(dockPanel.session.remoteControlAllowed(), before);
 	}
 
 	void withStoredTokensTheDockSignsInAtOnce()
@@ -509,18 +534,28 @@ private slots:
 		signIn();
 		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, false);
 		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, QVariantList{donation("d-1", "Ala", "hej")});
+		const QTime before = QTime::currentTime();
 		Panel dockPanel(sandboxAddresses(m_sandbox));
 		TiplarkDock &dock = dockPanel.dock;
+		// The line says since when it counts: the older donation listed beside it is not counted.
+		const QStringList since{before.toString("HH:mm"), QTime::currentTime().toString("HH:mm")};
+		auto sinceStart = [&](const QString &counted) {
+			return since.contains(totalsLine(&dock)
+						      ->text()
+						      .section(QStringLiteral("Ta sesja (od "), 1)
+						      .section(QStringLiteral("): "), 0, 0)) &&
+			       totalsLine(&dock)->text().endsWith(QStringLiteral("): ") + counted);
+		};
 		QVERIFY(settleBackgroundRequests());
 		dockPanel.session.pollNow();
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(totalsLine(&dock)->text(), QStringLiteral("Ta sesja: 0 wpłat"));
+		QVERIFY2(sinceStart(QStringLiteral("0 wpłat")), qPrintable(totalsLine(&dock)->text()));
 		Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation("d-2", "Ola", "hej"));
 		dockPanel.session.pollNow();
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(totalsLine(&dock)->text(), QStringLiteral("Ta sesja: 1 wpłata · 25.00 PLN"));
+		QVERIFY2(sinceStart(QStringLiteral("1 wpłata · 25.00 PLN")), qPrintable(totalsLine(&dock)->text()));
 		QCOMPARE(totalsLine(&dock)->textFormat(), Qt::PlainText);
-		QTRY_COMPARE(rowTexts(dock.donationsPane()->list(), 0).value(2), QStringLiteral("25.00 PLN"));
+		QTRY_VERIFY(rowTexts(dock.donationsPane()->list(), 0).contains(QStringLiteral("25.00 PLN")));
 		QCOMPARE(dock.donationsPane()->title(), QStringLiteral("Ostatnie wpłaty"));
 		QCOMPARE(dock.pendingPane()->title(), QStringLiteral("Oczekujące na moderację"));
 	}
@@ -556,11 +591,11 @@ private slots:
 			QCOMPARE(view->count(), 3);
 			// The time in the streamer's zone (UTC+14 here).
 			// A currency that is no ISO code is left out.
-			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>", "25.00 ",
-								 "02.05 02:30", "| " + image}));
+			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>",
+								 "02.05 02:30 | " + image, "25.00 "}));
 			// An empty message and goal leave their labels out.
 			QCOMPARE(rowTexts(view, 1),
-				 (QStringList{QString(79, 'N') + QChar(0x2026), "25.00 PLN", "02.05 02:30"}));
+				 (QStringList{QString(79, 'N') + QChar(0x2026), "02.05 02:30", "25.00 PLN"}));
 			const QString tip = view->itemWidget(view->item(2))->findChildren<QLabel *>().at(1)->toolTip();
 			QVERIFY(!Qt::mightBeRichText(tip) || !tip.contains("<img"));
 			QVERIFY(tip.contains("&lt;img src="));

@@ -1,6 +1,8 @@
 """The plug-in in a real OBS: loaded, pointed at the sandbox by the environment, dock shown docked at the
 first start, placement kept across restarts: by the plug-in's own store in OBS 29, by OBS itself in OBS 30
-and later, where the plug-in must stay out of it after the first start."""
+and later, where the plug-in must stay out of it after the first start. Then the dock full of what a
+streamer sees (banner, moderation, messages waiting, donations) fits the room OBS gives it: a desktop's
+window, a laptop's, and the dock dragged as small as it goes."""
 
 import json
 import os
@@ -10,7 +12,6 @@ import time
 
 from obsdriver import obshost
 from obsdriver.obshost import check
-from obsdriver.sandbox_client import Sandbox
 
 CREATED = r"\[tiplark-obs-plugin\] Tiplark dock created, visible: (true|false)"
 SAVED = r"\[tiplark-obs-plugin\] Tiplark dock saved: visible=(true|false), area=(\d+), floating=(true|false)"
@@ -19,22 +20,20 @@ SAVED = r"\[tiplark-obs-plugin\] Tiplark dock saved: visible=(true|false), area=
 def main():
     args = obshost.parse_arguments()
 
-    # The dock's update check goes to the sandbox.
-    sandbox = Sandbox(args.sandbox)
-    try:
-        run(args, sandbox)
-    finally:
-        sandbox.stop()
-    print("e2e dock placement: ok")
-
-
-def run(args, sandbox):
-    with obshost.Session(args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host) as session:
+    # One display and one accessibility bus for the whole run (libatspi keeps the first bus it met); each
+    # part starts from a home of its own.
+    with obshost.session_with_sandbox(args) as (session, sandbox):
+        fits_the_window(session, sandbox)
+        print("e2e dock geometry: ok")
+        session.home = obshost.ObsHome(os.path.join(session.tmp, "placement-home"), sandbox.base_url)
+        # The dock's update check goes to the sandbox.
+        count = len(sandbox.requests_to("/extensions/details/obs"))
         if session.host.keeps_dock_placement:
             placement_kept_by_obs(session)
         else:
             placement_kept_by_plugin(session)
-        check(sandbox.requests_to("/extensions/details/obs"), "the update check did not reach the sandbox")
+        check(len(sandbox.requests_to("/extensions/details/obs")) > count, "the update check did not reach the sandbox")
+    print("e2e dock placement: ok")
 
 
 def started(session):
@@ -145,6 +144,198 @@ def placement_kept_by_obs(session):
     session.screenshot("e2e-dock-light-theme.png")
     status, _ = obs.quit()
     check(status == 0, "OBS exited with status %d on the light theme" % status)
+
+
+# The window sizes the dock must fit: a desktop's 1600×900 and a laptop's 1366×768, and the latter with the
+# dock dragged to its smallest. OBS's own docks around it, which it must leave alone.
+WINDOWS = [(1600, 900, "desktop"), (1366, 768, "laptop")]
+# About as narrow as OBS's own docks go.
+SMALLEST_WIDTH = 260
+OBS_DOCKS = ("Scenes", "Sources", "Audio Mixer", "Scene Transitions", "Controls")
+PENDING_TITLE = "Oczekujące na moderację"
+# Newer libatspi names a push button "button".
+PRESSABLE = ("push button", "button", "toggle button", "check box")
+# Roles of the dock's own controls: no two may overlap.
+CONTROL_ROLES = PRESSABLE + ("label", "list", "text", "combo box")
+
+
+def fits_the_window(session, sandbox):
+    """Signed in, banner shown, moderation on, three messages waiting and three donations, in both themes:
+    at each window size and at the dock's smallest, every shown part of the dock lies inside it, none of
+    its controls overlaps another, it covers none of OBS's docks and a whole pending row with its buttons
+    shows."""
+    sandbox.accept_tokens("geometry-access", "geometry-refresh")
+    sandbox.set_state(
+        {
+            "api.userName": "Streamer Testowy",
+            "api.moderationEnabled": False,
+            "api.pending": [],
+            "api.donations": [],
+            "api.update": {"version": "1.1.0", "download_url": "https://tiplark.pl/obs"},
+        }
+    )
+    for serial, (nickname, message) in enumerate(DONATIONS + MESSAGES):
+        if serial == len(DONATIONS):
+            sandbox.set_state({"api.moderationEnabled": True})
+        sandbox.post_donation(
+            {
+                "id": "0190c3b2-0000-7000-8000-%012d" % (900 + serial),
+                "nickname": nickname,
+                "message_content": message,
+                "amount": 25.5,
+                "currency": "PLN",
+                "created_at": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()),
+                "goal": {"id": 3, "name": "Nowy mikrofon"},
+            }
+        )
+    failed = []
+    session.home.write_tokens("geometry-access", "geometry-refresh")
+    accessibility = session.use_accessibility()
+    for theme in ("dark", "light"):
+        if theme == "light":
+            # A first start again, docks laid out anew.
+            session.home = obshost.ObsHome(os.path.join(session.tmp, "light-home"), sandbox.base_url)
+            session.home.write_tokens("geometry-access", "geometry-refresh")
+            session.home.use_light_theme(session.host)
+        obs = started(session)
+        session.show_dock(obs)
+        dock = accessibility.Dock()
+        dock.wait_until(lambda: dock.is_showing(dock.button("Pobierz")), "the update banner")
+        dock.wait_until(lambda: len(dock.rows(PENDING_TITLE)) == 3, "three messages waiting", timeout=20)
+        dock.wait_until(lambda: len(dock.rows("Ostatnie wpłaty")) == 3, "three donations", timeout=20)
+        for width, height, name in WINDOWS:
+            obs.fill_screen(width, height)
+            wait_for_window(accessibility, width, height)
+            failed += geometry_faults(session, accessibility, "%s %s" % (name, theme))
+            session.screenshot("e2e-dock-%s-%s.png" % (name, theme))
+            # The README's close-up of the dock.
+            session.screenshot("e2e-dock-only-%s-%s.png" % (name, theme), accessibility.extents(dock.root))
+        if theme == "dark":
+            switch_remote_control_off(session, accessibility, dock)
+        # Squeezed in the laptop's window.
+        drag_to_smallest(session, accessibility)
+        failed += geometry_faults(session, accessibility, "smallest %s" % theme)
+        width = accessibility.extents(accessibility.Dock().root)[2]
+        if width > SMALLEST_WIDTH:
+            failed.append("smallest %s: the dock is %d wide, OBS's own docks go to %d" % (theme, width, SMALLEST_WIDTH))
+        session.screenshot("e2e-dock-smallest-%s.png" % theme)
+        status, _ = obs.quit()
+        check(status == 0, "OBS exited with status %d" % status)
+    check(not failed, "the dock does not fit:\n" + "\n".join(failed))
+
+
+# What donors wrote: one long, one without spaces, one with emoji.
+DONATIONS = [
+    ("Kasia", "Dzięki za dzisiejszy stream, pozdrawiam całą ekipę i czekam na następny odcinek!"),
+    ("Bartek_z_Poznania", "Zaglądamnakażdystreamodpoczątkuiwciążniewiemjakwytytrzymujesztylegodzin"),
+    ("Ola 🎉", "Na kawę ☕ i dalsze granie 🎮"),
+]
+MESSAGES = [
+    ("Marek", "Czy zagrasz jeszcze dziś w tę grę z poprzedniego odcinka? Bardzo proszę!"),
+    ("Zosia 🌸", "Pozdrowienia z Krakowa 💜"),
+    ("Anonim", "Brawo!"),
+]
+
+
+def switch_remote_control_off(session, accessibility, dock):
+    """The settings behind ⚙ are found and pressed by name, and the choice is remembered."""
+    role = accessibility.Atspi.Role
+    settings = dock.button("Ustawienia", roles=(role.PUSH_BUTTON, role.TOGGLE_BUTTON, role.CHECK_BOX))
+    accessibility.do_action(settings, ("Press", "Toggle"))
+    remote = dock.button("Zdalne sterowanie przez obs-websocket", roles=(role.CHECK_BOX,))
+    dock.wait_until(lambda: dock.is_showing(remote), "the settings shown")
+    accessibility.do_action(remote, ("Press", "Toggle"))
+    deadline = time.monotonic() + 10
+    while "WebsocketVendorEnabled=false" not in open(session.home.settings_file).read():
+        check(time.monotonic() < deadline, "the settings' check box did not switch remote control off")
+        time.sleep(0.1)
+    accessibility.do_action(settings, ("Press", "Toggle"))
+    dock.wait_until(lambda: not dock.is_showing(remote), "the settings hidden")
+
+
+def wait_for_window(accessibility, width, height):
+    deadline = time.monotonic() + 10
+    while accessibility.main_window_extents()[2:] != (width, height):
+        check(time.monotonic() < deadline, "OBS's window is not %d×%d" % (width, height))
+        time.sleep(0.1)
+    time.sleep(0.5)  # the docks are laid out from the window's resize event
+
+
+def drag_to_smallest(session, accessibility):
+    """Drags the separators beside and below the dock as far as they go, as a streamer squeezes it; again
+    while a drag still moves one (a press that came before OBS had laid the window out moves nothing)."""
+    before = None
+    for _ in range(3):
+        x, y, width, height = accessibility.extents(accessibility.Dock().root)
+        if (width, height) == before:
+            return
+        before = width, height
+        window_x, window_y, window_width, window_height = accessibility.main_window_extents()
+        drag(session, (x - 2, y + height // 2), (window_x + window_width, y + height // 2))
+        time.sleep(0.5)
+        x, y, width, height = accessibility.extents(accessibility.Dock().root)
+        drag(session, (x + width // 2, y + height + 2), (x + width // 2, window_y))
+        time.sleep(0.5)
+
+
+def drag(session, start, end):
+    xdotool(session, "mousemove", str(start[0]), str(start[1]), "mousedown", "1")
+    for step in range(1, 11):
+        point = [start[i] + (end[i] - start[i]) * step // 10 for i in range(2)]
+        xdotool(session, "mousemove", str(point[0]), str(point[1]))
+    xdotool(session, "mouseup", "1")
+
+
+def geometry_faults(session, accessibility, where):
+    """What is wrong with the dock's geometry now, one line a fault."""
+    faults = []
+    dock = accessibility.Dock()
+    box = accessibility.extents(dock.root)
+    print("%s: the dock at %r" % (where, box))
+    for name, other in accessibility.docks_named(OBS_DOCKS).items():
+        common = accessibility.intersection(box, accessibility.extents(other))
+        if common:
+            faults.append("%s: the dock covers %s's %d×%d" % (where, name, common[2], common[3]))
+
+    window = accessibility.main_window_extents()
+    if accessibility.intersection(box, window) != box:
+        faults.append("%s: the dock at %r lies outside OBS's window at %r" % (where, box, window))
+    # Every part is drawn clipped to the dock; what the clipping cuts is checked below.
+    # The title bar's Float and Close are OBS's (OBS 32 draws them 2 pixels into each other): the dock's
+    # own parts are those below its title bar.
+    parts = [entry for entry in accessibility.shown_parts(dock.root) if len(entry[3]) > 1]
+    for node, whole, part, ancestors in parts:
+        # A button or check box is never cut, but by a scrolled list's edge.
+        in_list = any(a.get_role_name() == "list" for a in ancestors)
+        if role(node) in PRESSABLE and part and part != whole and not in_list:
+            faults.append("%s: %s is cut: %r of %r shows" % (where, named(node), part, whole))
+    controls = [(node, part, ancestors) for node, _, part, ancestors in parts if part and role(node) in CONTROL_ROLES]
+    for index, (node, part, ancestors) in enumerate(controls):
+        for other, other_part, other_ancestors in controls[index + 1 :]:
+            common = node not in other_ancestors and accessibility.intersection(part, other_part)
+            if common:
+                faults.append("%s: %s and %s overlap by %r" % (where, named(node), named(other), common[2:]))
+
+    # A whole pending row: every part of it shows, and it holds both buttons. A row is what holds a ✓
+    # ("Akceptuj"); Qt 5 and Qt 6 nest it differently below the list.
+    pending = dock.list_of(PENDING_TITLE)
+    rows = [ancestors[-1] for node, _, _, ancestors in parts if pending in ancestors and node.get_name() == "Akceptuj"]
+    if not any(
+        all(whole == part for _, whole, part, ancestors in parts if row in ancestors)
+        and sorted(node.get_name() for node, _, _, ancestors in parts if row in ancestors and role(node) in PRESSABLE)
+        == ["Akceptuj", "Odrzuć"]
+        for row in rows
+    ):
+        faults.append("%s: no whole pending row with its two buttons shows" % where)
+    return faults
+
+
+def role(node):
+    return node.get_role_name()
+
+
+def named(node):
+    return "%s %r" % (node.get_role_name(), node.get_name())
 
 
 def check_plugin_manager_entry(session):
