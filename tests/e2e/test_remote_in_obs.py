@@ -323,7 +323,7 @@ def run(session, sandbox, sink):
             {t["currency"]: (t["count"], round(float(t["amount"]) * 100)) for t in state["sessionTotals"]} == expected,
             "totals %r, expected %r" % (state["sessionTotals"], expected),
         )
-        session.screenshot("e2e-remote.png")  # the totals line and the chime's check box
+        session.screenshot("e2e-remote.png")  # the totals line
         wait_for_label(client, LAST_LABEL, lambda text: "12.50 PLN" in text)
         amounts = ["%.2f %s" % (cents / 100, currency) for currency, (_, cents) in expected.items()]
         wait_for_label(client, TOTAL_LABEL, lambda text: all(amount in text for amount in amounts))
