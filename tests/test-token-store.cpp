@@ -186,11 +186,13 @@ private slots:
 		QCOMPARE(store.refreshToken(), QStringLiteral("r"));
 		QCOMPARE(store.tokenExpiresAt(), EARLIER);
 		const QList<LogCapture::Line> lines = log.lines();
-		QCOMPARE(lines.size(), 2);
+		QCOMPARE(lines.size(), 3);
 		QCOMPARE(lines[0].level, LOG_WARNING);
 		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
-		QCOMPARE(lines[1].level, LOG_ERROR);
-		QVERIFY(lines[1].text.startsWith(PREFIX + "Tiplark: Failed to save token file: "));
+		QCOMPARE(lines[1].level, LOG_WARNING);
+		QCOMPARE(lines[1].text, PREFIX + "Tiplark: Failed to save token file");
+		QCOMPARE(lines[2].level, LOG_WARNING);
+		QVERIFY(lines[2].text.startsWith(PREFIX + "Tiplark: Token file error: "));
 	}
 
 	void pipeIsNoTokenFile_data()
@@ -249,9 +251,10 @@ private slots:
 		store.load();
 		QVERIFY(!store.save());
 		QVERIFY(store.clear());
-		QCOMPARE(log.texts().size(), 2);
-		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
-		QCOMPARE(log.texts()[1], PREFIX + "Tiplark: Tokens cleared");
+		QCOMPARE(log.texts().size(), 3);
+		QCOMPARE(log.texts()[0], PREFIX + "Tiplark: Failed to save token file");
+		QVERIFY(log.texts()[1].startsWith(PREFIX + "Tiplark: Token file error: "));
+		QCOMPARE(log.texts()[2], PREFIX + "Tiplark: Tokens cleared");
 	}
 
 	void everyOperationCreatesTheFolder_data()
@@ -327,9 +330,10 @@ private slots:
 		setrlimit(RLIMIT_FSIZE, &old);
 		std::signal(SIGXFSZ, oldHandler);
 
-		QCOMPARE(log.texts().size(), 1);
-		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
-		QCOMPARE(log.lines().value(0).level, LOG_ERROR);
+		QCOMPARE(log.texts().size(), 2);
+		QCOMPARE(log.texts()[0], PREFIX + "Tiplark: Failed to save token file");
+		QCOMPARE(log.lines().value(0).level, LOG_WARNING);
+		QVERIFY(log.texts()[1].startsWith(PREFIX + "Tiplark: Token file error: "));
 		QCOMPARE(readFile(tokenPath()), before);
 		QCOMPARE(QDir(ObsHostStandIn::configDir()).entryList(QDir::Files | QDir::Hidden),
 			 QStringList{"tokens.json"});

@@ -103,7 +103,8 @@ bool TokenStore::save()
 		const QByteArray reason = file.errorString().toUtf8();
 		if (file.isOpen())
 			file.cancelWriting();
-		obs_log(LOG_ERROR, "Tiplark: Failed to save token file: %s", reason.constData());
+		obs_log(LOG_WARNING, "Tiplark: Failed to save token file");
+		obs_log(LOG_WARNING, "Tiplark: Token file error: %s", reason.constData());
 		return false;
 	}
 	obs_log(LOG_INFO, "Tiplark: Tokens saved");
