@@ -563,6 +563,46 @@ private slots:
 		QCOMPARE(readFile(tokenPath()), fileBefore);
 	}
 
+	void cancelAfterTheRedirect_data()
+	{
+		QTest::addColumn<bool>("signInAgain");
+		QTest::newRow("cancelled") << false;
+		QTest::newRow("cancelled, then a second sign-in") << true;
+	}
+
+	// "Anuluj" pressed after the browser came back, while the code is being exchanged.
+	void cancelAfterTheRedirect()
+	{
+		QFETCH(bool, signInAgain);
+		m_sandbox.setFault("/oauth/token",
+				   Sandbox::Fault::respond(
+					   200,
+					   R"({"access_token":"tla_late","refresh_token":"tlr_late","expires_in":60})")
+					   .delayed(300)
+					   .once());
+		LogCapture log;
+		AuthManager auth(sandboxAddresses(m_sandbox));
+		QSignalSpy outcomes(&auth, &AuthManager::authenticationComplete);
+		QVERIFY(deliver(authorize(auth)));
+		QTRY_COMPARE(tokenRequests().size(), 1);
+		auth.cancelLogin();
+		if (signInAgain)
+			QVERIFY(deliver(authorize(auth)));
+		const QString ignored =
+			info("Tiplark: Token exchange answer ignored, the sign-in was cancelled or begun again");
+		QTRY_VERIFY(authLines(log).contains(ignored));
+		QTRY_COMPARE(outcomes.size(), signInAgain ? 1 : 0);
+		QCOMPARE(auth.isAuthenticated(), signInAgain);
+		QCOMPARE(QFile::exists(tokenPath()), signInAgain);
+		if (signInAgain) {
+			QVERIFY(outcomes[0][0].toBool());
+			QVERIFY(auth.accessToken() != QStringLiteral("tla_late"));
+			QVERIFY(QUrlQuery(QString::fromLatin1(tokenRequests().value(1).body))
+					.queryItemValue("code_verifier")
+					.size() == 64);
+		}
+	}
+
 	void logoutWinsOverARefreshOnItsWay_data()
 	{
 		QTest::addColumn<Sandbox::Fault>("answer");
