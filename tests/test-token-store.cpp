@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 #include <chrono>
@@ -195,6 +196,64 @@ private slots:
 		QVERIFY(lines[2].text.startsWith(PREFIX + "Tiplark: Token file error: "));
 	}
 
+	void refusedTokenFile_data()
+	{
+		QTest::addColumn<bool>("link");
+		QTest::addColumn<QString>("reason");
+		QTest::newRow("symbolic link to a sign-in")
+			<< true << "Tiplark: The token file is a symbolic link, not followed";
+		QTest::newRow("larger than 64 KiB")
+			<< false << "Tiplark: The token file is larger than 65536 bytes, not read";
+	}
+
+	void refusedTokenFile()
+	{
+		// A link would lend the sign-in to a file elsewhere, written at every save and kept at sign-out;
+		// a huge file would be read whole on the GUI thread at OBS's start.
+		QFETCH(bool, link);
+		QFETCH(QString, reason);
+		const QString target = QDir(m_configDir).filePath("elsewhere.json");
+		const QByteArray signIn = R"({"access_token":"t-a","refresh_token":"t-r"})";
+		if (link) {
+			writeFile(target, signIn);
+			QVERIFY(QFile::link(target, tokenPath()));
+		} else {
+			writeFile(tokenPath(), signIn + QByteArray(70 * 1024, ' '));
+		}
+
+		LogCapture log;
+		TokenStore store;
+		store.load();
+		QVERIFY(store.refreshToken().isEmpty());
+		QCOMPARE(log.texts(), (QStringList{PREFIX + "Tiplark: Failed to open token file", PREFIX + reason}));
+
+		fill(store, "a", "r", EARLIER);
+		QVERIFY(store.save());
+		QVERIFY(!QFileInfo(tokenPath()).isSymLink());
+		QVERIFY(readFile(tokenPath()).contains(R"("refresh_token":"r")"));
+		if (link)
+			QCOMPARE(readFile(target), signIn);
+
+		QVERIFY(store.clear());
+		QVERIFY(!QFileInfo::exists(tokenPath()));
+		if (link)
+			QCOMPARE(readFile(target), signIn);
+	}
+
+	void linkGoesAtSignOut()
+	{
+		// Only the link goes: following it could delete any file the streamer owns.
+		const QString target = QDir(m_configDir).filePath("elsewhere.json");
+		writeFile(target, "{}");
+		QVERIFY(QFile::link(target, tokenPath()));
+		LogCapture log;
+		QVERIFY(TokenStore().clear());
+		QVERIFY(!QFileInfo(tokenPath()).isSymLink());
+		QCOMPARE(readFile(target), QByteArray("{}"));
+		QCOMPARE(log.texts().value(0), PREFIX + "Tiplark: The token file was a symbolic link: the link was "
+							"removed, its target left alone");
+	}
+
 	void pipeIsNoTokenFile_data()
 	{
 		QTest::addColumn<bool>("throughLink");
@@ -237,7 +296,7 @@ private slots:
 		QCOMPARE(store.accessToken(), QStringLiteral("a"));
 		QCOMPARE(store.tokenExpiresAt(), EARLIER);
 		const QList<LogCapture::Line> lines = log.lines();
-		QCOMPARE(lines.size(), 1);
+		QCOMPARE(lines.size(), throughLink ? 2 : 1);
 		QCOMPARE(lines[0].level, LOG_WARNING);
 		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
 	}
