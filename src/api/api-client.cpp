@@ -20,6 +20,9 @@ const QString ApiClient::PLUGIN_VERSION_STR = QString::fromUtf8(PLUGIN_VERSION);
 
 namespace {
 const int LOGGED_BODY_BYTES = 500;
+// The user and the moderation state are a few members each: a larger answer is no such answer, and is
+// not taken in (the transport's failure line says so).
+const qsizetype SMALL_ANSWER_BYTES = 64 * 1024;
 
 bool succeeded(const HttpResponse &response)
 {
@@ -214,7 +217,7 @@ void ApiClient::fetchUserInfo()
 	start(
 		&read,
 		[url, headers, parsed] {
-			HttpResponse response = CurlHelper::get(url, headers);
+			HttpResponse response = CurlHelper::get(url, headers, SMALL_ANSWER_BYTES);
 			if (succeeded(response)) {
 				parsed->logged = response.body.left(LOGGED_BODY_BYTES);
 				parsed->name = ApiEnvelope::objectPayload(response.body, &parsed->readable)
@@ -255,7 +258,7 @@ void ApiClient::fetchModerationStatus()
 	runOperation(
 		&read, headers,
 		[url, headers, parsed] {
-			HttpResponse response = CurlHelper::get(url, headers);
+			HttpResponse response = CurlHelper::get(url, headers, SMALL_ANSWER_BYTES);
 			if (succeeded(response)) {
 				parsed->enabled = ApiEnvelope::objectPayload(response.body, &parsed->readable)
 							  .value(QLatin1String("enabled"))
