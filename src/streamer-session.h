@@ -15,7 +15,6 @@
 #include <optional>
 
 class AuthManager;
-class HeapReturn;
 class NewMessageChime;
 
 // The streamer's session with the Tiplark service, for the whole OBS run: the sign-in, the client and
@@ -143,6 +142,8 @@ private:
 	void onActionFinished(ApiClient::Action kind, const QString &subject, bool ok);
 	void onUpdateAvailable(const QString &version, const QString &downloadUrl);
 	void warnOfLongIds(const ApiEnvelope::ListAnswer &answer);
+	// Forgets which records were seen, here and in the next answers' readers.
+	void resetArrivals();
 	// The pending list is read while moderation is on, and while it still holds rows (they must not go
 	// stale with live buttons once moderation is switched off).
 	void updatePendingWanted();
@@ -153,8 +154,6 @@ private:
 	AuthManager *m_authManager;
 	ApiClient *m_apiClient;
 	ServicePoller *m_poller;
-	// The lists' answers and rows churn the heap: its free pages go back to the system now and then.
-	HeapReturn *m_heapReturn;
 	NewMessageChime *m_chime = nullptr;
 	bool m_remoteControlAllowed;
 	bool m_signedIn = false;

@@ -67,6 +67,11 @@ void ApiClient::setListLimits(int shown, int recent)
 	m_recentLimit = std::max(0, recent);
 }
 
+void ApiClient::setKnownIds(Read read, const QSet<QString> &ids)
+{
+	m_knownIds[size_t(read)] = ids;
+}
+
 void ApiClient::start(const Read *read, Work work, Done done, std::shared_ptr<const bool> readOnWorker)
 {
 	const quint64 session = m_session;
@@ -150,7 +155,7 @@ void ApiClient::runAction(Action action, const QString &subject, const QMap<QStr
 // The two lists (pending messages, donations) are read alike and differ only in path and signal. A list
 // answer can be large (the service does not page): it is read on the worker thread, and only the records
 // the session can use cross to the GUI thread.
-void ApiClient::fetchDonationList(Read read, const QString &path,
+void ApiClient::fetchDonationList(Read read, const QString &path, ApiEnvelope::Keep keep,
 				  void (ApiClient::*received)(const ApiEnvelope::ListAnswer &))
 {
 	const auto parsed = std::make_shared<ApiEnvelope::ListAnswer>();
@@ -159,12 +164,13 @@ void ApiClient::fetchDonationList(Read read, const QString &path,
 	const QMap<QString, QString> headers = createHeaders();
 	const int shown = m_shownLimit;
 	const int recent = m_recentLimit;
+	const QSet<QString> known = m_knownIds[size_t(read)];
 	runOperation(
 		&read, headers,
-		[url, headers, parsed, shown, recent] {
+		[url, headers, parsed, shown, keep, recent, known] {
 			HttpResponse response = CurlHelper::get(url, headers);
 			if (succeeded(response)) {
-				*parsed = ApiEnvelope::readList(response.body, shown, recent);
+				*parsed = ApiEnvelope::readList(response.body, shown, keep, recent, known);
 				// Read here: the GUI thread needs neither the body nor its memory.
 				response.body = QByteArray();
 			}
@@ -291,12 +297,13 @@ void ApiClient::setModerationStatus(bool enabled)
 void ApiClient::fetchPendingMessages()
 {
 	fetchDonationList(Read::PendingMessages, QStringLiteral("/v1/moderation/moderate/pending-messages"),
-			  &ApiClient::pendingMessagesReceived);
+			  ApiEnvelope::Keep::Newest, &ApiClient::pendingMessagesReceived);
 }
 
 void ApiClient::fetchDonations()
 {
-	fetchDonationList(Read::Donations, QStringLiteral("/v1/donations"), &ApiClient::donationsReceived);
+	fetchDonationList(Read::Donations, QStringLiteral("/v1/donations"), ApiEnvelope::Keep::Newest,
+			  &ApiClient::donationsReceived);
 }
 
 void ApiClient::skipCurrentDonation()

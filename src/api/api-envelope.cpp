@@ -1,7 +1,6 @@
 #include "api-envelope.h"
 
 #include <QJsonDocument>
-#include <QHash>
 #include <QJsonValue>
 
 #include <algorithm>
@@ -42,65 +41,64 @@ QJsonArray ApiEnvelope::listPayload(const QByteArray &body)
 	return listOf(QJsonDocument::fromJson(body));
 }
 
-QList<DonationMessage> ApiEnvelope::donationList(const QByteArray &body)
-{
-	const QJsonArray list = listPayload(body);
-	QList<DonationMessage> result;
-	result.reserve(list.size());
-	for (const QJsonValue &element : list)
-		result.append(DonationMessage::fromJson(element.toObject()));
-	return result;
-}
-
-ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownCap, int recentCap)
+ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownCap, Keep keep, int recentCap,
+					      const QSet<QString> &known)
 {
 	ListAnswer answer;
 	QJsonParseError error;
 	const QJsonArray list = listOf(QJsonDocument::fromJson(body, &error));
 	answer.readable = error.error == QJsonParseError::NoError || body.trimmed().isEmpty();
 
-	// Only the time of each element first: the records are made for the few that are kept.
+	// Only the id and time of each element first: records are made for the few that are kept.
 	struct Element {
 		int index;
+		QString id;
 		QDateTime createdAt;
 	};
 	std::vector<Element> usable;
 	usable.reserve(size_t(list.size()));
 	for (int i = 0; i < list.size(); ++i) {
 		const QJsonObject object = list.at(i).toObject();
-		if (object.value(QLatin1String("id")).toString().size() > MAX_ID_CHARS) {
+		const QString id = object.value(QLatin1String("id")).toString();
+		if (id.size() > MAX_ID_CHARS) {
 			++answer.droppedIds;
 			continue;
 		}
-		usable.push_back({i, DonationMessage::timeOf(object)});
+		usable.push_back({i, id, DonationMessage::timeOf(object)});
 	}
 	answer.total = int(usable.size());
 
-	// Newest first; a record without a readable time after every one with a time, each kind in the
-	// service's order.
-	std::stable_sort(usable.begin(), usable.end(), [](const Element &a, const Element &b) {
-		if (a.createdAt.isValid() != b.createdAt.isValid())
-			return a.createdAt.isValid();
-		return a.createdAt.isValid() && a.createdAt > b.createdAt;
-	});
-	const size_t shown = std::min(usable.size(), size_t(std::max(0, shownCap)));
-	const size_t recent = std::min(usable.size(), size_t(std::max(0, recentCap)));
-	usable.resize(std::max(shown, recent));
-
-	QHash<int, DonationMessage> made;
-	auto record = [&](int index) {
-		auto it = made.find(index);
-		if (it == made.end())
-			it = made.insert(index, DonationMessage::fromJson(list.at(index).toObject()));
-		return it.value();
+	// Newest first, or oldest first; a record without a readable time after every one with a time, each
+	// kind in the service's order.
+	auto ordered = [&usable](Keep first) {
+		std::vector<Element> result = usable;
+		std::stable_sort(result.begin(), result.end(), [first](const Element &a, const Element &b) {
+			if (a.createdAt.isValid() != b.createdAt.isValid())
+				return a.createdAt.isValid();
+			if (!a.createdAt.isValid())
+				return false;
+			return first == Keep::Newest ? a.createdAt > b.createdAt : a.createdAt < b.createdAt;
+		});
+		return result;
 	};
+	auto record = [&list](int index) {
+		return DonationMessage::fromJson(list.at(index).toObject());
+	};
+
+	const std::vector<Element> newest = ordered(Keep::Newest);
+	const std::vector<Element> &kept = keep == Keep::Newest ? newest : ordered(Keep::Oldest);
 	std::vector<int> inServiceOrder;
-	for (size_t i = 0; i < shown; ++i)
-		inServiceOrder.push_back(usable[i].index);
+	for (size_t i = 0; i < std::min(kept.size(), size_t(std::max(0, shownCap))); ++i)
+		inServiceOrder.push_back(kept[i].index);
 	std::sort(inServiceOrder.begin(), inServiceOrder.end());
 	for (int index : inServiceOrder)
 		answer.shown.append(record(index));
-	for (size_t i = recent; i > 0; --i)
-		answer.recent.append(record(usable[i - 1].index));
+
+	// Without an id a record cannot be told apart from the next answer's: never news.
+	for (size_t i = std::min(newest.size(), size_t(std::max(0, recentCap))); i > 0; --i) {
+		const Element &element = newest[i - 1];
+		if (!element.id.isEmpty() && !known.contains(element.id))
+			answer.arrived.append(record(element.index));
+	}
 	return answer;
 }
