@@ -13,6 +13,18 @@ const QString REMOTE_CONTROL_KEY = QStringLiteral("WebsocketVendorEnabled");
 const QString CUT_SHORT = QStringLiteral("signed out before the service answered");
 const QString SERVICE_FAILED = QStringLiteral("the service call failed");
 
+// The message that has waited longest: the earliest time, the first in the service's order among equals
+// and before any without a time.
+const DonationMessage &longestWaiting(const QList<DonationMessage> &pending)
+{
+	return *std::min_element(pending.cbegin(), pending.cend(),
+				 [](const DonationMessage &a, const DonationMessage &b) {
+					 if (a.createdAt.isValid() != b.createdAt.isValid())
+						 return a.createdAt.isValid();
+					 return a.createdAt.isValid() && a.createdAt < b.createdAt;
+				 });
+}
+
 // The message's place in the list, or -1.
 int indexOfMessage(const QList<DonationMessage> &list, const QString &messageId)
 {
@@ -173,7 +185,7 @@ StreamerSession::Refusal StreamerSession::decideFirst(bool accept)
 		return Refusal::SignedOut;
 	if (m_pending.isEmpty())
 		return Refusal::NothingPending;
-	return decide(m_pending.first().id, accept);
+	return decide(longestWaiting(m_pending).id, accept);
 }
 
 StreamerSession::Refusal StreamerSession::setModeration(bool enabled)

@@ -25,8 +25,9 @@ class StreamerSession : public QObject {
 	Q_OBJECT
 
 public:
-	// Records of each list kept for the views; an answer's newest ones (a row is a few widgets, and a
-	// list of thousands would hold the GUI thread for seconds).
+	// Records of each list kept for the views: of the donations the newest, of the pending queue the
+	// oldest, those that have waited longest (a row is a few widgets, and a list of thousands would hold
+	// the GUI thread for seconds).
 	static constexpr int MAX_SHOWN = 30;
 
 	// chimeFile: the sound for new pending messages (none when empty). Sends nothing until start().
@@ -51,7 +52,7 @@ public:
 	// What the streamer can do. Each returns its refusal, None when it was started.
 	Refusal skipAlert();
 	Refusal decide(const QString &messageId, bool accept);
-	// The top row of the pending list.
+	// The pending message that has waited longest (the top row, as the service lists its queue).
 	Refusal decideFirst(bool accept);
 	Refusal setModeration(bool enabled);
 	void signIn();
@@ -83,8 +84,8 @@ public:
 	// False while a read fails, hangs or is refused.
 	bool serviceAnswering() const;
 	const ServicePoller *poller() const { return m_poller; }
-	// The records shown, at most MAX_SHOWN, the newest by their time, in the service's order; and how
-	// many the service holds.
+	// The records shown, at most MAX_SHOWN (the oldest pending, the newest donations, by their time), in
+	// the service's order; and how many the service holds.
 	QList<DonationMessage> pending() const { return m_pending; }
 	QList<DonationMessage> donations() const { return m_donations; }
 	int pendingTotal() const { return m_pendingTotal; }

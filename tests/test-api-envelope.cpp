@@ -110,7 +110,7 @@ private slots:
 	{
 		QTest::addColumn<QString>("elements");
 		QTest::addColumn<int>("shownCap");
-		QTest::addColumn<bool>("oldest"); // the oldest are kept
+		QTest::addColumn<bool>("oldest"); // a queue: the oldest are kept
 		QTest::addColumn<int>("recentCap");
 		QTest::addColumn<QString>("known");
 		QTest::addColumn<QString>("shown");   // in the service's order
@@ -128,6 +128,12 @@ private slots:
 		QTest::newRow("fewer than the caps") << "a@1" << 30 << false << 1000 << "" << "a" << "a" << 1 << 0;
 		QTest::newRow("an id too long is dropped") << QString("a@1 %1@3 b@2").arg(QString(129, 'n')) << 30
 							   << false << 1000 << "" << "a b" << "a b" << 2 << 1;
+		QTest::newRow("queue, oldest first")
+			<< "a@1 b@2 c@3 d@4" << 2 << true << 3 << "" << "a b" << "b c d" << 4 << 0;
+		QTest::newRow("queue, newest first")
+			<< "d@4 c@3 b@2 a@1" << 2 << true << 3 << "" << "b a" << "b c d" << 4 << 0;
+		QTest::newRow("queue, without a time, cut first")
+			<< "x@ a@1 y@ b@2" << 3 << true << 4 << "" << "x a b" << "y x a b" << 4 << 0;
 		QTest::newRow("known ones are not made again")
 			<< "a@1 b@2 c@3 d@4" << 2 << false << 3 << "c a d" << "c d" << "b" << 4 << 0;
 		QTest::newRow("without an id, never new") << "@1 a@2" << 2 << false << 3 << "" << " a" << "a" << 2 << 0;

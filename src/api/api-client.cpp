@@ -296,8 +296,9 @@ void ApiClient::setModerationStatus(bool enabled)
 
 void ApiClient::fetchPendingMessages()
 {
+	// A queue: the messages that have waited longest are the ones shown.
 	fetchDonationList(Read::PendingMessages, QStringLiteral("/v1/moderation/moderate/pending-messages"),
-			  ApiEnvelope::Keep::Newest, &ApiClient::pendingMessagesReceived);
+			  ApiEnvelope::Keep::Oldest, &ApiClient::pendingMessagesReceived);
 }
 
 void ApiClient::fetchDonations()
