@@ -49,56 +49,59 @@ ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownC
 	const QJsonArray list = listOf(QJsonDocument::fromJson(body, &error));
 	answer.readable = error.error == QJsonParseError::NoError || body.trimmed().isEmpty();
 
-	// Only the id and time of each element first: records are made for the few that are kept.
+	// Only the time of each element first: records are made for the few that are kept.
 	struct Element {
 		int index;
-		QString id;
 		QDateTime createdAt;
 	};
 	std::vector<Element> usable;
 	usable.reserve(size_t(list.size()));
 	for (int i = 0; i < list.size(); ++i) {
 		const QJsonObject object = list.at(i).toObject();
-		const QString id = object.value(QLatin1String("id")).toString();
-		if (id.size() > MAX_ID_CHARS) {
+		if (object.value(QLatin1String("id")).toString().size() > MAX_ID_CHARS) {
 			++answer.droppedIds;
 			continue;
 		}
-		usable.push_back({i, id, DonationMessage::timeOf(object)});
+		usable.push_back({i, DonationMessage::timeOf(object)});
 	}
 	answer.total = int(usable.size());
 
-	// Newest first, or oldest first; a record without a readable time after every one with a time, each
-	// kind in the service's order.
-	auto ordered = [&usable](Keep first) {
-		std::vector<Element> result = usable;
-		std::stable_sort(result.begin(), result.end(), [first](const Element &a, const Element &b) {
-			if (a.createdAt.isValid() != b.createdAt.isValid())
-				return a.createdAt.isValid();
-			if (!a.createdAt.isValid())
-				return false;
-			return first == Keep::Newest ? a.createdAt > b.createdAt : a.createdAt < b.createdAt;
+	// The first count elements, newest first or oldest first; a record without a readable time after
+	// every one with a time, each kind in the service's order.
+	auto first = [&usable](Keep order, int count) {
+		std::vector<const Element *> result;
+		result.reserve(usable.size());
+		for (const Element &element : usable)
+			result.push_back(&element);
+		const auto end = result.begin() + qsizetype(std::min(result.size(), size_t(std::max(0, count))));
+		std::partial_sort(result.begin(), end, result.end(), [order](const Element *a, const Element *b) {
+			if (a->createdAt.isValid() != b->createdAt.isValid())
+				return a->createdAt.isValid();
+			if (a->createdAt.isValid() && a->createdAt != b->createdAt)
+				return order == Keep::Newest ? a->createdAt > b->createdAt
+							     : a->createdAt < b->createdAt;
+			return a->index < b->index;
 		});
+		result.erase(end, result.end());
 		return result;
 	};
 	auto record = [&list](int index) {
 		return DonationMessage::fromJson(list.at(index).toObject());
 	};
 
-	const std::vector<Element> newest = ordered(Keep::Newest);
-	const std::vector<Element> &kept = keep == Keep::Newest ? newest : ordered(Keep::Oldest);
 	std::vector<int> inServiceOrder;
-	for (size_t i = 0; i < std::min(kept.size(), size_t(std::max(0, shownCap))); ++i)
-		inServiceOrder.push_back(kept[i].index);
+	for (const Element *element : first(keep, shownCap))
+		inServiceOrder.push_back(element->index);
 	std::sort(inServiceOrder.begin(), inServiceOrder.end());
 	for (int index : inServiceOrder)
 		answer.shown.append(record(index));
 
 	// Without an id a record cannot be told apart from the next answer's: never news.
-	for (size_t i = std::min(newest.size(), size_t(std::max(0, recentCap))); i > 0; --i) {
-		const Element &element = newest[i - 1];
-		if (!element.id.isEmpty() && !known.contains(element.id))
-			answer.arrived.append(record(element.index));
+	const std::vector<const Element *> recent = first(Keep::Newest, recentCap);
+	for (auto it = recent.crbegin(); it != recent.crend(); ++it) {
+		const QString id = list.at((*it)->index).toObject().value(QLatin1String("id")).toString();
+		if (!id.isEmpty() && !known.contains(id))
+			answer.arrived.append(record((*it)->index));
 	}
 	return answer;
 }
