@@ -240,20 +240,6 @@ private slots:
 			QCOMPARE(readFile(target), signIn);
 	}
 
-	void linkGoesAtSignOut()
-	{
-		// Only the link goes: following it could delete any file the streamer owns.
-		const QString target = QDir(m_configDir).filePath("elsewhere.json");
-		writeFile(target, "{}");
-		QVERIFY(QFile::link(target, tokenPath()));
-		LogCapture log;
-		QVERIFY(TokenStore().clear());
-		QVERIFY(!QFileInfo(tokenPath()).isSymLink());
-		QCOMPARE(readFile(target), QByteArray("{}"));
-		QCOMPARE(log.texts().value(0), PREFIX + "Tiplark: The token file was a symbolic link: the link was "
-							"removed, its target left alone");
-	}
-
 	void pipeIsNoTokenFile_data()
 	{
 		QTest::addColumn<bool>("throughLink");
