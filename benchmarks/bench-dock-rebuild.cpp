@@ -81,7 +81,7 @@ ApiEnvelope::ListAnswer listAnswer(const QList<DonationMessage> &list)
 	ApiEnvelope::ListAnswer answer;
 	answer.shown = list.mid(0, StreamerSession::MAX_SHOWN);
 	for (int i = std::min(int(list.size()), RecordArrivals::REMEMBERED) - 1; i >= 0; --i)
-		answer.recent.append(list.at(i));
+		answer.arrived.append(list.at(i));
 	answer.total = int(list.size());
 	return answer;
 }
@@ -90,7 +90,7 @@ ApiEnvelope::ListAnswer listAnswer(const QList<DonationMessage> &list)
 RecordArrivals arrivals;
 void showDonations(TiplarkDock &dock, const ApiEnvelope::ListAnswer &answer)
 {
-	arrivals.take(answer.recent);
+	arrivals.take(answer.arrived);
 	dock.donationsPane()->setRecords(answer.shown, answer.total);
 }
 

@@ -1,11 +1,12 @@
 // A slow browser's redirect while another local process holds connections to the sign-in listener: the
-// holder keeps 8 connections open, sending nothing, and opens a new one as soon as the listener closes
-// one; meanwhile a browser connects 23 times, waits before its request line (5, 20 and 100 ms), or sends
+// holder keeps 8 connections open (--held), sending nothing or one byte each (--one-byte), and opens a new
+// one as soon as the listener closes one; meanwhile a browser connects 23 times, waits before its request line (5, 20 and 100 ms), or sends
 // it in two pieces 20 ms apart, and reads the answer. Prints how many of the 23 redirects were answered.
 // Run it in a network namespace of its own: the listener takes the sign-in's fixed ports.
 //
-//   bench-sign-in-flood [--redirects N] [--reopen-ms M]
-//     N = 23 redirects; the holder opens a closed connection again after M ms (0, at once, by default)
+//   bench-sign-in-flood [--redirects N] [--reopen-ms M] [--held H] [--one-byte] [--after-ms A]
+//     N = 23 redirects; the holder opens a closed connection again after M ms (0, at once, by default);
+//     the browser begins A ms (200) after the holder has its connections
 #include "auth/oauth-server.h"
 #include "format-and-drop.h"
 #include "obs-host-stand-in.h"
@@ -49,7 +50,8 @@ int connectTo(int port)
 }
 
 // Keeps count connections open; each one the listener closes is opened again after reopenMs.
-void hold(int port, int count, int reopenMs, const std::atomic<bool> &stop, std::atomic<int> &reopened)
+void hold(int port, int count, int reopenMs, bool oneByte, const std::atomic<bool> &stop, std::atomic<int> &reopened,
+	  std::atomic<int> &open)
 {
 	std::vector<pollfd> held;
 	while (!stop) {
@@ -59,8 +61,11 @@ void hold(int port, int count, int reopenMs, const std::atomic<bool> &stop, std:
 			const int fd = connectTo(port);
 			if (fd < 0)
 				break;
+			if (oneByte)
+				send(fd, "G", 1, MSG_NOSIGNAL);
 			held.push_back({fd, POLLIN, 0});
 		}
+		open = int(held.size());
 		if (poll(held.data(), held.size(), 10) <= 0)
 			continue;
 		for (auto it = held.begin(); it != held.end();) {
@@ -110,8 +115,21 @@ int main(int argc, char **argv)
 {
 	int redirects = 23;
 	int reopenMs = 0;
-	for (int i = 1; i + 1 < argc; ++i) {
-		if (!strcmp(argv[i], "--redirects"))
+	int heldCount = 8;
+	int afterMs = 200;
+	bool oneByte = false;
+	for (int i = 1; i < argc; ++i) {
+		if (!strcmp(argv[i], "--one-byte")) {
+			oneByte = true;
+			continue;
+		}
+		if (i + 1 >= argc)
+			break;
+		if (!strcmp(argv[i], "--held"))
+			heldCount = atoi(argv[++i]);
+		else if (!strcmp(argv[i], "--after-ms"))
+			afterMs = atoi(argv[++i]);
+		else if (!strcmp(argv[i], "--redirects"))
 			redirects = atoi(argv[++i]);
 		else if (!strcmp(argv[i], "--reopen-ms"))
 			reopenMs = atoi(argv[++i]);
@@ -141,9 +159,15 @@ int main(int argc, char **argv)
 		std::atomic<bool> stop{false};
 		std::atomic<int> reopened{0};
 		std::atomic<int> answered{0};
-		std::thread holder(hold, port, 8, reopenMs, std::cref(stop), std::ref(reopened));
+		std::atomic<int> open{0};
+		std::thread holder(hold, port, heldCount, reopenMs, oneByte, std::cref(stop), std::ref(reopened),
+				   std::ref(open));
 		QThread *browser = QThread::create([&] {
-			std::this_thread::sleep_for(std::chrono::milliseconds(200));
+			// Once the holder has its connections (the listen queue holds fewer until the listener
+			// takes them in), or after 5 s.
+			for (int i = 0; i < 250 && open < heldCount; ++i)
+				std::this_thread::sleep_for(std::chrono::milliseconds(20));
+			std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
 			for (int i = 0; i < redirects; ++i)
 				answered += redirect(port, c.delayMs, c.pieceGapMs) ? 1 : 0;
 		});

@@ -30,6 +30,18 @@ bool pointedAt(const QListWidget *list)
 	return viewport->isVisible() && viewport->rect().contains(viewport->mapFromGlobal(QCursor::pos()));
 }
 
+// "+ 10 kolejnych czeka", in the Polish form the count takes.
+QString waitingText(int count)
+{
+	const int lastDigit = count % 10;
+	const int lastTwo = count % 100;
+	if (count == 1)
+		return QStringLiteral("+ 1 kolejna czeka");
+	if (lastDigit >= 2 && lastDigit <= 4 && (lastTwo < 12 || lastTwo > 14))
+		return QStringLiteral("+ %1 kolejne czekają").arg(count);
+	return QStringLiteral("+ %1 kolejnych czeka").arg(count);
+}
+
 QLabel *serviceLabel(const QString &text, DockStyle::Role role, int maxChars = DockStyle::MAX_LINE_CHARS)
 {
 	auto *label = new QLabel;
@@ -242,8 +254,11 @@ void DonationPane::showCounts()
 	m_emptyLabel->setVisible(m_shown.isEmpty());
 	m_list->setVisible(!m_shown.isEmpty());
 	const int beyond = m_total - int(m_shown.size());
+	// The pending queue shows those that have waited longest: what is beyond came later.
 	m_moreLabel->setText(
-		tr("…i jeszcze %n starszych (pokazano najnowsze %1)", nullptr, beyond).arg(m_shown.size()));
+		m_withActions
+			? waitingText(beyond)
+			: tr("…i jeszcze %n starszych (pokazano najnowsze %1)", nullptr, beyond).arg(m_shown.size()));
 	m_moreLabel->setVisible(beyond > 0);
 	m_newCue->setText(tr("↑ %n nowe", nullptr, m_newAbove));
 	m_newCue->setVisible(m_newAbove > 0);

@@ -1,18 +1,19 @@
 #include "record-arrivals.h"
 
-QList<DonationMessage> RecordArrivals::take(const QList<DonationMessage> &recent)
+QList<DonationMessage> RecordArrivals::take(const QList<DonationMessage> &arrived)
 {
-	QList<DonationMessage> arrived;
-	for (const DonationMessage &record : recent) {
+	QList<DonationMessage> news;
+	// Answers asked for before the last one was taken may hand in its records again.
+	for (const DonationMessage &record : arrived) {
 		// Without an id a record cannot be told apart from the next answer's: never news.
 		if (record.id.isEmpty() || m_known.contains(record.id))
 			continue;
 		remember(record.id);
 		if (!m_first)
-			arrived.append(record);
+			news.append(record);
 	}
 	m_first = false;
-	return arrived;
+	return news;
 }
 
 void RecordArrivals::reset()

@@ -1,7 +1,6 @@
 #include "streamer-session.h"
 
 #include "auth/auth-manager.h"
-#include "heap-return.h"
 #include "log-text.h"
 #include "new-message-chime.h"
 #include "plugin-support.h"
@@ -13,6 +12,18 @@ namespace {
 const QString REMOTE_CONTROL_KEY = QStringLiteral("WebsocketVendorEnabled");
 const QString CUT_SHORT = QStringLiteral("signed out before the service answered");
 const QString SERVICE_FAILED = QStringLiteral("the service call failed");
+
+// The message that has waited longest: the earliest time, the first in the service's order among equals
+// and before any without a time.
+const DonationMessage &longestWaiting(const QList<DonationMessage> &pending)
+{
+	return *std::min_element(pending.cbegin(), pending.cend(),
+				 [](const DonationMessage &a, const DonationMessage &b) {
+					 if (a.createdAt.isValid() != b.createdAt.isValid())
+						 return a.createdAt.isValid();
+					 return a.createdAt.isValid() && a.createdAt < b.createdAt;
+				 });
+}
 
 // The message's place in the list, or -1.
 int indexOfMessage(const QList<DonationMessage> &list, const QString &messageId)
@@ -29,7 +40,6 @@ StreamerSession::StreamerSession(const ServiceAddresses &addresses, const QStrin
 	  m_authManager(new AuthManager(addresses, this)),
 	  m_apiClient(new ApiClient(m_authManager, addresses, this)),
 	  m_poller(new ServicePoller(m_apiClient, this)),
-	  m_heapReturn(new HeapReturn(this)),
 	  // On unless the streamer switched it off: obs-websocket itself is off until the streamer turns it on,
 	  // and asks its clients for a password.
 	  m_remoteControlAllowed(openTiplarkSettings()->value(REMOTE_CONTROL_KEY, true).toBool())
@@ -221,7 +231,7 @@ StreamerSession::Refusal StreamerSession::decideFirst(bool accept, Origin origin
 		return Refusal::SignedOut;
 	if (m_pending.isEmpty())
 		return Refusal::NothingPending;
-	return decide(m_pending.first().id, accept, origin);
+	return decide(longestWaiting(m_pending).id, accept, origin);
 }
 
 StreamerSession::Refusal StreamerSession::setModeration(bool enabled, Origin origin)
@@ -273,8 +283,7 @@ void StreamerSession::beginSession()
 {
 	m_sessionLost = false;
 	m_signedIn = true;
-	m_pendingArrivals.reset();
-	m_donationArrivals.reset();
+	resetArrivals();
 	m_poller->setWanted(ApiClient::Read::UserInfo, true);
 	m_poller->start();
 	emit stateChanged();
@@ -308,8 +317,7 @@ void StreamerSession::endSession()
 	m_pending.clear();
 	m_donations.clear();
 	m_pendingTotal = m_donationsTotal = 0;
-	m_pendingArrivals.reset();
-	m_donationArrivals.reset();
+	resetArrivals();
 	m_totals.clear();
 	m_warnedOfLongIds = false;
 	updatePendingWanted();
@@ -347,13 +355,21 @@ void StreamerSession::warnOfLongIds(const ApiEnvelope::ListAnswer &answer)
 		ApiEnvelope::MAX_ID_CHARS);
 }
 
+void StreamerSession::resetArrivals()
+{
+	m_pendingArrivals.reset();
+	m_donationArrivals.reset();
+	m_apiClient->setKnownIds(ApiClient::Read::PendingMessages, QSet<QString>());
+	m_apiClient->setKnownIds(ApiClient::Read::Donations, QSet<QString>());
+}
+
 void StreamerSession::onPendingReceived(const ApiEnvelope::ListAnswer &answer)
 {
 	warnOfLongIds(answer);
 	m_pending = answer.shown;
 	m_pendingTotal = answer.total;
-	m_heapReturn->afterChurn();
-	const QList<DonationMessage> arrived = m_pendingArrivals.take(answer.recent);
+	const QList<DonationMessage> arrived = m_pendingArrivals.take(answer.arrived);
+	m_apiClient->setKnownIds(ApiClient::Read::PendingMessages, m_pendingArrivals.known());
 	updatePendingWanted();
 	emit pendingChanged();
 	for (const DonationMessage &message : arrived)
@@ -367,8 +383,8 @@ void StreamerSession::onDonationsReceived(const ApiEnvelope::ListAnswer &answer)
 	warnOfLongIds(answer);
 	m_donations = answer.shown;
 	m_donationsTotal = answer.total;
-	m_heapReturn->afterChurn();
-	const QList<DonationMessage> arrived = m_donationArrivals.take(answer.recent);
+	const QList<DonationMessage> arrived = m_donationArrivals.take(answer.arrived);
+	m_apiClient->setKnownIds(ApiClient::Read::Donations, m_donationArrivals.known());
 	for (const DonationMessage &donation : arrived)
 		m_totals.add(donation);
 	emit donationsChanged();

@@ -15,7 +15,6 @@
 #include <optional>
 
 class AuthManager;
-class HeapReturn;
 class NewMessageChime;
 
 // The streamer's session with the Tiplark service, for the whole OBS run: the sign-in, the client and
@@ -26,8 +25,9 @@ class StreamerSession : public QObject {
 	Q_OBJECT
 
 public:
-	// Records of each list kept for the views; an answer's newest ones (a row is a few widgets, and a
-	// list of thousands would hold the GUI thread for seconds).
+	// Records of each list kept for the views: of the donations the newest, of the pending queue the
+	// oldest, those that have waited longest (a row is a few widgets, and a list of thousands would hold
+	// the GUI thread for seconds).
 	static constexpr int MAX_SHOWN = 30;
 
 	// chimeFile: the sound for new pending messages (none when empty). Sends nothing until start().
@@ -59,7 +59,7 @@ public:
 	// press, set to follow the action of its kind under way).
 	Refusal skipAlert(Origin origin = Origin::Dock);
 	Refusal decide(const QString &messageId, bool accept, Origin origin = Origin::Dock);
-	// The top row of the pending list.
+	// The pending message that has waited longest (the top row, as the service lists its queue).
 	Refusal decideFirst(bool accept, Origin origin = Origin::Dock);
 	Refusal setModeration(bool enabled, Origin origin = Origin::Dock);
 	void signIn();
@@ -94,8 +94,8 @@ public:
 	// False while a read fails, hangs or is refused.
 	bool serviceAnswering() const;
 	const ServicePoller *poller() const { return m_poller; }
-	// The records shown, at most MAX_SHOWN, the newest by their time, in the service's order; and how
-	// many the service holds.
+	// The records shown, at most MAX_SHOWN (the oldest pending, the newest donations, by their time), in
+	// the service's order; and how many the service holds.
 	QList<DonationMessage> pending() const { return m_pending; }
 	QList<DonationMessage> donations() const { return m_donations; }
 	int pendingTotal() const { return m_pendingTotal; }
@@ -155,6 +155,8 @@ private:
 	void onActionFinished(ApiClient::Action kind, const QString &subject, bool ok);
 	void onUpdateAvailable(const QString &version, const QString &downloadUrl);
 	void warnOfLongIds(const ApiEnvelope::ListAnswer &answer);
+	// Forgets which records were seen, here and in the next answers' readers.
+	void resetArrivals();
 	// The pending list is read while moderation is on, and while it still holds rows (they must not go
 	// stale with live buttons once moderation is switched off).
 	void updatePendingWanted();
@@ -165,8 +167,6 @@ private:
 	AuthManager *m_authManager;
 	ApiClient *m_apiClient;
 	ServicePoller *m_poller;
-	// The lists' answers and rows churn the heap: its free pages go back to the system now and then.
-	HeapReturn *m_heapReturn;
 	NewMessageChime *m_chime = nullptr;
 	bool m_remoteControlAllowed;
 	bool m_signedIn = false;

@@ -61,7 +61,7 @@ private slots:
 		QCOMPARE(ApiEnvelope::listPayload(body), QJsonDocument::fromJson(list).array());
 	}
 
-	void donationListKeepsOrderAndEveryElement()
+	void listKeepsOrderAndEveryElement()
 	{
 		const QByteArray body = R"({"data":[
 			{"id":"c","nickname":"Trzeci"},
@@ -72,7 +72,8 @@ private slots:
 			{"id":"c","nickname":"Trzeci"}
 		]})";
 		LogCapture log;
-		const QList<DonationMessage> list = ApiEnvelope::donationList(body);
+		const QList<DonationMessage> list =
+			ApiEnvelope::readList(body, 30, ApiEnvelope::Keep::Newest, 0, {}).shown;
 		QStringList ids, nicknames;
 		for (const DonationMessage &record : list) {
 			ids.append(record.id);
@@ -84,7 +85,7 @@ private slots:
 		QCOMPARE(log.texts(), QStringList());
 	}
 
-	void donationListOfNothing_data()
+	void listOfNothing_data()
 	{
 		QTest::addColumn<QByteArray>("body");
 		QTest::newRow("empty body") << QByteArray();
@@ -92,40 +93,59 @@ private slots:
 		QTest::newRow("bare object") << QByteArray(R"({"id":"1"})");
 	}
 
-	void donationListOfNothing()
+	void listOfNothing()
 	{
 		QFETCH(QByteArray, body);
 		LogCapture log;
-		QVERIFY(ApiEnvelope::donationList(body).isEmpty());
+		const ApiEnvelope::ListAnswer answer =
+			ApiEnvelope::readList(body, 30, ApiEnvelope::Keep::Newest, 1000, {});
+		QVERIFY(answer.shown.isEmpty() && answer.arrived.isEmpty());
 		QVERIFY(log.lines().isEmpty());
 	}
 
-	// Which records of a list answer are kept, whatever order the service lists them in. Elements are
-	// "id@minute" ("id@" without a time); the answer holds them in this order.
+	// Which records of a list answer are kept, whatever order the service lists them in, and which are
+	// made for telling the new ones. Elements are "id@minute" ("id@" without a time); the answer holds
+	// them in this order.
 	void readList_data()
 	{
 		QTest::addColumn<QString>("elements");
 		QTest::addColumn<int>("shownCap");
+		QTest::addColumn<bool>("oldest"); // a queue: the oldest are kept
 		QTest::addColumn<int>("recentCap");
-		QTest::addColumn<QString>("shown");  // in the service's order
-		QTest::addColumn<QString>("recent"); // oldest first
+		QTest::addColumn<QString>("known");
+		QTest::addColumn<QString>("shown");   // in the service's order
+		QTest::addColumn<QString>("arrived"); // oldest first
 		QTest::addColumn<int>("total");
 		QTest::addColumn<int>("dropped");
-		QTest::newRow("newest first") << "d@4 c@3 b@2 a@1" << 2 << 3 << "d c" << "b c d" << 4 << 0;
-		QTest::newRow("oldest first") << "a@1 b@2 c@3 d@4" << 2 << 3 << "c d" << "b c d" << 4 << 0;
-		QTest::newRow("no order at all") << "b@2 d@4 a@1 c@3" << 2 << 4 << "d c" << "a b c d" << 4 << 0;
+		QTest::newRow("newest first")
+			<< "d@4 c@3 b@2 a@1" << 2 << false << 3 << "" << "d c" << "b c d" << 4 << 0;
+		QTest::newRow("oldest first")
+			<< "a@1 b@2 c@3 d@4" << 2 << false << 3 << "" << "c d" << "b c d" << 4 << 0;
+		QTest::newRow("no order at all")
+			<< "b@2 d@4 a@1 c@3" << 2 << false << 4 << "" << "d c" << "a b c d" << 4 << 0;
 		QTest::newRow("without a time, after those with one")
-			<< "x@ a@1 y@ b@2" << 3 << 4 << "x a b" << "y x a b" << 4 << 0;
-		QTest::newRow("fewer than the caps") << "a@1" << 30 << 1000 << "a" << "a" << 1 << 0;
-		QTest::newRow("an id too long is dropped")
-			<< QString("a@1 %1@3 b@2").arg(QString(129, 'n')) << 30 << 1000 << "a b" << "a b" << 2 << 1;
+			<< "x@ a@1 y@ b@2" << 3 << false << 4 << "" << "x a b" << "y x a b" << 4 << 0;
+		QTest::newRow("fewer than the caps") << "a@1" << 30 << false << 1000 << "" << "a" << "a" << 1 << 0;
+		QTest::newRow("an id too long is dropped") << QString("a@1 %1@3 b@2").arg(QString(129, 'n')) << 30
+							   << false << 1000 << "" << "a b" << "a b" << 2 << 1;
+		QTest::newRow("queue, oldest first")
+			<< "a@1 b@2 c@3 d@4" << 2 << true << 3 << "" << "a b" << "b c d" << 4 << 0;
+		QTest::newRow("queue, newest first")
+			<< "d@4 c@3 b@2 a@1" << 2 << true << 3 << "" << "b a" << "b c d" << 4 << 0;
+		QTest::newRow("queue, without a time, cut first")
+			<< "x@ a@1 y@ b@2" << 3 << true << 4 << "" << "x a b" << "y x a b" << 4 << 0;
+		QTest::newRow("known ones are not made again")
+			<< "a@1 b@2 c@3 d@4" << 2 << false << 3 << "c a d" << "c d" << "b" << 4 << 0;
+		QTest::newRow("without an id, never new") << "@1 a@2" << 2 << false << 3 << "" << " a" << "a" << 2 << 0;
 	}
 
 	void readList()
 	{
 		QFETCH(QString, elements);
 		QFETCH(int, shownCap);
+		QFETCH(bool, oldest);
 		QFETCH(int, recentCap);
+		QFETCH(QString, known);
 		QJsonArray list;
 		for (const QString &element : elements.split(' ')) {
 			const QString minute = element.section('@', 1);
@@ -136,7 +156,10 @@ private slots:
 			list.append(object);
 		}
 		const QByteArray body = QJsonDocument(QJsonObject{{"data", list}}).toJson();
-		const ApiEnvelope::ListAnswer answer = ApiEnvelope::readList(body, shownCap, recentCap);
+		const QStringList knownIds = known.split(' ', Qt::SkipEmptyParts);
+		const ApiEnvelope::ListAnswer answer = ApiEnvelope::readList(
+			body, shownCap, oldest ? ApiEnvelope::Keep::Oldest : ApiEnvelope::Keep::Newest, recentCap,
+			QSet<QString>(knownIds.cbegin(), knownIds.cend()));
 		auto ids = [](const QList<DonationMessage> &records) {
 			QStringList result;
 			for (const DonationMessage &record : records)
@@ -144,7 +167,7 @@ private slots:
 			return result.join(' ');
 		};
 		QTEST(ids(answer.shown), "shown");
-		QTEST(ids(answer.recent), "recent");
+		QTEST(ids(answer.arrived), "arrived");
 		QTEST(answer.total, "total");
 		QTEST(answer.droppedIds, "dropped");
 		QVERIFY(answer.readable);

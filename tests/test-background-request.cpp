@@ -1,4 +1,3 @@
-#include "heap-return.h"
 #include "http/background-request.h"
 #include "sandbox-server.h"
 #include "test-main.h"
@@ -158,30 +157,6 @@ private slots:
 			QCOMPARE(actedOnDestroyed.load(), 0);
 			QCOMPARE(actedOnLiving.load(), round + 1);
 		}
-	}
-
-	// Free heap pages go back once an interval however often the lists change, on a worker, and never at
-	// once, on the GUI thread.
-	void heapReturnedOnceAnInterval()
-	{
-		std::atomic<int> releases{0};
-		std::atomic<QThread *> releasedOn{nullptr};
-		HeapReturn heap(
-			nullptr,
-			[&] {
-				releasedOn = QThread::currentThread();
-				++releases;
-			},
-			300);
-		for (int change = 0; change < 5; ++change)
-			heap.afterChurn();
-		QCOMPARE(releases.load(), 0);
-		QTRY_COMPARE_WITH_TIMEOUT(releases.load(), 1, 5000);
-		QVERIFY(releasedOn.load() != QThread::currentThread());
-		QTest::qWait(500);
-		QCOMPARE(releases.load(), 1);
-		heap.afterChurn();
-		QTRY_COMPARE_WITH_TIMEOUT(releases.load(), 2, 5000);
 	}
 };
 

@@ -59,14 +59,18 @@ private slots:
 			<< ""
 			<< ""
 			<< "";
-		// A currency goes beside every amount: only an ISO 4217 code is taken.
-		for (const char *currency : {"pln", "PLNX", "<b>PLN</b>", "<img src=\\\"file:///etc/hostname\\\">"})
-			QTest::newRow(qPrintable(QStringLiteral("currency %1").arg(currency)))
-				<< QByteArray(R"({"id":"c","currency":")") + currency + "\"}" << "c"
+		// A currency is the service's text, plain, tidied and short: it goes beside every amount.
+		const QList<QPair<QString, QString>> currencies{{"zł", "zł"},
+								{"pln", "pln"},
+								{" PLN \t", "PLN"},
+								{"P\x07L\u202eN\n", "PLN"},
+								{"<b>PLN</b>", "<b>PLN</"},
+								{"1234567\U0001F4B0", "1234567"}};
+		for (const auto &currency : currencies)
+			QTest::newRow(qPrintable(QStringLiteral("currency %1").arg(currency.second)))
+				<< QJsonDocument(QJsonObject{{"id", "c"}, {"currency", currency.first}}).toJson() << "c"
 				<< ""
-				<< ""
-				<< ""
-				<< "";
+				<< "" << currency.second << "";
 		QTest::newRow("non-ASCII kept")
 			<< QByteArray(R"({"nickname":"Zażółć","message_content":"gęślą 🎉"})") << ""
 			<< QString::fromUtf8("Zażółć") << QString::fromUtf8("gęślą 🎉") << ""

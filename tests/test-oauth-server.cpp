@@ -335,23 +335,33 @@ private slots:
 	void connectionsAreBounded_data()
 	{
 		QTest::addColumn<int>("flood");
-		QTest::newRow("places held") << 0;
+		QTest::addColumn<QByteArray>("held"); // what each holder sends
+		QTest::newRow("places held") << 0 << QByteArray();
 		// Accepted in the same turn as the redirect: they must not push it out before it is read. (More
 		// than fit the listen queue would wait for a turn of the event loop.)
-		QTest::newRow("flood behind the redirect") << 16;
+		QTest::newRow("flood behind the redirect") << 16 << QByteArray();
+		// Request lines that stand still make way, the longest still first (here at once).
+		QTest::newRow("places held by one byte each") << 0 << QByteArray("G");
+		QTest::newRow("one byte each, a flood behind the redirect") << 16 << QByteArray("G");
 	}
 
 	void connectionsAreBounded()
 	{
 		QFETCH(int, flood);
+		QFETCH(QByteArray, held);
 		OAuthServer server;
 		server.setExpectedState("xyz");
+		server.setStalledTime(0);
 		QVERIFY(server.start());
 		QSignalSpy codes(&server, &OAuthServer::codeReceived);
 		std::vector<std::unique_ptr<RawClient>> holders;
+		// Each holder's byte is there when the listener takes the connection in, and is read then.
 		for (int i = 0; i < OAuthServer::MAX_CONNECTIONS; ++i) {
 			holders.push_back(std::make_unique<RawClient>(38080));
-			QVERIFY(holders.back()->waitConnected());
+			QVERIFY(holders.back()->socket.waitForConnected(5000));
+			holders.back()->send(held);
+			if (i % 16 == 15)
+				QTRY_COMPARE(openSockets(server), i + 1);
 		}
 		QTRY_COMPARE(openSockets(server), OAuthServer::MAX_CONNECTIONS);
 
@@ -399,6 +409,8 @@ private slots:
 		const QByteArray line("GET /callback?code=abc&state=xyz HTTP/1.1\r\n\r\n");
 		OAuthServer server;
 		server.setExpectedState("xyz");
+		// However long the flood takes here, the begun line does not count as standing still.
+		server.setStalledTime(OAuthServer::CONNECTION_TIMEOUT_MS);
 		QVERIFY(server.start());
 		std::vector<std::unique_ptr<RawClient>> others;
 		auto connectOne = [&] {

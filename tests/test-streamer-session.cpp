@@ -110,24 +110,27 @@ private slots:
 	void arrivalsComeFromAnswers_data()
 	{
 		QTest::addColumn<int>("donations");
+		QTest::addColumn<int>("waiting"); // pending messages
 		QTest::addColumn<bool>("oldestFirst");
 		QTest::addColumn<int>("idChars"); // of the record that arrives
 		QTest::addColumn<bool>("news");
 
-		QTest::newRow("20 donations and 12 pending at start") << 20 << false << 8 << true;
-		QTest::newRow("40, listed oldest first") << 40 << true << 8 << true;
-		QTest::newRow("id of 128 characters") << 5 << false << 128 << true;
-		QTest::newRow("id of 129 characters dropped") << 5 << false << 129 << false;
+		QTest::newRow("20 donations and 12 pending at start") << 20 << 12 << false << 8 << true;
+		QTest::newRow("40, listed oldest first") << 40 << 40 << true << 8 << true;
+		QTest::newRow("40, listed newest first") << 40 << 40 << false << 8 << true;
+		QTest::newRow("id of 128 characters") << 5 << 12 << false << 128 << true;
+		QTest::newRow("id of 129 characters dropped") << 5 << 12 << false << 129 << false;
 	}
 
 	void arrivalsComeFromAnswers()
 	{
 		QFETCH(int, donations);
+		QFETCH(int, waiting);
 		QFETCH(bool, oldestFirst);
 		QFETCH(int, idChars);
 		QFETCH(bool, news);
 		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, records("d-", donations, oldestFirst));
-		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 12, true));
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", waiting, oldestFirst));
 		saveSandboxSignIn(m_sandbox);
 		StreamerSession session(sandboxAddresses(m_sandbox));
 		QSignalSpy donationAdded(&session, &StreamerSession::donationAdded);
@@ -138,15 +141,26 @@ private slots:
 		poll(session);
 		QCOMPARE(donationAdded.count() + pendingAdded.count() + chime.count(), 0);
 		QCOMPARE(session.totals().summary(), QStringLiteral("Ta sesja: 0 wpłat"));
-		QCOMPARE(session.pending().size(), 12);
+		// A queue is served first come, first served: the cap cuts the newest, and the message that has
+		// waited longest is shown and decided first.
+		QCOMPARE(session.pending().size(), std::min(waiting, int(StreamerSession::MAX_SHOWN)));
+		QCOMPARE(session.pendingTotal(), waiting);
+		QVERIFY(ids(session.pending()).contains("p-0"));
+		QCOMPARE(ids(session.pending()).contains("p-" + QString::number(waiting - 1)),
+			 waiting <= StreamerSession::MAX_SHOWN);
+		QSignalSpy started(&session, &StreamerSession::actionStarted);
+		QCOMPARE(session.decideFirst(true), StreamerSession::Refusal::None);
+		QCOMPARE(started.value(0).value(0).value<StreamerSession::Action>().messageId, QStringLiteral("p-0"));
+		QVERIFY(settleBackgroundRequests());
+		QVERIFY(!ids(session.pending()).contains("p-0"));
 
 		// One new record in each list, the newest of all, where the service lists its newest.
 		const QString id = QString(idChars, QLatin1Char('n'));
 		QVariantList list = records("d-", donations, oldestFirst);
 		oldestFirst ? list.append(donation(id, 1000)) : list.prepend(donation(id, 1000));
 		m_sandbox.state().set(Sandbox::ApiState::DONATIONS, list);
-		QVariantList pending = records("p-", 12, true);
-		pending.append(donation(id, 1000));
+		QVariantList pending = records("p-", waiting, oldestFirst);
+		oldestFirst ? pending.append(donation(id, 1000)) : pending.prepend(donation(id, 1000));
 		m_sandbox.state().set(Sandbox::ApiState::PENDING, pending);
 		poll(session);
 		poll(session);

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <atomic>
 #include <chrono>
@@ -186,11 +187,57 @@ private slots:
 		QCOMPARE(store.refreshToken(), QStringLiteral("r"));
 		QCOMPARE(store.tokenExpiresAt(), EARLIER);
 		const QList<LogCapture::Line> lines = log.lines();
-		QCOMPARE(lines.size(), 2);
+		QCOMPARE(lines.size(), 3);
 		QCOMPARE(lines[0].level, LOG_WARNING);
 		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
-		QCOMPARE(lines[1].level, LOG_ERROR);
-		QVERIFY(lines[1].text.startsWith(PREFIX + "Tiplark: Failed to save token file: "));
+		QCOMPARE(lines[1].level, LOG_WARNING);
+		QCOMPARE(lines[1].text, PREFIX + "Tiplark: Failed to save token file");
+		QCOMPARE(lines[2].level, LOG_WARNING);
+		QVERIFY(lines[2].text.startsWith(PREFIX + "Tiplark: Token file error: "));
+	}
+
+	void refusedTokenFile_data()
+	{
+		QTest::addColumn<bool>("link");
+		QTest::addColumn<QString>("reason");
+		QTest::newRow("symbolic link to a sign-in")
+			<< true << "Tiplark: The token file is a symbolic link, not followed";
+		QTest::newRow("larger than 64 KiB")
+			<< false << "Tiplark: The token file is larger than 65536 bytes, not read";
+	}
+
+	void refusedTokenFile()
+	{
+		// A link would lend the sign-in to a file elsewhere, written at every save and kept at sign-out;
+		// a huge file would be read whole on the GUI thread at OBS's start.
+		QFETCH(bool, link);
+		QFETCH(QString, reason);
+		const QString target = QDir(m_configDir).filePath("elsewhere.json");
+		const QByteArray signIn = R"({"access_token":"t-a","refresh_token":"t-r"})";
+		if (link) {
+			writeFile(target, signIn);
+			QVERIFY(QFile::link(target, tokenPath()));
+		} else {
+			writeFile(tokenPath(), signIn + QByteArray(70 * 1024, ' '));
+		}
+
+		LogCapture log;
+		TokenStore store;
+		store.load();
+		QVERIFY(store.refreshToken().isEmpty());
+		QCOMPARE(log.texts(), (QStringList{PREFIX + "Tiplark: Failed to open token file", PREFIX + reason}));
+
+		fill(store, "a", "r", EARLIER);
+		QVERIFY(store.save());
+		QVERIFY(!QFileInfo(tokenPath()).isSymLink());
+		QVERIFY(readFile(tokenPath()).contains(R"("refresh_token":"r")"));
+		if (link)
+			QCOMPARE(readFile(target), signIn);
+
+		QVERIFY(store.clear());
+		QVERIFY(!QFileInfo::exists(tokenPath()));
+		if (link)
+			QCOMPARE(readFile(target), signIn);
 	}
 
 	void pipeIsNoTokenFile_data()
@@ -235,7 +282,7 @@ private slots:
 		QCOMPARE(store.accessToken(), QStringLiteral("a"));
 		QCOMPARE(store.tokenExpiresAt(), EARLIER);
 		const QList<LogCapture::Line> lines = log.lines();
-		QCOMPARE(lines.size(), 1);
+		QCOMPARE(lines.size(), throughLink ? 2 : 1);
 		QCOMPARE(lines[0].level, LOG_WARNING);
 		QCOMPARE(lines[0].text, PREFIX + "Tiplark: Failed to open token file");
 	}
@@ -249,9 +296,10 @@ private slots:
 		store.load();
 		QVERIFY(!store.save());
 		QVERIFY(store.clear());
-		QCOMPARE(log.texts().size(), 2);
-		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
-		QCOMPARE(log.texts()[1], PREFIX + "Tiplark: Tokens cleared");
+		QCOMPARE(log.texts().size(), 3);
+		QCOMPARE(log.texts()[0], PREFIX + "Tiplark: Failed to save token file");
+		QVERIFY(log.texts()[1].startsWith(PREFIX + "Tiplark: Token file error: "));
+		QCOMPARE(log.texts()[2], PREFIX + "Tiplark: Tokens cleared");
 	}
 
 	void everyOperationCreatesTheFolder_data()
@@ -327,9 +375,10 @@ private slots:
 		setrlimit(RLIMIT_FSIZE, &old);
 		std::signal(SIGXFSZ, oldHandler);
 
-		QCOMPARE(log.texts().size(), 1);
-		QVERIFY(log.texts()[0].startsWith(PREFIX + "Tiplark: Failed to save token file: "));
-		QCOMPARE(log.lines().value(0).level, LOG_ERROR);
+		QCOMPARE(log.texts().size(), 2);
+		QCOMPARE(log.texts()[0], PREFIX + "Tiplark: Failed to save token file");
+		QCOMPARE(log.lines().value(0).level, LOG_WARNING);
+		QVERIFY(log.texts()[1].startsWith(PREFIX + "Tiplark: Token file error: "));
 		QCOMPARE(readFile(tokenPath()), before);
 		QCOMPARE(QDir(ObsHostStandIn::configDir()).entryList(QDir::Files | QDir::Hidden),
 			 QStringList{"tokens.json"});

@@ -20,6 +20,9 @@ const QString ApiClient::PLUGIN_VERSION_STR = QString::fromUtf8(PLUGIN_VERSION);
 
 namespace {
 const int LOGGED_BODY_BYTES = 500;
+// The user and the moderation state are a few members each: a larger answer is no such answer, and is
+// not taken in (the transport's failure line says so).
+const qsizetype SMALL_ANSWER_BYTES = 64 * 1024;
 
 bool succeeded(const HttpResponse &response)
 {
@@ -62,6 +65,11 @@ void ApiClient::setListLimits(int shown, int recent)
 {
 	m_shownLimit = std::max(0, shown);
 	m_recentLimit = std::max(0, recent);
+}
+
+void ApiClient::setKnownIds(Read read, const QSet<QString> &ids)
+{
+	m_knownIds[size_t(read)] = ids;
 }
 
 void ApiClient::start(const Read *read, Work work, Done done, std::shared_ptr<const bool> readOnWorker)
@@ -147,7 +155,7 @@ void ApiClient::runAction(Action action, const QString &subject, const QMap<QStr
 // The two lists (pending messages, donations) are read alike and differ only in path and signal. A list
 // answer can be large (the service does not page): it is read on the worker thread, and only the records
 // the session can use cross to the GUI thread.
-void ApiClient::fetchDonationList(Read read, const QString &path,
+void ApiClient::fetchDonationList(Read read, const QString &path, ApiEnvelope::Keep keep,
 				  void (ApiClient::*received)(const ApiEnvelope::ListAnswer &))
 {
 	const auto parsed = std::make_shared<ApiEnvelope::ListAnswer>();
@@ -156,12 +164,13 @@ void ApiClient::fetchDonationList(Read read, const QString &path,
 	const QMap<QString, QString> headers = createHeaders();
 	const int shown = m_shownLimit;
 	const int recent = m_recentLimit;
+	const QSet<QString> known = m_knownIds[size_t(read)];
 	runOperation(
 		&read, headers,
-		[url, headers, parsed, shown, recent] {
+		[url, headers, parsed, shown, keep, recent, known] {
 			HttpResponse response = CurlHelper::get(url, headers);
 			if (succeeded(response)) {
-				*parsed = ApiEnvelope::readList(response.body, shown, recent);
+				*parsed = ApiEnvelope::readList(response.body, shown, keep, recent, known);
 				// Read here: the GUI thread needs neither the body nor its memory.
 				response.body = QByteArray();
 			}
@@ -214,7 +223,7 @@ void ApiClient::fetchUserInfo()
 	start(
 		&read,
 		[url, headers, parsed] {
-			HttpResponse response = CurlHelper::get(url, headers);
+			HttpResponse response = CurlHelper::get(url, headers, SMALL_ANSWER_BYTES);
 			if (succeeded(response)) {
 				parsed->logged = response.body.left(LOGGED_BODY_BYTES);
 				parsed->name = ApiEnvelope::objectPayload(response.body, &parsed->readable)
@@ -255,7 +264,7 @@ void ApiClient::fetchModerationStatus()
 	runOperation(
 		&read, headers,
 		[url, headers, parsed] {
-			HttpResponse response = CurlHelper::get(url, headers);
+			HttpResponse response = CurlHelper::get(url, headers, SMALL_ANSWER_BYTES);
 			if (succeeded(response)) {
 				parsed->enabled = ApiEnvelope::objectPayload(response.body, &parsed->readable)
 							  .value(QLatin1String("enabled"))
@@ -287,13 +296,15 @@ void ApiClient::setModerationStatus(bool enabled)
 
 void ApiClient::fetchPendingMessages()
 {
+	// A queue: the messages that have waited longest are the ones shown.
 	fetchDonationList(Read::PendingMessages, QStringLiteral("/v1/moderation/moderate/pending-messages"),
-			  &ApiClient::pendingMessagesReceived);
+			  ApiEnvelope::Keep::Oldest, &ApiClient::pendingMessagesReceived);
 }
 
 void ApiClient::fetchDonations()
 {
-	fetchDonationList(Read::Donations, QStringLiteral("/v1/donations"), &ApiClient::donationsReceived);
+	fetchDonationList(Read::Donations, QStringLiteral("/v1/donations"), ApiEnvelope::Keep::Newest,
+			  &ApiClient::donationsReceived);
 }
 
 void ApiClient::skipCurrentDonation()

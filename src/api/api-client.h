@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -37,9 +38,11 @@ public:
 	// Ends the session: no answer to a request sent before (a read, a decision, a switch) is acted on any
 	// more. Called at sign-in and logout, so nothing of an earlier sign-in reaches the screen.
 	void endSession();
-	// Of a list answer, the worker hands on the shown newest records and the recent newest (see
-	// ApiEnvelope::ListAnswer); the rest stays on the worker thread.
+	// Of a list answer, the worker hands on the records shown and those of the recent newest it does not
+	// know (see ApiEnvelope::ListAnswer); the rest stays on the worker thread.
 	void setListLimits(int shown, int recent);
+	// The ids of a list that are known already: the next answers' workers read them (a shared copy).
+	void setKnownIds(Read read, const QSet<QString> &ids);
 
 	// What the streamer starts, reported back by actionFinished.
 	enum class Action { Decision, Skip, ModerationSwitch };
@@ -100,7 +103,7 @@ private:
 	// An action: onSuccess for a successful answer, then actionFinished either way.
 	void runAction(Action action, const QString &subject, const QMap<QString, QString> &headers, Work work,
 		       Done onSuccess);
-	void fetchDonationList(Read read, const QString &path,
+	void fetchDonationList(Read read, const QString &path, ApiEnvelope::Keep keep,
 			       void (ApiClient::*received)(const ApiEnvelope::ListAnswer &));
 
 	AuthManager *m_authManager;
@@ -112,4 +115,5 @@ private:
 	std::array<quint64, 4> m_changes{};
 	int m_shownLimit = 30;
 	int m_recentLimit = 1000;
+	std::array<QSet<QString>, 4> m_knownIds;
 };

@@ -1,7 +1,6 @@
 #include "api-envelope.h"
 
 #include <QJsonDocument>
-#include <QHash>
 #include <QJsonValue>
 
 #include <algorithm>
@@ -42,24 +41,15 @@ QJsonArray ApiEnvelope::listPayload(const QByteArray &body)
 	return listOf(QJsonDocument::fromJson(body));
 }
 
-QList<DonationMessage> ApiEnvelope::donationList(const QByteArray &body)
-{
-	const QJsonArray list = listPayload(body);
-	QList<DonationMessage> result;
-	result.reserve(list.size());
-	for (const QJsonValue &element : list)
-		result.append(DonationMessage::fromJson(element.toObject()));
-	return result;
-}
-
-ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownCap, int recentCap)
+ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownCap, Keep keep, int recentCap,
+					      const QSet<QString> &known)
 {
 	ListAnswer answer;
 	QJsonParseError error;
 	const QJsonArray list = listOf(QJsonDocument::fromJson(body, &error));
 	answer.readable = error.error == QJsonParseError::NoError || body.trimmed().isEmpty();
 
-	// Only the time of each element first: the records are made for the few that are kept.
+	// Only the time of each element first: records are made for the few that are kept.
 	struct Element {
 		int index;
 		QDateTime createdAt;
@@ -76,31 +66,42 @@ ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownC
 	}
 	answer.total = int(usable.size());
 
-	// Newest first; a record without a readable time after every one with a time, each kind in the
-	// service's order.
-	std::stable_sort(usable.begin(), usable.end(), [](const Element &a, const Element &b) {
-		if (a.createdAt.isValid() != b.createdAt.isValid())
-			return a.createdAt.isValid();
-		return a.createdAt.isValid() && a.createdAt > b.createdAt;
-	});
-	const size_t shown = std::min(usable.size(), size_t(std::max(0, shownCap)));
-	const size_t recent = std::min(usable.size(), size_t(std::max(0, recentCap)));
-	usable.resize(std::max(shown, recent));
-
-	QHash<int, DonationMessage> made;
-	auto record = [&](int index) {
-		auto it = made.find(index);
-		if (it == made.end())
-			it = made.insert(index, DonationMessage::fromJson(list.at(index).toObject()));
-		return it.value();
+	// The first count elements, newest first or oldest first; a record without a readable time after
+	// every one with a time, each kind in the service's order.
+	auto first = [&usable](Keep order, int count) {
+		std::vector<const Element *> result;
+		result.reserve(usable.size());
+		for (const Element &element : usable)
+			result.push_back(&element);
+		const auto end = result.begin() + qsizetype(std::min(result.size(), size_t(std::max(0, count))));
+		std::partial_sort(result.begin(), end, result.end(), [order](const Element *a, const Element *b) {
+			if (a->createdAt.isValid() != b->createdAt.isValid())
+				return a->createdAt.isValid();
+			if (a->createdAt.isValid() && a->createdAt != b->createdAt)
+				return order == Keep::Newest ? a->createdAt > b->createdAt
+							     : a->createdAt < b->createdAt;
+			return a->index < b->index;
+		});
+		result.erase(end, result.end());
+		return result;
 	};
+	auto record = [&list](int index) {
+		return DonationMessage::fromJson(list.at(index).toObject());
+	};
+
 	std::vector<int> inServiceOrder;
-	for (size_t i = 0; i < shown; ++i)
-		inServiceOrder.push_back(usable[i].index);
+	for (const Element *element : first(keep, shownCap))
+		inServiceOrder.push_back(element->index);
 	std::sort(inServiceOrder.begin(), inServiceOrder.end());
 	for (int index : inServiceOrder)
 		answer.shown.append(record(index));
-	for (size_t i = recent; i > 0; --i)
-		answer.recent.append(record(usable[i - 1].index));
+
+	// Without an id a record cannot be told apart from the next answer's: never news.
+	const std::vector<const Element *> recent = first(Keep::Newest, recentCap);
+	for (auto it = recent.crbegin(); it != recent.crend(); ++it) {
+		const QString id = list.at((*it)->index).toObject().value(QLatin1String("id")).toString();
+		if (!id.isEmpty() && !known.contains(id))
+			answer.arrived.append(record((*it)->index));
+	}
 	return answer;
 }

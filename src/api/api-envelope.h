@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMetaType>
+#include <QSet>
+#include <QString>
 
 // The service wraps its payloads in a top-level "data" member, but bare answers are accepted too.
 // An empty, malformed or differently shaped body gives an empty payload: never an error.
@@ -16,21 +18,24 @@ bool isReadable(const QByteArray &body);
 // readable, when given, gets what isReadable would say (the body is parsed once).
 QJsonObject objectPayload(const QByteArray &body, bool *readable = nullptr);
 QJsonArray listPayload(const QByteArray &body);
-// Every element of the list payload, in the service's order; a non-object element gives an empty record.
-QList<DonationMessage> donationList(const QByteArray &body);
 
 // A record whose id is longer than this is dropped: no service id is that long, and every id is kept
 // for a while to tell new records from known ones.
 constexpr int MAX_ID_CHARS = 128;
 
+// Which records a list keeps under its cap: the recent donations the newest, a queue that waits for the
+// streamer the oldest (first come, first served).
+enum class Keep { Newest, Oldest };
+
 // A list answer as the session uses it, read on a worker from the body: nothing in it depends on the
 // order in which the service lists its records.
 struct ListAnswer {
-	// At most the shown cap of records, the newest by created_at (those without a readable time after
-	// those with one), in the service's order.
+	// At most the shown cap of records, the newest or the oldest by created_at (those without a readable
+	// time count as the newest), in the service's order.
 	QList<DonationMessage> shown;
-	// At most the recent cap of the newest records, oldest first: those that can be new.
-	QList<DonationMessage> recent;
+	// Of the recent cap's newest records, those with an id that was not known, oldest first: the ones
+	// that can be new.
+	QList<DonationMessage> arrived;
 	// Usable records in the answer.
 	int total = 0;
 	// Records dropped for an id longer than MAX_ID_CHARS.
@@ -38,7 +43,9 @@ struct ListAnswer {
 	// What isReadable would say (the body is parsed once).
 	bool readable = true;
 };
-ListAnswer readList(const QByteArray &body, int shownCap, int recentCap);
+// known: the ids the session has already seen; read only, and shared with the GUI thread's copy. Only
+// the records shown and those arrived are made: a list of thousands costs its ids, not its records.
+ListAnswer readList(const QByteArray &body, int shownCap, Keep keep, int recentCap, const QSet<QString> &known);
 } // namespace ApiEnvelope
 
 Q_DECLARE_METATYPE(ApiEnvelope::ListAnswer)

@@ -3,7 +3,25 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
-#include <algorithm>
+namespace {
+// Long enough for any code or sign a service writes ("PLN", "zł", "US$"), short enough for a row.
+const int MAX_CURRENCY_CHARS = 8;
+
+// The currency as the service wrote it, fit to stand beside every amount and in the session's sums:
+// without control or format characters, trimmed and cut short. The dock shows it as plain text.
+QString currencyText(const QString &sent)
+{
+	QString text;
+	for (const QChar c : sent)
+		if (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format)
+			text.append(c);
+	text = text.trimmed();
+	if (text.size() > MAX_CURRENCY_CHARS)
+		text.truncate(text.at(MAX_CURRENCY_CHARS - 1).isHighSurrogate() ? MAX_CURRENCY_CHARS - 1
+										: MAX_CURRENCY_CHARS);
+	return text.trimmed();
+}
+} // namespace
 
 DonationMessage DonationMessage::fromJson(const QJsonObject &obj)
 {
@@ -15,11 +33,7 @@ DonationMessage DonationMessage::fromJson(const QJsonObject &obj)
 
 	const QJsonValue amount = obj.value(QLatin1String("amount"));
 	result.amount = amount.isDouble() ? QString::number(amount.toDouble(), 'f', 2) : amount.toString();
-	// An ISO 4217 code or nothing: the text goes beside every amount and into the session's sums.
-	const QString currency = obj.value(QLatin1String("currency")).toString();
-	if (currency.size() == 3 && std::all_of(currency.cbegin(), currency.cend(),
-						[](QChar c) { return c >= QLatin1Char('A') && c <= QLatin1Char('Z'); }))
-		result.currency = currency;
+	result.currency = currencyText(obj.value(QLatin1String("currency")).toString());
 	result.paymentMethod = obj.value(QLatin1String("payment_method")).toString();
 
 	// The goal comes either as an object with a name or as the bare name.

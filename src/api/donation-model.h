@@ -15,7 +15,7 @@ struct DonationMessage {
 	QString message;
 	// Display text: a numeric amount is formatted once, with two decimals.
 	QString amount;
-	// Three capital letters ("PLN"), or empty when the service sent anything else.
+	// As the service wrote it ("PLN", "zł"), at most 8 characters, trimmed, without control characters.
 	QString currency;
 	QString paymentMethod;
 	QString goalName;

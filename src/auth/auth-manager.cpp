@@ -207,6 +207,7 @@ QString AuthManager::generateCodeChallenge(const QString &verifier)
 
 void AuthManager::startLogin()
 {
+	++m_attempt;
 	m_pendingState = generateRandomString(STATE_LENGTH);
 	m_pendingCodeVerifier = generateCodeVerifier();
 	const QString challenge = generateCodeChallenge(m_pendingCodeVerifier);
@@ -236,6 +237,8 @@ void AuthManager::startLogin()
 
 void AuthManager::cancelLogin()
 {
+	// The browser may have come back already, its code on the way to the token endpoint.
+	++m_attempt;
 	endSignIn();
 	obs_log(LOG_INFO, "Tiplark: Sign-in cancelled");
 }
@@ -287,13 +290,21 @@ void AuthManager::exchangeCodeForToken(const QString &code)
 	obs_log(LOG_DEBUG, "Tiplark: Token request body: %s", maskForm(body).constData());
 
 	const auto answer = std::make_shared<TokenAnswer>();
+	const quint64 attempt = m_attempt;
 	runInBackground(
 		this, [url, body, headers, answer] { return postForTokens(url, body, headers, *answer); },
-		[this, answer](const HttpResponse &response) { onExchangeFinished(response, *answer); });
+		[this, answer, attempt](const HttpResponse &response) {
+			onExchangeFinished(response, *answer, attempt);
+		});
 }
 
-void AuthManager::onExchangeFinished(const HttpResponse &response, const TokenAnswer &answer)
+void AuthManager::onExchangeFinished(const HttpResponse &response, const TokenAnswer &answer, quint64 attempt)
 {
+	// Cancelled, or followed by another sign-in whose pending values are not this answer's to clear.
+	if (attempt != m_attempt) {
+		obs_log(LOG_INFO, "Tiplark: Token exchange answer ignored, the sign-in was cancelled or begun again");
+		return;
+	}
 	QString failure = response.error;
 	// The token endpoint's answers, failed ones too, may carry tokens: none of their bodies is logged.
 	if (isSuccess(response)) {

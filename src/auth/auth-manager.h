@@ -70,7 +70,7 @@ private:
 	};
 	static HttpResponse postForTokens(const QString &url, const QByteArray &body,
 					  const QMap<QString, QString> &headers, TokenAnswer &answer);
-	void onExchangeFinished(const HttpResponse &response, const TokenAnswer &answer);
+	void onExchangeFinished(const HttpResponse &response, const TokenAnswer &answer, quint64 attempt);
 	void onRefreshFinished(const HttpResponse &response, const TokenAnswer &answer, quint64 session);
 	// Writes the working copies through to the token store and saves it.
 	bool saveTokens();
@@ -90,6 +90,8 @@ private:
 	bool m_refreshInFlight = false;
 	// Counts logouts: a refresh answer that belongs to an earlier sign-in is dropped.
 	quint64 m_session = 0;
+	// Counts sign-ins begun and cancelled: an exchange answer of a cancelled or earlier one is dropped.
+	quint64 m_attempt = 0;
 	// Failed refreshes in a row (no answer, a server fault), and when the last one was sent.
 	int m_refreshFailures = 0;
 	QElapsedTimer m_lastRefresh;

@@ -169,22 +169,31 @@ void OAuthServer::onNewConnection()
 		QTcpSocket *socket = m_server->nextPendingConnection();
 		// Any local process can connect: a bounded number of connections at a time, each for a bounded
 		// time, so that none can hold the listener or fill the GUI thread's work. When all are taken,
-		// the oldest that has sent nothing makes way: refusing the newest would let whoever holds the
-		// places first lock the browser out, and a browser may take a while to send its request line,
-		// or send it in pieces, so one that has begun is never pushed out by newer ones. Only when
-		// every place holds a begun request line is the newcomer turned away; those end at the limit.
+		// the one that has sent nothing for longest makes way: refusing the newest would let whoever
+		// holds the places first lock the browser out. A browser may take a while to send its request
+		// line, or send it in pieces, so one whose line has begun makes way only once it has stood still
+		// for a while (a byte each would otherwise hold every place to the limit). Only when no place
+		// may be given up is the newcomer turned away.
 		if (m_connections.size() >= MAX_CONNECTIONS) {
-			const auto silent =
-				std::find_if(m_connections.cbegin(), m_connections.cend(),
-					     [this](QTcpSocket *open) { return !m_pending.contains(open); });
-			if (silent == m_connections.cend()) {
+			QTcpSocket *leaving = nullptr;
+			qint64 longest = -1;
+			// Oldest first: of those idle as long, the oldest goes.
+			for (QTcpSocket *open : std::as_const(m_connections)) {
+				const qint64 idle = m_idleSince.value(open).elapsed();
+				if ((!m_pending.contains(open) || idle >= m_stalledMs) && idle > longest) {
+					longest = idle;
+					leaving = open;
+				}
+			}
+			if (!leaving) {
 				socket->close();
 				socket->deleteLater();
 				continue;
 			}
-			closeWithoutAnswer(*silent);
+			closeWithoutAnswer(leaving);
 		}
 		m_connections.append(socket);
+		m_idleSince[socket].start();
 
 		// Counted from the connection on, not from its last byte: a drip keeps no connection open.
 		auto *limit = new QTimer(socket);
@@ -196,6 +205,7 @@ void OAuthServer::onNewConnection()
 		connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 		connect(socket, &QObject::destroyed, this, [this, socket] {
 			m_pending.remove(socket);
+			m_idleSince.remove(socket);
 			m_connections.removeOne(socket);
 		});
 		// What the browser sent with its connection is read now, not on a later turn of the event
@@ -211,6 +221,8 @@ void OAuthServer::handleRequest(QTcpSocket *socket)
 	// Only a connection that has sent something counts as begun.
 	if (bytes.isEmpty() && !m_pending.contains(socket))
 		return;
+	if (!bytes.isEmpty())
+		m_idleSince[socket].start();
 	RequestLineReader &reader = m_pending[socket];
 	const RequestLineReader::Status status = reader.append(bytes);
 	if (status == RequestLineReader::Status::Incomplete)
@@ -265,6 +277,7 @@ void OAuthServer::closeWithoutAnswer(QTcpSocket *socket)
 {
 	m_connections.removeOne(socket);
 	m_pending.remove(socket);
+	m_idleSince.remove(socket);
 	socket->close();
 	socket->deleteLater();
 }
@@ -272,6 +285,7 @@ void OAuthServer::closeWithoutAnswer(QTcpSocket *socket)
 void OAuthServer::reply(QTcpSocket *socket, const QByteArray &response)
 {
 	m_connections.removeOne(socket);
+	m_idleSince.remove(socket);
 	socket->write(response);
 	socket->flush();
 	// Closes once the page is written, without waiting on the GUI thread; a browser that never reads it

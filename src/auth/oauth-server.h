@@ -3,6 +3,7 @@
 #include "auth/redirect-request.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QList>
@@ -34,7 +35,10 @@ public:
 	static constexpr int MAX_REQUEST_LINE_BYTES = RequestLineReader::MAX_REQUEST_LINE_BYTES;
 	static constexpr int CONNECTION_TIMEOUT_MS = 10000;
 	static constexpr int MAX_CONNECTIONS = 64;
+	// A begun request line that has not moved for this long may make way for a newcomer.
+	static constexpr int STALLED_MS = 1500;
 	void setConnectionTimeout(int ms) { m_connectionTimeoutMs = ms; }
+	void setStalledTime(int ms) { m_stalledMs = ms; }
 
 	// The whole HTTP answer to a redirect that carried query: the success page when it has a code and
 	// no error, else the error page.
@@ -60,8 +64,11 @@ private:
 	quint16 m_port = 0;
 	QString m_expectedState;
 	int m_connectionTimeoutMs = CONNECTION_TIMEOUT_MS;
+	int m_stalledMs = STALLED_MS;
 	// Open connections that have not been answered, oldest first.
 	QList<QTcpSocket *> m_connections;
 	// Connections that have sent part of a request line, and no more yet.
 	QHash<QTcpSocket *, RequestLineReader> m_pending;
+	// Since when each open connection has sent nothing: its connection, or its latest bytes.
+	QHash<QTcpSocket *, QElapsedTimer> m_idleSince;
 };

@@ -18,6 +18,8 @@ const char *const API_ORIGIN_KEY = "api_origin";
 const char *const EXPIRES_AT_KEY = "expires_at";
 const char *const OAUTH_ORIGIN_KEY = "oauth_origin";
 const char *const REFRESH_TOKEN_KEY = "refresh_token";
+// Far more than a sign-in takes; a larger file is no token file and is not read at OBS's start.
+const qint64 MAX_FILE_BYTES = 64 * 1024;
 } // namespace
 
 TokenStore::TokenStore(QObject *parent) : QObject(parent) {}
@@ -50,14 +52,22 @@ void TokenStore::load()
 	if (!QFile::exists(path))
 		return;
 
-	// Only a regular file can hold a sign-in. Opening a named pipe would wait for a writer, with OBS's
-	// start stuck on the GUI thread, and a device could be read without end.
+	// Only a regular file of our own can hold a sign-in. Opening a named pipe would wait for a writer, with
+	// OBS's start stuck on the GUI thread, a device could be read without end, and a link would lend the
+	// sign-in to a file elsewhere.
+	const QFileInfo info(path);
 	QFile file(path);
-	if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+	if (info.isSymLink() || !info.isFile() || info.size() > MAX_FILE_BYTES || !file.open(QIODevice::ReadOnly)) {
 		obs_log(LOG_WARNING, "Tiplark: Failed to open token file");
+		if (info.isSymLink())
+			obs_log(LOG_WARNING, "Tiplark: The token file is a symbolic link, not followed");
+		else if (info.isFile() && info.size() > MAX_FILE_BYTES)
+			obs_log(LOG_WARNING, "Tiplark: The token file is larger than %lld bytes, not read",
+				MAX_FILE_BYTES);
 		return;
 	}
-	const QByteArray content = file.readAll();
+	// It may have grown since it was looked at.
+	const QByteArray content = file.read(MAX_FILE_BYTES);
 	file.close();
 
 	const QJsonDocument document = QJsonDocument::fromJson(content);
@@ -92,7 +102,13 @@ bool TokenStore::save()
 	// mid-write leaves the previous sign-in intact; the tokens are for the owner's eyes only.
 	// A short write is no error to QSaveFile, so the count is checked before the rename.
 	const QByteArray content = QJsonDocument(object).toJson(QJsonDocument::Compact);
-	QSaveFile file(getConfigPath());
+	const QString path = getConfigPath();
+	// The save would follow a link and hand the tokens to its target: the link goes, a file takes its place.
+	if (QFileInfo(path).isSymLink()) {
+		QFile::remove(path);
+		obs_log(LOG_WARNING, "Tiplark: The token file was a symbolic link, replaced by a file");
+	}
+	QSaveFile file(path);
 	bool saved = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
 		     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
 		     file.write(content) == content.size();
@@ -103,7 +119,8 @@ bool TokenStore::save()
 		const QByteArray reason = file.errorString().toUtf8();
 		if (file.isOpen())
 			file.cancelWriting();
-		obs_log(LOG_ERROR, "Tiplark: Failed to save token file: %s", reason.constData());
+		obs_log(LOG_WARNING, "Tiplark: Failed to save token file");
+		obs_log(LOG_WARNING, "Tiplark: Token file error: %s", reason.constData());
 		return false;
 	}
 	obs_log(LOG_INFO, "Tiplark: Tokens saved");
@@ -118,12 +135,18 @@ bool TokenStore::clear()
 	m_oauthOrigin.clear();
 	m_apiOrigin.clear();
 
-	// A file left behind would sign the streamer in again at the next start.
-	QFile file(getConfigPath());
-	if (file.exists() && !file.remove()) {
+	// A file left behind would sign the streamer in again at the next start. A link goes itself and its
+	// target stays: that file was never written here, and a link must not make sign-out delete elsewhere.
+	const QString path = getConfigPath();
+	const bool link = QFileInfo(path).isSymLink();
+	QFile file(path);
+	if ((link || file.exists()) && !file.remove()) {
 		obs_log(LOG_ERROR, "Tiplark: Failed to delete token file: %s", file.errorString().toUtf8().constData());
 		return false;
 	}
+	if (link)
+		obs_log(LOG_WARNING,
+			"Tiplark: The token file was a symbolic link: the link was removed, its target left alone");
 	obs_log(LOG_INFO, "Tiplark: Tokens cleared");
 	return true;
 }

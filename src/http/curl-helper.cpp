@@ -6,13 +6,23 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+
 namespace {
 
-// What the write callback fills; tooLarge is set when an answer would pass MAX_BODY_BYTES.
+// What the write callback fills; tooLarge is set when an answer would pass limit.
 struct ReceiveBuffer {
 	QByteArray bytes;
+	qsizetype limit = CurlHelper::MAX_BODY_BYTES;
 	bool tooLarge = false;
 };
+
+QByteArray sizeText(qsizetype bytes)
+{
+	if (bytes % (1024 * 1024) == 0)
+		return QByteArray::number(bytes / (1024 * 1024)) + " MiB";
+	return QByteArray::number(bytes / 1024) + " KiB";
+}
 
 size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
 {
@@ -20,7 +30,7 @@ size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
 	const size_t total = size * nmemb;
 	// A broken or hostile server must not fill OBS's memory: past the limit the transfer ends here
 	// (libcurl fails it with a write error).
-	if (total > size_t(CurlHelper::MAX_BODY_BYTES - buffer->bytes.size())) {
+	if (total > size_t(buffer->limit - buffer->bytes.size())) {
 		buffer->tooLarge = true;
 		return 0;
 	}
@@ -72,7 +82,7 @@ enum class Carries { Data, Credentials };
 
 HttpResponse doRequest(const QString &method, const QString &url, const QByteArray &body,
 		       const QMap<QString, QString> &headers, Carries carries = Carries::Data,
-		       CurlHelper::Resend resend = CurlHelper::Resend::Allowed)
+		       CurlHelper::Resend resend = CurlHelper::Resend::Allowed, qsizetype maxBodyBytes = 0)
 {
 	HttpResponse response;
 	const QByteArray urlBytes = url.toUtf8();
@@ -88,6 +98,8 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	}
 
 	ReceiveBuffer received;
+	if (maxBodyBytes > 0)
+		received.limit = std::min(maxBodyBytes, CurlHelper::MAX_BODY_BYTES);
 	const QByteArray redirectProtocols = CurlHelper::allowedRedirectProtocols(url).toUtf8();
 	const QByteArray userAgent = QStringLiteral("OBS-Tiplark/%1").arg(QString::fromUtf8(PLUGIN_VERSION)).toUtf8();
 	// Every option here keeps a request within its bounds (where it goes, how long it takes, how much
@@ -163,9 +175,9 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	}
 
 	if (result != CURLE_OK) {
-		const QByteArray description = received.tooLarge
-						       ? QByteArrayLiteral("Response body too large (over 16 MiB)")
-						       : QByteArray(curl_easy_strerror(result));
+		const QByteArray description =
+			received.tooLarge ? "Response body too large (over " + sizeText(received.limit) + ")"
+					  : QByteArray(curl_easy_strerror(result));
 		response.error = QString::fromUtf8(description);
 		response.statusCode = -1;
 		obs_log(LOG_ERROR, "Tiplark HTTP: Request failed: %s (code %d)", description.constData(), int(result));
@@ -193,9 +205,10 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 
 } // namespace
 
-HttpResponse CurlHelper::get(const QString &url, const QMap<QString, QString> &headers)
+HttpResponse CurlHelper::get(const QString &url, const QMap<QString, QString> &headers, qsizetype maxBodyBytes)
 {
-	return doRequest(QStringLiteral("GET"), url, QByteArray(), headers);
+	return doRequest(QStringLiteral("GET"), url, QByteArray(), headers, Carries::Data, Resend::Allowed,
+			 maxBodyBytes);
 }
 
 HttpResponse CurlHelper::post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers,

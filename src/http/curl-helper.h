@@ -22,7 +22,8 @@ namespace CurlHelper {
 // skip, the token endpoint's) go out once only, on a connection of their own.
 enum class Resend { Allowed, Never };
 
-HttpResponse get(const QString &url, const QMap<QString, QString> &headers);
+// maxBodyBytes: a smaller bound than MAX_BODY_BYTES, for answers that are small by nature.
+HttpResponse get(const QString &url, const QMap<QString, QString> &headers, qsizetype maxBodyBytes = 0);
 HttpResponse post(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers,
 		  Resend resend = Resend::Allowed);
 HttpResponse patch(const QString &url, const QByteArray &body, const QMap<QString, QString> &headers);
@@ -36,7 +37,8 @@ HttpResponse postCredentials(const QString &url, const QByteArray &body, const Q
 // How many redirects the other requests follow at most; more end as a failure.
 constexpr long MAX_REDIRECTS = 5;
 
-// Answers larger than this end as a failure ("Response body too large (over 16 MiB)").
+// Answers larger than this end as a failure ("Response body too large (over 16 MiB)"), as do those past
+// a request's own bound ("... (over 64 KiB)").
 constexpr qsizetype MAX_BODY_BYTES = 16 * 1024 * 1024;
 
 // The schemes a followed redirect may lead to, in libcurl's CURLOPT_REDIR_PROTOCOLS_STR form: only

@@ -93,16 +93,25 @@ def run(session, sandbox, args):
     dock.wait_until(lambda: dock.rows("Oczekujące na moderację"), "pending rows", timeout=12)
     session.screenshot("e2e-signed-in.png")
 
-    # Accept the first pending message with its ✓ button ("Akceptuj" to a screen reader): it leaves the list.
-    first, before = dock.press_in_first_row("Oczekujące na moderację", "Akceptuj")
-    sandbox.wait_for_request(PENDING, count=1)
-    dock.wait_until(
-        lambda: len(dock.rows("Oczekujące na moderację")) == before - 1, "the accepted message to leave the list"
-    )
+    # 40 messages wait, the oldest first as the service lists its queue: the 30 that have waited longest
+    # are shown, and the pane says how many more wait.
+    sandbox.set_state({"api.pending": [waiting(i) for i in range(40)]})
+    dock.wait_until(lambda: "+ 10 kolejnych czeka" in dock.labels(), "the line of those beyond the cap", timeout=12)
+    check(len(dock.rows("Oczekujące na moderację")) == 30, "not 30 pending rows")
+    check(dock.row_texts("Oczekujące na moderację")[0][0] == "Czeka 00", "the longest waiting is not at the top")
+    session.screenshot("e2e-queue.png")
+
+    # Accept the first pending message with its ✓ button ("Akceptuj" to a screen reader): the one that has
+    # waited longest leaves the list, and the next one beyond the cap comes in.
+    first, _ = dock.press_in_first_row("Oczekujące na moderację", "Akceptuj")
+    dock.wait_until(lambda: "+ 9 kolejnych czeka" in dock.labels(), "the accepted message to leave the list")
     patches = [
         r for r in sandbox.requests() if r["method"] == "PATCH" and r["path"].startswith("/v1/moderation/moderate/")
     ]
-    check(len(patches) == 1 and '"accept"' in patches[0]["body"], "no accept request: %r" % patches)
+    check(
+        len(patches) == 1 and patches[0]["path"].endswith("/w-00") and '"accept"' in patches[0]["body"],
+        "no accept request for the longest waiting: %r" % patches,
+    )
     print("accepted:", first)
 
     # Moderation off, then on again. Off, the rows still shown are read on, so that none stays with live
@@ -167,6 +176,18 @@ def run(session, sandbox, args):
     signed_out_with_reads_on_their_way(session, sandbox, dock, obs)
     status, _ = obs.quit()
     check(status == 0, "OBS exited with %d" % status)
+
+
+def waiting(i):
+    """A message that has waited since i minutes past noon."""
+    return {
+        "id": "w-%02d" % i,
+        "nickname": "Czeka %02d" % i,
+        "message_content": "Wiadomość %d" % i,
+        "amount": 5,
+        "currency": "PLN",
+        "created_at": "2024-05-01T12:%02d:00Z" % i,
+    }
 
 
 def skip_once(session, sandbox, dock, theme):
