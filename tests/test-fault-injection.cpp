@@ -31,6 +31,7 @@
 #include <QListWidget>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QThread>
 #include <QTimer>
@@ -506,7 +507,9 @@ private:
 	// The dock's line about the service's state; empty while hidden.
 	static QString connectionLine(QWidget *dock)
 	{
-		for (auto *label : dock->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
+		// The dock's lines sit on its scrolled content, beside the panes.
+		const QWidget *content = dock->findChild<QScrollArea *>()->widget();
+		for (auto *label : content->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
 			if (label->text().startsWith("Tiplark ") && !label->isHidden())
 				return label->text();
 		return QString();
