@@ -9,12 +9,11 @@
 #include "settle.h"
 #include "streamer-session.h"
 #include "test-main.h"
+#include "vendor-call.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
-
-#include <obs-data.h>
 
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
@@ -54,20 +53,9 @@ class TestRemoteControl : public QObject {
 		{
 		}
 
-		// A request as obs-websocket hands it over: "ok", or the answer's code and error.
 		QString call(WebsocketVendor::Request request, const QByteArray &data)
 		{
-			obs_data_t *requestData = obs_data_create_from_json(data.constData());
-			obs_data_t *responseData = obs_data_create();
-			vendor.handle(request, requestData, responseData);
-			const QString answer =
-				obs_data_get_bool(responseData, "ok")
-					? QStringLiteral("ok")
-					: QString::fromUtf8(obs_data_get_string(responseData, "code")) + ": " +
-						  QString::fromUtf8(obs_data_get_string(responseData, "error"));
-			obs_data_release(requestData);
-			obs_data_release(responseData);
-			return answer;
+			return vendorCall(vendor, request, data);
 		}
 	};
 

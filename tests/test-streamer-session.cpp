@@ -10,12 +10,11 @@
 #include "settle.h"
 #include "streamer-session.h"
 #include "test-main.h"
+#include "vendor-call.h"
 
 #include <QDesktopServices>
 #include <QJsonObject>
 #include <QSignalSpy>
-
-#include <obs-data.h>
 
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
@@ -331,18 +330,7 @@ private slots:
 		session.setRemoteControlAllowed(switchedOn);
 		QSignalSpy ended(&session, &StreamerSession::actionFinished);
 		auto call = [&] {
-			obs_data_t *requestData = obs_data_create_from_json(data.constData());
-			obs_data_t *responseData = obs_data_create();
-			vendor.handle(request, requestData, responseData);
-			// A controller decides on the code, a person reads the text.
-			const QString answer =
-				obs_data_get_bool(responseData, "ok")
-					? QStringLiteral("ok")
-					: QString::fromUtf8(obs_data_get_string(responseData, "code")) + ": " +
-						  QString::fromUtf8(obs_data_get_string(responseData, "error"));
-			obs_data_release(requestData);
-			obs_data_release(responseData);
-			return answer;
+			return vendorCall(vendor, request, data);
 		};
 		auto sent = [&] {
 			int count = 0;
