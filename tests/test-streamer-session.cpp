@@ -3,6 +3,7 @@
 #include "log-capture.h"
 #include "plugin-support.h"
 #include "record-arrivals.h"
+#include "remote/frontend-hotkeys.h"
 #include "remote/session-snapshot.h"
 #include "remote/websocket-vendor.h"
 #include "sandbox-server.h"
@@ -13,11 +14,13 @@
 #include "vendor-call.h"
 
 #include <QDesktopServices>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
+const QString BUSY = QStringLiteral("busy: busy: the same action is already under way");
 const QDateTime EPOCH = QDateTime::fromString(QStringLiteral("2024-05-01T12:00:00Z"), Qt::ISODate);
 
 QJsonObject donation(const QString &id, int second)
@@ -84,6 +87,51 @@ class TestStreamerSession : public QObject {
 	{
 		session.pollNow();
 		QVERIFY(settleBackgroundRequests());
+	}
+
+	// A session (signed in from an earlier run with this many messages pending and both lists answered
+	// once; signed out for -1), with the vendor and the hotkeys.
+	struct Remote {
+		std::unique_ptr<StreamerSession> session;
+		SessionSnapshot snapshot;
+		WebsocketVendor vendor;
+		FrontendHotkeys hotkeys;
+		QSignalSpy ended;
+
+		Remote(TestStreamerSession *test, int pending)
+			: session(test->startSession(pending)),
+			  snapshot(session.get()),
+			  vendor(session.get(), &snapshot),
+			  hotkeys(session.get()),
+			  ended(session.get(), &StreamerSession::actionFinished)
+		{
+		}
+
+		QString call(WebsocketVendor::Request request, const QByteArray &data)
+		{
+			return vendorCall(vendor, request, data);
+		}
+	};
+
+	std::unique_ptr<StreamerSession> startSession(int pending)
+	{
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", qMax(pending, 0), true));
+		if (pending >= 0)
+			saveSandboxSignIn(m_sandbox);
+		auto session = std::make_unique<StreamerSession>(sandboxAddresses(m_sandbox));
+		if (pending >= 0)
+			startSignedIn(*session);
+		return session;
+	}
+
+	// The bodies of the service requests to path that change something, in order.
+	QList<QByteArray> writes(const QByteArray &path) const
+	{
+		QList<QByteArray> bodies;
+		for (const Sandbox::Request &r : m_sandbox.requests(path))
+			if (r.method != "GET")
+				bodies << r.body;
+		return bodies;
 	}
 
 private slots:
@@ -333,10 +381,7 @@ private slots:
 			return vendorCall(vendor, request, data);
 		};
 		auto sent = [&] {
-			int count = 0;
-			for (const Sandbox::Request &r : m_sandbox.requests(path))
-				count += r.method != "GET";
-			return count;
+			return int(writes(path).size());
 		};
 		// The service holds the first answer: the action is running when the second request comes.
 		m_sandbox.setFault(path, Sandbox::Fault::hold().once());
@@ -357,6 +402,131 @@ private slots:
 		QTRY_COMPARE(sent(), 2);
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(ended.count(), 2);
+	}
+
+	// A controller's kind is freed only by the end of the action it was taken for: a decision the dock or a
+	// hotkey made meanwhile leaves it taken.
+	void anotherEndFreesNoControllerKind_data()
+	{
+		QTest::addColumn<bool>("byHotkey");
+		QTest::newRow("the dock decides meanwhile") << false;
+		QTest::newRow("a hotkey decides meanwhile") << true;
+	}
+
+	void anotherEndFreesNoControllerKind()
+	{
+		QFETCH(bool, byHotkey);
+		Remote remote(this, 3);
+		const auto decide = [&](const QString &id) {
+			return remote.call(WebsocketVendor::Request::ModerateMessage,
+					   QStringLiteral(R"({"messageId":"%1","accept":true})").arg(id).toUtf8());
+		};
+		m_sandbox.setFault("/v1/moderation/moderate/p-1", Sandbox::Fault::hold().once());
+		QCOMPARE(decide("p-1"), QStringLiteral("ok"));
+		QTRY_COMPARE(writes("/v1/moderation/moderate/p-1").size(), 1);
+		// The list holds three: the top row and the last one are not the held one.
+		const QString top = remote.session->pending().first().id, last = remote.session->pending().last().id;
+		QVERIFY(top != "p-1" && last != "p-1");
+		if (byHotkey)
+			remote.hotkeys.press(FrontendHotkeys::Action::AcceptFirst);
+		else
+			QCOMPARE(remote.session->decide(top, true), StreamerSession::Refusal::None);
+		QTRY_COMPARE(remote.ended.count(), 1);
+		QCOMPARE(decide(last), BUSY);
+		m_sandbox.releaseHeld();
+		QTRY_COMPARE(remote.ended.count(), 2);
+		QCOMPARE(decide(last), QStringLiteral("ok"));
+		QTRY_COMPARE(remote.ended.count(), 3);
+	}
+
+	// The streamer's own press is never turned away because a controller's or a hotkey's action of its
+	// kind awaits the service: it goes next, and every other press meanwhile is turned away.
+	void streamerPressFollows_data()
+	{
+		QTest::addColumn<bool>("switchKind"); // else the skip
+		QTest::addColumn<bool>("byHotkey");   // else a controller holds the kind
+		QTest::newRow("switch held by a controller") << true << false;
+		QTest::newRow("switch held by a hotkey") << true << true;
+		QTest::newRow("skip held by a controller") << false << false;
+		QTest::newRow("skip held by a hotkey") << false << true;
+	}
+
+	void streamerPressFollows()
+	{
+		QFETCH(bool, switchKind);
+		QFETCH(bool, byHotkey);
+		Remote remote(this, 1);
+		StreamerSession &session = *remote.session;
+		const QByteArray path = switchKind ? "/v1/moderation" : "/v1/donations/queue/skip";
+		const auto request = switchKind ? WebsocketVendor::Request::SetModeration
+						: WebsocketVendor::Request::SkipAlert;
+		const QByteArray off = switchKind ? R"({"enabled":false})" : "{}";
+		const auto hotkey = switchKind ? FrontendHotkeys::Action::ModerationOff
+					       : FrontendHotkeys::Action::SkipAlert;
+		const auto press = [&] {
+			return switchKind ? session.setModeration(true) : session.skipAlert();
+		};
+		m_sandbox.setFault(path, Sandbox::Fault::hold().once().forMethod(switchKind ? "PATCH" : "POST"));
+		if (byHotkey)
+			remote.hotkeys.press(hotkey);
+		else
+			QCOMPARE(remote.call(request, off), QStringLiteral("ok"));
+		QTRY_COMPARE(writes(path).size(), 1);
+
+		QCOMPARE(press(), StreamerSession::Refusal::None);
+		QCOMPARE(press(), StreamerSession::Refusal::Busy);
+		remote.hotkeys.press(hotkey);
+		// While a hotkey holds the kind, the controller's own is free: the session turns it away later.
+		QCOMPARE(remote.call(request, off), byHotkey ? QStringLiteral("ok") : BUSY);
+		m_sandbox.releaseHeld();
+		QTRY_COMPARE(remote.ended.count(), 2);
+		QVERIFY(settleBackgroundRequests());
+		const QList<QByteArray> sent = writes(path);
+		QCOMPARE(sent.size(), 2);
+		if (switchKind)
+			QCOMPARE(QJsonDocument::fromJson(sent.last()).object().value("enabled"), QJsonValue(true));
+		const auto own = remote.ended.last().first().value<StreamerSession::Action>();
+		QCOMPARE(remote.ended.first().first().value<StreamerSession::Action>().origin,
+			 byHotkey ? StreamerSession::Origin::Hotkey : StreamerSession::Origin::Controller);
+		QVERIFY(own.origin == StreamerSession::Origin::Dock && own.ok);
+	}
+
+	// Presses that find their action under way, or that are refused alike, write one line for the run of
+	// them, not one each, and queue nothing for the service.
+	void hotkeyBursts_data()
+	{
+		QTest::addColumn<bool>("signedIn");
+		QTest::addColumn<QString>("line");
+		QTest::newRow("switch awaiting the service")
+			<< true
+			<< "Tiplark: Hotkey TiplarkModerationOff pressed while the same action is under way; dropped";
+		QTest::newRow("signed out")
+			<< false << "Tiplark: Hotkey TiplarkModerationOff does nothing: not signed in";
+	}
+
+	void hotkeyBursts()
+	{
+		QFETCH(bool, signedIn);
+		QFETCH(QString, line);
+		Remote remote(this, signedIn ? 1 : -1);
+		m_sandbox.setFault("/v1/moderation", Sandbox::Fault::hold().once().forMethod("PATCH"));
+		LogCapture log;
+		for (int i = 0; i < 1000; ++i) {
+			remote.hotkeys.press(FrontendHotkeys::Action::ModerationOff);
+			if (i % 100 == 0)
+				QCoreApplication::processEvents();
+		}
+		QTRY_COMPARE(log.count(P + line), 1);
+		QVERIFY(settleBackgroundRequests());
+		QCOMPARE(log.texts().filter("Hotkey").size(), 1);
+		QCOMPARE(writes("/v1/moderation").size(), signedIn ? 1 : 0);
+		if (!signedIn)
+			return;
+		// Its end frees the kind for the next press.
+		m_sandbox.releaseHeld();
+		QTRY_COMPARE(remote.ended.count(), 1);
+		remote.hotkeys.press(FrontendHotkeys::Action::ModerationOff);
+		QTRY_COMPARE(writes("/v1/moderation").size(), 2);
 	}
 };
 
