@@ -18,10 +18,11 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
-#include <QStyle>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -112,6 +113,45 @@ private:
 
 	QList<QLayoutItem *> m_items;
 };
+
+// The text of a check box in the settings, wrapped in a narrow dock (a QCheckBox's own text is one line);
+// a click on it works the box, as on the box's own text.
+class CheckBoxText : public QLabel {
+public:
+	CheckBoxText(QCheckBox *box, const QString &text, QWidget *parent) : QLabel(text, parent), m_box(box)
+	{
+		setTextFormat(Qt::PlainText);
+		setWordWrap(true);
+		setBuddy(box);
+		box->setAccessibleName(text);
+	}
+
+protected:
+	void mouseReleaseEvent(QMouseEvent *event) override
+	{
+		if (event->button() == Qt::LeftButton && rect().contains(event->pos()))
+			m_box->click();
+		QLabel::mouseReleaseEvent(event);
+	}
+
+private:
+	QCheckBox *m_box;
+};
+
+// A check box of the settings, its text beside it.
+QCheckBox *addSetting(QBoxLayout *settings, const QString &text, const QString &toolTip = {})
+{
+	QWidget *parent = settings->parentWidget();
+	auto *box = new QCheckBox(parent);
+	auto *label = new CheckBoxText(box, text, parent);
+	for (QWidget *part : {static_cast<QWidget *>(box), static_cast<QWidget *>(label)})
+		part->setToolTip(toolTip);
+	auto *row = new QHBoxLayout;
+	row->addWidget(box, 0, Qt::AlignTop);
+	row->addWidget(label, 1);
+	settings->addLayout(row);
+	return box;
+}
 
 // What the dock scrolls. A scroll area gives its widget at least the height the widget asks for at its
 // width: asked, this one asks for the least it fits in (its lists scroll by themselves), not for the
@@ -300,6 +340,7 @@ void TiplarkDock::setupUi()
 	}
 	mainLayout->addWidget(m_splitter, 1);
 	m_scrollArea->setWidget(content);
+	m_scrollArea->viewport()->installEventFilter(this);
 }
 
 QWidget *TiplarkDock::makeSettings(QWidget *parent)
@@ -308,38 +349,42 @@ QWidget *TiplarkDock::makeSettings(QWidget *parent)
 	auto *layout = new QVBoxLayout(settings);
 	layout->setContentsMargins(0, 0, 0, 0);
 	if (NewMessageChime *chime = m_session->chime()) {
-		auto *chimeBox = new QCheckBox(tr("Dźwięk przy nowej wiadomości"), settings);
+		QCheckBox *chimeBox = addSetting(layout, tr("Dźwięk przy nowej wiadomości"));
 		chimeBox->setChecked(chime->isEnabled());
 		connect(chimeBox, &QCheckBox::toggled, chime, &NewMessageChime::setEnabled);
-		layout->addWidget(chimeBox);
 	}
-	auto *remoteBox = new QCheckBox(tr("Zdalne sterowanie przez obs-websocket"), settings);
-	remoteBox->setToolTip(tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
-				 "czekające na moderację, i mogą pomijać alerty oraz moderować."));
+	QCheckBox *remoteBox =
+		addSetting(layout, tr("Zdalne sterowanie przez obs-websocket"),
+			   tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
+			      "czekające na moderację, i mogą pomijać alerty oraz moderować."));
 	remoteBox->setChecked(m_session->remoteControlAllowed());
 	connect(remoteBox, &QCheckBox::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
-	layout->addWidget(remoteBox);
 	return settings;
 }
 
 QSize TiplarkDock::minimumSizeHint() const
 {
-	// The rows above the lists and one whole pending row; the rest scrolls.
-	const QWidget *content = m_scrollArea->widget();
-	const int width = MIN_WIDTH - 2 * MARGIN - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-	int height = MARGIN;
-	QLayout *layout = content->layout();
-	for (int index = 0; index < layout->count(); ++index) {
-		QLayoutItem *item = layout->itemAt(index);
-		if (item->widget() == m_splitter)
-			break;
-		if (!item->isEmpty())
-			height += (item->hasHeightForWidth() ? item->heightForWidth(width)
-							     : item->minimumSize().height()) +
-				  MARGIN;
-	}
-	height += m_pendingPane->oneRowHeight() + MARGIN;
-	return {MIN_WIDTH, height};
+	return {MIN_WIDTH, MARGIN + m_pendingPane->oneRowHeight() + MARGIN};
+}
+
+bool TiplarkDock::eventFilter(QObject *watched, QEvent *event)
+{
+	// The content is laid out for the new size after the viewport's resize event.
+	if (watched == m_scrollArea->viewport() && event->type() == QEvent::Resize)
+		QMetaObject::invokeMethod(this, &TiplarkDock::keepQueueInView, Qt::QueuedConnection);
+	return QWidget::eventFilter(watched, event);
+}
+
+void TiplarkDock::keepQueueInView()
+{
+	QScrollBar *scrollBar = m_scrollArea->verticalScrollBar();
+	const int top = m_pendingPane->mapTo(m_scrollArea->widget(), QPoint()).y() - MARGIN;
+	const int bottom = top + m_pendingPane->height() + 2 * MARGIN;
+	const int shown = m_scrollArea->viewport()->height();
+	if (bottom - scrollBar->value() > shown)
+		scrollBar->setValue(bottom - shown);
+	if (top < scrollBar->value())
+		scrollBar->setValue(top);
 }
 
 void TiplarkDock::shutdown()

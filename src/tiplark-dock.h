@@ -32,12 +32,15 @@ public:
 	DonationPane *pendingPane() const { return m_pendingPane; }
 	DonationPane *donationsPane() const { return m_donationsPane; }
 
-	// Room for the rows above the lists and one whole pending row, at about the width of OBS's docks.
+	// Room for one whole pending row, at about the width of OBS's docks, as OBS's own docks shrink to a
+	// row: the rest scrolls.
 	QSize minimumSizeHint() const override;
 
 protected:
 	// A new theme brings new colours for the secondary text.
 	void changeEvent(QEvent *event) override;
+	// A dock made too short for all it holds shows the moderation queue.
+	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
 	void setupUi();
@@ -55,6 +58,8 @@ private:
 	void onUpdateClicked();
 	// Tells the streamer, once per run for each text, that the token file could not be saved or deleted.
 	void onTokenFileFailed(const QString &text);
+	// Scrolls the least that shows the whole pending pane, its top first.
+	void keepQueueInView();
 
 	QPointer<StreamerSession> m_session;
 	QLabel *m_statusLabel = nullptr;

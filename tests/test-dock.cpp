@@ -29,6 +29,7 @@
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QProxyStyle>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QToolButton>
 #include <QScrollArea>
@@ -222,9 +223,10 @@ private slots:
 	{
 		Panel dockPanel(sandboxAddresses(m_sandbox));
 		dockPanel.dock.show();
+		const QString name = QStringLiteral("Zdalne sterowanie przez obs-websocket");
 		QCheckBox *remote = nullptr;
 		for (auto *box : dockPanel.dock.findChildren<QCheckBox *>())
-			if (box->text() == QStringLiteral("Zdalne sterowanie przez obs-websocket"))
+			if (box->accessibleName() == name)
 				remote = box;
 		QVERIFY(remote && !remote->isVisible());
 		dockPanel.dock.findChild<QToolButton *>()->click();
@@ -233,7 +235,10 @@ private slots:
 		QCOMPARE(remote->isChecked(), before);
 		remote->click();
 		QCOMPARE(dockPanel.session.remoteControlAllowed(), !before);
-		remote->click();
+		// Its text, wrapped beside it, works it too.
+		for (auto *label : dockPanel.dock.findChildren<QLabel *>())
+			if (label->text() == name)
+				QTest::mouseClick(label, Qt::LeftButton);
 		QCOMPARE(dockPanel.session.remoteControlAllowed(), before);
 	}
 
@@ -802,6 +807,40 @@ private slots:
 		QVERIFY(rowButton(0, "✗")->isEnabled());
 		QCOMPARE(feedbackLine(&dock),
 			 QStringLiteral("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie."));
+	}
+
+	// Squeezed to its smallest, the dock shows a whole pending row with both its buttons: the rows above
+	// the lists (the banner, the settings) scroll rather than make it taller, as OBS's own docks shrink.
+	void theSmallestDockShowsAPendingRow()
+	{
+		signIn();
+		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
+		m_sandbox.state().set(Sandbox::ApiState::PENDING, QVariantList());
+		for (const char *id : {"m-1", "m-2", "m-3"})
+			Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation(id, id, "hej"));
+		// The text size of OBS's themes.
+		const QFont font = QApplication::font();
+		const auto restoreFont = qScopeGuard([font] { QApplication::setFont(font); });
+		QApplication::setFont(QFont(font.family(), 10));
+		Panel dockPanel(sandboxAddresses(m_sandbox));
+		TiplarkDock &dock = dockPanel.dock;
+		QVERIFY(settleBackgroundRequests());
+		dockPanel.session.pollNow();
+		QVERIFY(settleBackgroundRequests());
+		dock.show();
+		const QSize smallest = dock.minimumSizeHint();
+		emit dockPanel.session.findChild<ApiClient *>()->updateAvailable("1.2.0", "https://tiplark.pl/obs");
+		dock.findChild<QToolButton *>()->click();
+		QCOMPARE(dock.minimumSizeHint(), smallest);
+		dock.resize(smallest);
+		QListWidget *list = pendingList(&dock);
+		QCOMPARE(list->count(), 3);
+		for (QWidget *viewport : {dock.findChild<QScrollArea *>()->viewport(), list->viewport()})
+			for (const char *glyph : {"✓", "✗"}) {
+				QPushButton *press = button(list->itemWidget(list->item(0)), glyph);
+				QTRY_VERIFY(viewport->rect().contains(
+					QRect(press->mapTo(viewport, QPoint()), press->size())));
+			}
 	}
 
 	// An answer to a status read sent before a switch, arriving after its confirmation, changes nothing.

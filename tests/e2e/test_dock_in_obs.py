@@ -304,10 +304,16 @@ def geometry_faults(session, accessibility, where):
     # The title bar's Float and Close are OBS's (OBS 32 draws them 2 pixels into each other): the dock's
     # own parts are those below its title bar.
     parts = [entry for entry in accessibility.shown_parts(dock.root) if len(entry[3]) > 1]
+    boxes = {node: whole for node, whole, _, _ in parts}
     for node, whole, part, ancestors in parts:
-        # A button or check box is never cut, but by a scrolled list's edge.
-        in_list = any(a.get_role_name() == "list" for a in ancestors)
-        if role(node) in PRESSABLE and part and part != whole and not in_list:
+        # A button or check box is never cut, but by the edge of what scrolls (a list, or the dock's
+        # content when the dock is short): an ancestor that does not hold the next one's box.
+        held = [boxes.get(a) for a in ancestors[1:]]
+        scrolled = any(
+            outer and inner and accessibility.intersection(outer, inner) != inner
+            for outer, inner in zip(held, held[1:])
+        )
+        if role(node) in PRESSABLE and part and part != whole and not scrolled:
             faults.append("%s: %s is cut: %r of %r shows" % (where, named(node), part, whole))
     controls = [(node, part, ancestors) for node, _, part, ancestors in parts if part and role(node) in CONTROL_ROLES]
     for index, (node, part, ancestors) in enumerate(controls):
