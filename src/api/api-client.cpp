@@ -237,7 +237,14 @@ void ApiClient::fetchUserInfo()
 			if (!succeeded(response)) {
 				obs_log(LOG_WARNING, "Tiplark: fetchUserInfo failed: %s",
 					response.error.toUtf8().constData());
+				// Refused for a token that a refresh replaced while this read was out: the name is
+				// asked for again with the new token now, not a tick later.
+				const QString current = m_authManager->accessToken();
+				const bool replaced = response.statusCode == 401 && !current.isEmpty() &&
+						      token != current;
 				handleNetworkError(response, token);
+				if (replaced)
+					fetchUserInfo();
 				return;
 			}
 			obs_log(LOG_DEBUG, "Tiplark: User info response: %s", logText(parsed->logged).constData());
