@@ -123,7 +123,6 @@ public:
 		setTextFormat(Qt::PlainText);
 		setWordWrap(true);
 		setBuddy(box);
-		box->setAccessibleName(text);
 	}
 
 protected:
@@ -143,6 +142,8 @@ QCheckBox *addSetting(QBoxLayout *settings, const QString &text, const QString &
 {
 	QWidget *parent = settings->parentWidget();
 	auto *box = new QCheckBox(parent);
+	// Screen readers and the end-to-end tests find the box by its text.
+	box->setAccessibleName(text);
 	auto *label = new CheckBoxText(box, text, parent);
 	for (QWidget *part : {static_cast<QWidget *>(box), static_cast<QWidget *>(label)})
 		part->setToolTip(toolTip);
