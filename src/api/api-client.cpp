@@ -196,15 +196,17 @@ QMap<QString, QString> ApiClient::createHeaders()
 	return headers;
 }
 
-void ApiClient::handleNetworkError(const HttpResponse &response, const QString &rejectedToken)
+bool ApiClient::handleNetworkError(const HttpResponse &response, const QString &rejectedToken)
 {
-	// The failed request is not repeated; the next one goes out with the refreshed token. A 401 for a
-	// token that a refresh has replaced meanwhile needs no refresh of its own: with rotating refresh
+	// The failed request is not repeated here; the next one goes out with the refreshed token. A 401 for
+	// a token that a refresh has replaced meanwhile needs no refresh of its own: with rotating refresh
 	// tokens it would even spend the new one.
-	const bool tokenAlreadyReplaced = !rejectedToken.isEmpty() && rejectedToken != m_authManager->accessToken();
+	const QString current = m_authManager->accessToken();
+	const bool tokenAlreadyReplaced = !rejectedToken.isEmpty() && rejectedToken != current;
 	if (response.statusCode == 401 && !tokenAlreadyReplaced)
 		m_authManager->refreshAccessToken();
 	emit apiError(QStringLiteral("HTTP %1: %2").arg(QString::number(response.statusCode), response.error));
+	return response.statusCode == 401 && tokenAlreadyReplaced && !current.isEmpty();
 }
 
 void ApiClient::fetchUserInfo()
@@ -239,11 +241,7 @@ void ApiClient::fetchUserInfo()
 					response.error.toUtf8().constData());
 				// Refused for a token that a refresh replaced while this read was out: the name is
 				// asked for again with the new token now, not a tick later.
-				const QString current = m_authManager->accessToken();
-				const bool replaced = response.statusCode == 401 && !current.isEmpty() &&
-						      token != current;
-				handleNetworkError(response, token);
-				if (replaced)
+				if (handleNetworkError(response, token))
 					fetchUserInfo();
 				return;
 			}

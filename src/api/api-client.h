@@ -51,8 +51,9 @@ public:
 	// The header set of every request, with the access token as it is at this moment.
 	QMap<QString, QString> createHeaders();
 	// A 401 asks for a token refresh (unless rejectedToken, the token the request carried, has been
-	// replaced since); every failure ends as apiError("HTTP <status>: <error>").
-	void handleNetworkError(const HttpResponse &response, const QString &rejectedToken = QString());
+	// replaced since); every failure ends as apiError("HTTP <status>: <error>"). True for a 401 to a token
+	// that a refresh has replaced: the request, sent again now, goes out with the new one.
+	bool handleNetworkError(const HttpResponse &response, const QString &rejectedToken = QString());
 
 	void fetchUserInfo();
 	void fetchModerationStatus();
