@@ -1,6 +1,7 @@
 #include "donation-pane.h"
 
 #include "dock-style.h"
+#include "polish-plural.h"
 
 #include <QCursor>
 #include <QEvent>
@@ -33,13 +34,9 @@ bool pointedAt(const QListWidget *list)
 // "+ 10 kolejnych czeka", in the Polish form the count takes.
 QString waitingText(int count)
 {
-	const int lastDigit = count % 10;
-	const int lastTwo = count % 100;
-	if (count == 1)
-		return QStringLiteral("+ 1 kolejna czeka");
-	if (lastDigit >= 2 && lastDigit <= 4 && (lastTwo < 12 || lastTwo > 14))
-		return QStringLiteral("+ %1 kolejne czekają").arg(count);
-	return QStringLiteral("+ %1 kolejnych czeka").arg(count);
+	return QStringLiteral("+ %1 %2").arg(count).arg(polishPlural(count, QStringLiteral("kolejna czeka"),
+								     QStringLiteral("kolejne czekają"),
+								     QStringLiteral("kolejnych czeka")));
 }
 
 QLabel *serviceLabel(const QString &text, DockStyle::Role role, int maxChars = DockStyle::MAX_LINE_CHARS)

@@ -1,5 +1,7 @@
 #include "session-totals.h"
 
+#include "polish-plural.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 #include <QRegularExpression>
@@ -34,31 +36,34 @@ QString SessionTotals::decimalText(qint64 cents)
 	return QStringLiteral("%1.%2").arg(cents / 100).arg(cents % 100, 2, 10, QLatin1Char('0'));
 }
 
-namespace {
-// Polish count noun: 1 wpłata, 2-4 (not 12-14) wpłaty, otherwise wpłat.
-QString donationsNoun(int count)
+QString SessionTotals::amountText(const QString &amount, const QString &currency)
 {
-	if (count == 1)
-		return QStringLiteral("wpłata");
-	const int lastDigit = count % 10;
-	const int lastTwo = count % 100;
-	if (lastDigit >= 2 && lastDigit <= 4 && (lastTwo < 12 || lastTwo > 14))
-		return QStringLiteral("wpłaty");
-	return QStringLiteral("wpłat");
+	return currency.isEmpty() ? amount : amount + QLatin1Char(' ') + currency;
 }
-} // namespace
+
+QString SessionTotals::sumsText(const QList<Total> &totals)
+{
+	QStringList parts;
+	for (const Total &total : totals)
+		parts << amountText(decimalText(total.cents), total.currency);
+	return parts.join(QStringLiteral(" · "));
+}
+
+int SessionTotals::donationCount(const QList<Total> &totals)
+{
+	int count = 0;
+	for (const Total &total : totals)
+		count += total.count;
+	return count;
+}
 
 QString SessionTotals::summary(const QTime &since) const
 {
-	int count = 0;
-	QStringList parts;
-	for (const Total &total : m_totals) {
-		count += total.count;
-		const QString amount = decimalText(total.cents);
-		parts << (total.currency.isEmpty() ? amount : amount + QLatin1Char(' ') + total.currency);
-	}
-	parts.prepend(QStringLiteral("%1 %2").arg(count).arg(donationsNoun(count)));
-	const QString counted = parts.join(QStringLiteral(" · "));
+	const int count = donationCount(m_totals);
+	QString counted = QStringLiteral("%1 %2").arg(count).arg(
+		polishPlural(count, QStringLiteral("wpłata"), QStringLiteral("wpłaty"), QStringLiteral("wpłat")));
+	if (!m_totals.isEmpty())
+		counted += QStringLiteral(" · ") + sumsText(m_totals);
 	if (since.isValid())
 		return QCoreApplication::translate("SessionTotals", "Ta sesja (od %1): %2")
 			.arg(since.toString(QStringLiteral("HH:mm")), counted);

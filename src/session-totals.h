@@ -34,6 +34,12 @@ public:
 	static qint64 parseCents(const QString &amount);
 	// Hundredths as a decimal number text with a point ("345.50"), for scripts.
 	static QString decimalText(qint64 cents);
+	// An amount beside its currency, as the rows write it: "345.50 PLN", or "345.50" without a currency.
+	static QString amountText(const QString &amount, const QString &currency);
+	// The totals' sums in their order: "345.50 PLN · 12.00 EUR".
+	static QString sumsText(const QList<Total> &totals);
+	// The donations counted in the totals, of every currency.
+	static int donationCount(const QList<Total> &totals);
 
 private:
 	QList<Total> m_totals;

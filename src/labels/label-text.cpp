@@ -49,30 +49,17 @@ QString messageLine(const QString &message)
 	return line.left(cut).trimmed() + QChar(0x2026);
 }
 
-QString amountText(const QString &amount, const QString &currency)
-{
-	return currency.isEmpty() ? amount : amount + QLatin1Char(' ') + currency;
-}
-
 QString donationText(const DonationMessage &donation, bool withMessage)
 {
 	QStringList words;
 	if (!donation.nickname.trimmed().isEmpty())
 		words << messageLine(donation.nickname);
-	words << amountText(donation.amount, donation.currency);
+	words << SessionTotals::amountText(donation.amount, donation.currency);
 	QString text = words.join(QLatin1Char(' '));
 	const QString message = withMessage ? messageLine(donation.message) : QString();
 	if (!message.isEmpty())
 		text += QStringLiteral(": ") + message;
 	return text;
-}
-
-QString totalsText(const QList<SessionTotals::Total> &totals)
-{
-	QStringList parts;
-	for (const SessionTotals::Total &total : totals)
-		parts << amountText(SessionTotals::decimalText(total.cents), total.currency);
-	return parts.join(QStringLiteral(" · "));
 }
 } // namespace
 
@@ -91,15 +78,11 @@ QString labelText(const LabelSettings &settings, const LabelFacts &facts)
 			body = donationText(*largest, settings.withMessage);
 		break;
 	case LabelSettings::Show::Total:
-		body = totalsText(facts.totals);
+		body = SessionTotals::sumsText(facts.totals);
 		break;
-	case LabelSettings::Show::Count: {
-		int count = 0;
-		for (const SessionTotals::Total &total : facts.totals)
-			count += total.count;
-		body = QString::number(count);
+	case LabelSettings::Show::Count:
+		body = QString::number(SessionTotals::donationCount(facts.totals));
 		break;
-	}
 	}
 	if (body.isEmpty())
 		return settings.nothingYet;
