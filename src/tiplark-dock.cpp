@@ -145,8 +145,8 @@ QCheckBox *addSetting(QBoxLayout *settings, const QString &text, const QString &
 	// Screen readers and the end-to-end tests find the box by its text.
 	box->setAccessibleName(text);
 	auto *label = new CheckBoxText(box, text, parent);
-	for (QWidget *part : {static_cast<QWidget *>(box), static_cast<QWidget *>(label)})
-		part->setToolTip(toolTip);
+	box->setToolTip(toolTip);
+	label->setToolTip(toolTip);
 	auto *row = new QHBoxLayout;
 	row->addWidget(box, 0, Qt::AlignTop);
 	row->addWidget(label, 1);
