@@ -2,6 +2,7 @@
 
 #include "dock-style.h"
 #include "polish-plural.h"
+#include "session-totals.h"
 
 #include <QCursor>
 #include <QEvent>
@@ -328,7 +329,7 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 	rowLayout->addWidget(when);
 	auto *info = new QHBoxLayout();
 	info->setSpacing(8);
-	info->addWidget(serviceLabel(QStringLiteral("%1 %2").arg(msg.amount, msg.currency), DockStyle::Role::Amount));
+	info->addWidget(serviceLabel(SessionTotals::amountText(msg.amount, msg.currency), DockStyle::Role::Amount));
 	info->addStretch(1);
 	if (m_withActions) {
 		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {
