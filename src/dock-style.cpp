@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QStyle>
+#include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QVariant>
 #include <QWidget>
@@ -15,6 +16,9 @@ const char *const ROLE_PROPERTY = "tiplarkRole";
 const char *const GREEN = "#1e8449";
 const char *const RED = "#c0392b";
 const char *const ORANGE = "#b9550b";
+
+// Longer than the longest Polish word: a run of this many characters without a space is no word.
+constexpr int LONGEST_WORD = 32;
 
 struct Hint {
 	const char *name;     // the value of the role property the dock's sheet selects on
@@ -139,4 +143,30 @@ void DockStyle::showServiceText(QLabel *label, const QString &text, int maxChars
 	if (text.size() > MAX_TOOLTIP_CHARS)
 		whole += QChar(0x2026);
 	label->setToolTip(Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal));
+}
+
+void DockStyle::wrapServiceText(QLabel *label)
+{
+	label->setWordWrap(true);
+	const QString text = label->text();
+	// A screen reader reads the text as it was written.
+	label->setAccessibleName(text);
+	// Characters as the reader sees them: a break never falls inside an emoji or before an accent.
+	QStringList characters;
+	QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+	for (int from = 0, to = boundaries.toNextBoundary(); to != -1; from = to, to = boundaries.toNextBoundary())
+		characters << text.mid(from, to - from);
+	QString wrapped;
+	wrapped.reserve(text.size());
+	for (int start = 0; start < characters.size();) {
+		int end = start;
+		while (end < characters.size() && !characters.at(end).at(0).isSpace())
+			++end;
+		const QStringList run = characters.mid(start, end - start);
+		wrapped += run.join(run.size() > LONGEST_WORD ? QString(QChar(0x200B)) : QString()); // zero-width space
+		if (end < characters.size())
+			wrapped += characters.at(end);
+		start = end + 1;
+	}
+	label->setText(wrapped);
 }

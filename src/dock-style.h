@@ -41,4 +41,8 @@ constexpr int MAX_LINE_CHARS = 80;
 constexpr int MAX_MESSAGE_CHARS = 500;
 constexpr int MAX_TOOLTIP_CHARS = 2000;
 void showServiceText(QLabel *label, const QString &text, int maxChars = MAX_LINE_CHARS);
+// Wraps the label's text at its width. Qt wraps only between words: a run wider than the label (a text
+// without spaces, a link) would be cut at its edge, and the streamer would decide on what they could not
+// read. A run longer than any word may break between any two of its characters.
+void wrapServiceText(QLabel *label);
 } // namespace DockStyle

@@ -314,7 +314,7 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 	rowLayout->addWidget(nickname);
 	if (!msg.message.isEmpty()) {
 		auto *message = serviceLabel(msg.message, DockStyle::Role::Muted, DockStyle::MAX_MESSAGE_CHARS);
-		message->setWordWrap(true);
+		DockStyle::wrapServiceText(message);
 		fitToRow(message);
 		rowLayout->addWidget(message);
 	}
@@ -324,7 +324,7 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 	const QString time = msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm"));
 	QLabel *when = serviceLabel(msg.goalName.isEmpty() ? time : QStringLiteral("%1 | %2").arg(time, msg.goalName),
 				    DockStyle::Role::Small);
-	when->setWordWrap(true);
+	DockStyle::wrapServiceText(when);
 	fitToRow(when);
 	rowLayout->addWidget(when);
 	auto *info = new QHBoxLayout();

@@ -576,7 +576,9 @@ private slots:
 		markup.insert("goal", QJsonObject{{"name", image}});
 		QJsonObject plain = donation("m-2", QString(200, 'N'), "");
 		plain.remove("goal");
-		const QString longMessage = QStringLiteral("słowo ").repeated(100) + image;
+		// A run without spaces, wider than the row, an emoji inside it.
+		const QString run = QString(40, 'W') + QStringLiteral("🎉") + QString(200, 'W');
+		const QString longMessage = run + QStringLiteral(" słowo").repeated(100) + image;
 		const QList<DonationMessage> records{DonationMessage::fromJson(markup),
 						     DonationMessage::fromJson(plain),
 						     DonationMessage::fromJson(donation("m-3", "Ola", longMessage))};
@@ -604,6 +606,11 @@ private slots:
 			const QString tip = view->itemWidget(view->item(2))->findChildren<QLabel *>().at(1)->toolTip();
 			QVERIFY(!Qt::mightBeRichText(tip) || !tip.contains("<img"));
 			QVERIFY(tip.contains("&lt;img src="));
+			// Only break opportunities added, none inside the emoji; read aloud as written.
+			const QLabel *message = view->itemWidget(view->item(2))->findChildren<QLabel *>().at(1);
+			QVERIFY(message->text().contains(QStringLiteral("🎉")));
+			QCOMPARE(QString(message->text()).remove(QChar(0x200B)), message->accessibleName());
+			QVERIFY(message->accessibleName().startsWith(run + " słowo"));
 			QTRY_COMPARE(view->itemWidget(view->item(2))->width(), view->viewport()->width());
 			const int narrowHeight = view->item(2)->sizeHint().height();
 			pane->resize(640, pane->height());
@@ -615,8 +622,15 @@ private slots:
 				if (widget->hasHeightForWidth())
 					QVERIFY(widget->height() >= widget->heightForWidth(widget->width()));
 				QVERIFY(widget->sizeHint().width() < 2000); // no 4000-pixel image
-				for (const QLabel *label : widget->findChildren<QLabel *>())
+				for (const QLabel *label : widget->findChildren<QLabel *>()) {
 					QCOMPARE(label->textFormat(), Qt::PlainText);
+					// Nothing the donor wrote runs past the row's edge unread.
+					if (label->wordWrap())
+						QVERIFY(label->fontMetrics()
+								.boundingRect(QRect(0, 0, label->width(), 100000),
+									      Qt::TextWordWrap, label->text())
+								.width() <= label->width());
+				}
 			}
 			QCOMPARE(pane->title(), pane == &pending ? QStringLiteral("P") : QStringLiteral("D"));
 			QVERIFY(!pane->setRecords(records, 3));
