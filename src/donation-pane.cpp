@@ -310,6 +310,7 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 	rowLayout->setSpacing(4);
 
 	QLabel *nickname = serviceLabel(msg.nickname, DockStyle::Role::Nickname);
+	DockStyle::wrapServiceText(nickname);
 	fitToRow(nickname);
 	rowLayout->addWidget(nickname);
 	if (!msg.message.isEmpty()) {

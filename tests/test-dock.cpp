@@ -82,7 +82,7 @@ QStringList rowTexts(QListWidget *list, int row)
 {
 	QStringList texts;
 	for (auto *label : list->itemWidget(list->item(row))->findChildren<QLabel *>())
-		texts << label->text();
+		texts << label->text().remove(QChar(0x200B)); // where a long word may break
 	return texts;
 }
 
