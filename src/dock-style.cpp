@@ -17,6 +17,17 @@ const char *const GREEN = "#1e8449";
 const char *const RED = "#c0392b";
 const char *const ORANGE = "#b9550b";
 
+// At most the first count code units of text, cut between characters as the reader sees them, never
+// inside an emoji or before an accent.
+QString wholeCharactersOf(const QString &text, int count)
+{
+	QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+	characters.setPosition(count);
+	if (!characters.isAtBoundary())
+		characters.toPreviousBoundary();
+	return text.left(characters.position());
+}
+
 // Longer than the longest Polish word: a run of this many characters without a space is no word.
 constexpr int LONGEST_WORD = 32;
 
@@ -136,10 +147,10 @@ void DockStyle::showServiceText(QLabel *label, const QString &text, int maxChars
 		label->setToolTip(QString());
 		return;
 	}
-	label->setText(text.left(maxChars - 1) + QChar(0x2026));
+	label->setText(wholeCharactersOf(text, maxChars - 1) + QChar(0x2026));
 	// Qt shows a tooltip as rich text whenever it looks like markup: escaped, it is shown as the donor
 	// wrote it and loads nothing.
-	QString whole = text.left(MAX_TOOLTIP_CHARS);
+	QString whole = wholeCharactersOf(text, MAX_TOOLTIP_CHARS);
 	if (text.size() > MAX_TOOLTIP_CHARS)
 		whole += QChar(0x2026);
 	label->setToolTip(Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal));

@@ -638,6 +638,8 @@ private slots:
 		QLabel capped;
 		DockStyle::showServiceText(&capped, QString(100000, 'x'));
 		QVERIFY(capped.toolTip().size() < DockStyle::MAX_TOOLTIP_CHARS + 100);
+		DockStyle::showServiceText(&capped, QString(78, 'x') + QStringLiteral("🎉🎉"));
+		QCOMPARE(capped.text(), QString(78, 'x') + QChar(0x2026)); // not half an emoji
 
 		// Buttons only on pending rows, each carrying its message's id.
 		QCOMPARE(donations.list()->itemWidget(donations.list()->item(0))->findChildren<QPushButton *>().size(),
