@@ -1,5 +1,7 @@
 #include "dock-style.h"
 
+#include "whole-characters.h"
+
 #include <QColor>
 #include <QLabel>
 #include <QPalette>
@@ -16,17 +18,6 @@ const char *const ROLE_PROPERTY = "tiplarkRole";
 const char *const GREEN = "#1e8449";
 const char *const RED = "#c0392b";
 const char *const ORANGE = "#b9550b";
-
-// At most the first count code units of text, cut between characters as the reader sees them, never
-// inside an emoji or before an accent.
-QString wholeCharactersOf(const QString &text, int count)
-{
-	QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
-	characters.setPosition(count);
-	if (!characters.isAtBoundary())
-		characters.toPreviousBoundary();
-	return text.left(characters.position());
-}
 
 // Longer than the longest Polish word: a run of this many characters without a space is no word.
 constexpr int LONGEST_WORD = 32;

@@ -1,5 +1,7 @@
 #include "donation-model.h"
 
+#include "whole-characters.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 
@@ -15,11 +17,7 @@ QString currencyText(const QString &sent)
 	for (const QChar c : sent)
 		if (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format)
 			text.append(c);
-	text = text.trimmed();
-	if (text.size() > MAX_CURRENCY_CHARS)
-		text.truncate(text.at(MAX_CURRENCY_CHARS - 1).isHighSurrogate() ? MAX_CURRENCY_CHARS - 1
-										: MAX_CURRENCY_CHARS);
-	return text.trimmed();
+	return wholeCharactersOf(text.trimmed(), MAX_CURRENCY_CHARS).trimmed();
 }
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "label-text.h"
 
+#include "whole-characters.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -42,11 +44,7 @@ QString messageLine(const QString &message)
 	line = line.simplified();
 	if (line.size() <= LABEL_MESSAGE_CHARS)
 		return line;
-	int cut = LABEL_MESSAGE_CHARS - 1;
-	// Never half a character outside the basic plane.
-	if (line.at(cut - 1).isHighSurrogate())
-		--cut;
-	return line.left(cut).trimmed() + QChar(0x2026);
+	return wholeCharactersOf(line, LABEL_MESSAGE_CHARS - 1).trimmed() + QChar(0x2026);
 }
 
 QString donationText(const DonationMessage &donation, bool withMessage)
