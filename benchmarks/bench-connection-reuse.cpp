@@ -11,9 +11,9 @@
 #include "format-and-drop.h"
 #include "http/transport.h"
 #include "http/curl-helper.h"
+#include "http/host-libcurl.h"
 #include "sandbox-server.h"
 
-#include <curl/curl.h>
 #include <util/base.h>
 
 #include <QCoreApplication>
@@ -116,7 +116,12 @@ int main(int argc, char **argv)
 			rounds = std::max(1, std::atoi(argv[++i]));
 	}
 	base_set_log_handler(formatAndDrop, nullptr);
-	curl_global_init(CURL_GLOBAL_DEFAULT);
+	const HostLibcurl *libcurl = HostLibcurl::host();
+	if (!libcurl) {
+		std::fprintf(stderr, "no libcurl\n");
+		return 1;
+	}
+	libcurl->global_init(CURL_GLOBAL_DEFAULT);
 
 	const QString tls = qEnvironmentVariable("TIPLARK_TEST_TLS_DIR") + QLatin1Char('/');
 	Sandbox::Server sandbox;
@@ -143,8 +148,9 @@ int main(int argc, char **argv)
 			pass.rounds.push_back(measure(sandbox, url, count, pass.threads, pass.cached));
 	sandbox.stop();
 
-	std::printf("%d GET requests to the sandbox over TLS on 127.0.0.1 (TLS 1.3), median of %d rounds\n", count,
-		    rounds);
+	std::printf("%d GET requests to the sandbox over TLS on 127.0.0.1 (TLS 1.3) through %s (%s), median of %d "
+		    "rounds\n",
+		    count, qPrintable(libcurl->library), qPrintable(libcurl->version), rounds);
 	std::printf("%-22s %11s %10s %8s %10s %8s %13s %14s\n", "", "connections", "full TLS", "resumed", "median ms",
 		    "p95 ms", "client CPU ms", "process CPU ms");
 	std::printf("%-22s %11s %10s %8s %10s %8s %13s %14s\n", "", "", "handshakes", "", "", "", "per 100", "per 100");

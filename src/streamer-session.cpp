@@ -1,6 +1,7 @@
 #include "streamer-session.h"
 
 #include "auth/auth-manager.h"
+#include "http/transport.h"
 #include "log-text.h"
 #include "new-message-chime.h"
 #include "plugin-support.h"
@@ -93,8 +94,16 @@ void StreamerSession::setRemoteControlAllowed(bool allowed)
 	emit remoteControlAllowedChanged(allowed);
 }
 
+bool StreamerSession::networkAvailable()
+{
+	const Transport *transport = Transport::current();
+	return transport && transport->libcurl();
+}
+
 void StreamerSession::start()
 {
+	if (!networkAvailable())
+		return;
 	if (m_authManager->isAuthenticated())
 		beginSession();
 	m_apiClient->checkForUpdates();
@@ -242,7 +251,7 @@ StreamerSession::Refusal StreamerSession::setModeration(bool enabled, Origin ori
 
 void StreamerSession::signIn()
 {
-	if (m_signedIn || m_signingIn)
+	if (m_signedIn || m_signingIn || !networkAvailable())
 		return;
 	m_signingIn = true;
 	m_sessionLost = false;

@@ -93,6 +93,8 @@ public:
 	std::optional<bool> moderationEnabled() const { return m_moderation; }
 	// False while a read fails, hangs or is refused.
 	bool serviceAnswering() const;
+	// False where the system has no libcurl: nothing can reach the service, so nothing is tried.
+	static bool networkAvailable();
 	const ServicePoller *poller() const { return m_poller; }
 	// The records shown, at most MAX_SHOWN (the oldest pending, the newest donations, by their time), in
 	// the service's order; and how many the service holds.

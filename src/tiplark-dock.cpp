@@ -413,6 +413,7 @@ void TiplarkDock::showState()
 		m_statusLabel->setText(session->signingIn() ? tr("Czekam na zalogowanie w przeglądarce…")
 							    : tr("Nie zalogowano"));
 	m_loginButton->setVisible(!signedIn && !session->signingIn());
+	m_loginButton->setEnabled(StreamerSession::networkAvailable());
 	m_cancelButton->setVisible(session->signingIn());
 	m_logoutButton->setVisible(signedIn);
 
@@ -494,7 +495,11 @@ void TiplarkDock::showConnectionState()
 	if (!session)
 		return;
 	const ServicePoller *poller = session->poller();
-	if (session->sessionLost() && !session->signedIn()) {
+	if (!StreamerSession::networkAvailable()) {
+		text = tr("Wtyczka nie może połączyć się z Tiplark w tym systemie: brakuje biblioteki libcurl. "
+			  "Zainstaluj ją (Debian i Ubuntu: pakiet libcurl3-gnutls, Fedora: libcurl, Arch: curl) "
+			  "i uruchom OBS ponownie.");
+	} else if (session->sessionLost() && !session->signedIn()) {
 		text = tr("Sesja wygasła lub została cofnięta. Zaloguj się ponownie.");
 	} else if (session->signedIn()) {
 		const QDateTime last = poller->lastGoodAnswer();

@@ -217,6 +217,27 @@ private slots:
 		QDesktopServices::unsetUrlHandler("http");
 	}
 
+	// Where the system has no libcurl, the dock says what to install and nothing is sent, even with a sign-in
+	// kept from an earlier run.
+	void withoutLibcurlTheDockSaysWhatToInstall()
+	{
+		signIn();
+		testTransport().reset();
+		testTransport().emplace(nullptr);
+		{
+			Panel dockPanel(sandboxAddresses(m_sandbox));
+			button(&dockPanel.dock, "Zaloguj")->click();
+			QCOMPARE(statusText(&dockPanel.dock), QStringLiteral("Nie zalogowano"));
+			QVERIFY(!button(&dockPanel.dock, "Zaloguj")->isEnabled());
+			QVERIFY2(connectionLine(&dockPanel.dock).contains("brakuje biblioteki libcurl. Zainstaluj"),
+				 qPrintable(connectionLine(&dockPanel.dock)));
+			QVERIFY(settleBackgroundRequests());
+		}
+		testTransport().reset();
+		testTransport().emplace();
+		QCOMPARE(m_sandbox.requests().size(), 0);
+	}
+
 	// "⚙" shows the remote control's choice (and the chime's, where there is sound): ticked as the session
 	// remembers it, and switching it there switches the session.
 	void settingsSwitchRemoteControl()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <curl/curl.h>
+#include "http/host-libcurl.h"
 
 #include <mutex>
 #include <vector>
@@ -14,7 +14,7 @@
 // The Transport owns the one the requests use, from after curl_global_init until no request runs.
 class ConnectionCache {
 public:
-	ConnectionCache() = default;
+	explicit ConnectionCache(const HostLibcurl &libcurl) : m_libcurl(libcurl) {}
 	~ConnectionCache();
 	ConnectionCache(const ConnectionCache &) = delete;
 	ConnectionCache &operator=(const ConnectionCache &) = delete;
@@ -25,6 +25,7 @@ public:
 	void giveBack(CURLSH *share);
 
 private:
+	const HostLibcurl &m_libcurl;
 	// Guards m_idle; requests lend and give back from any worker thread.
 	std::mutex m_mutex;
 	std::vector<CURLSH *> m_idle; // the share given back last is lent first: its connection is warmest

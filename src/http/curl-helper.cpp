@@ -4,8 +4,6 @@
 #include "transport.h"
 #include "plugin-support.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 
 namespace {
@@ -42,24 +40,24 @@ size_t writeCallback(void *contents, size_t size, size_t nmemb, void *userp)
 // waits of at most 100 ms. The transport is aborted at module unload: the module's code is about to go
 // away, so no transfer may stay inside libcurl, in a name lookup neither (where libcurl 8.22, Debian forky's,
 // calls no progress callback that could end it).
-CURLcode perform(CURL *curl, const Transport *transport)
+CURLcode perform(const HostLibcurl &libcurl, CURL *curl, const Transport *transport)
 {
-	CURLM *multi = curl_multi_init();
+	CURLM *multi = libcurl.multi_init();
 	if (!multi)
 		return CURLE_OUT_OF_MEMORY;
 #if CURL_AT_LEAST_VERSION(8, 20, 0)
 	// The lookup threads belong to the multi handle there; a hung one is left to end by itself.
-	curl_multi_setopt(multi, CURLMOPT_QUICK_EXIT, 1L);
+	libcurl.multi_setopt(multi, CURLMOPT_QUICK_EXIT, 1L);
 #endif
-	CURLMcode added = curl_multi_add_handle(multi, curl);
+	CURLMcode added = libcurl.multi_add_handle(multi, curl);
 	CURLcode result = added == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
 	for (bool running = added == CURLM_OK; running;) {
 		int transfers = 0;
-		if (curl_multi_perform(multi, &transfers) != CURLM_OK) {
+		if (libcurl.multi_perform(multi, &transfers) != CURLM_OK) {
 			running = false;
 		} else if (transfers == 0) {
 			int queued = 0;
-			const CURLMsg *message = curl_multi_info_read(multi, &queued);
+			const CURLMsg *message = libcurl.multi_info_read(multi, &queued);
 			if (message && message->msg == CURLMSG_DONE)
 				result = message->data.result;
 			running = false;
@@ -68,12 +66,12 @@ CURLcode perform(CURL *curl, const Transport *transport)
 			result = CURLE_ABORTED_BY_CALLBACK;
 			running = false;
 		} else {
-			curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+			libcurl.multi_poll(multi, nullptr, 0, 100, nullptr);
 		}
 	}
 	if (added == CURLM_OK)
-		curl_multi_remove_handle(multi, curl);
-	curl_multi_cleanup(multi);
+		libcurl.multi_remove_handle(multi, curl);
+	libcurl.multi_cleanup(multi);
 	return result;
 }
 
@@ -89,7 +87,16 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	const QByteArray methodBytes = method.toUtf8();
 	obs_log(LOG_INFO, "Tiplark HTTP: %s %s", methodBytes.constData(), urlBytes.constData());
 
-	CURL *curl = curl_easy_init();
+	// A worker runs only while its transport exists; a direct call finds the module's, or none.
+	Transport *transport = Transport::current();
+	const HostLibcurl *libcurl = transport ? transport->libcurl() : HostLibcurl::host();
+	if (!libcurl) {
+		// Said once in the log, at load, with what to install.
+		response.error = QStringLiteral("No libcurl in this system");
+		response.statusCode = -1;
+		return response;
+	}
+	CURL *curl = libcurl->easy_init();
 	if (!curl) {
 		response.error = QStringLiteral("Failed to initialize curl");
 		response.statusCode = -1;
@@ -110,35 +117,33 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 			setup = code;
 	};
 	const bool follow = carries == Carries::Data;
-	require(curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData()));
+	require(libcurl->easy_setopt(curl, CURLOPT_URL, urlBytes.constData()));
 	// The path goes out as the plug-in wrote it: libcurl 8 would resolve an id of "%2E%2E" as a
 	// dot-segment, and a decision on that message would go to the moderation switch instead.
-	require(curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L));
-	require(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback));
-	require(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received));
-	require(curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L));
-	require(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L));
+	require(libcurl->easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L));
+	require(libcurl->easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback));
+	require(libcurl->easy_setopt(curl, CURLOPT_WRITEDATA, &received));
+	require(libcurl->easy_setopt(curl, CURLOPT_TIMEOUT, 30L));
+	require(libcurl->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L));
 	if (follow) {
-		require(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, CurlHelper::MAX_REDIRECTS));
-		require(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.constData()));
+		require(libcurl->easy_setopt(curl, CURLOPT_MAXREDIRS, CurlHelper::MAX_REDIRECTS));
+		require(libcurl->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols.constData()));
 	}
-	curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
-	curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.constData());
+	libcurl->easy_setopt(curl, CURLOPT_VERBOSE, 0L);
+	libcurl->easy_setopt(curl, CURLOPT_USERAGENT, userAgent.constData());
 	// Safe use from several threads at once: no signals for timeouts.
-	require(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
-	// A worker runs only while its transport exists; a direct call finds the module's, or none.
-	Transport *transport = Transport::current();
+	require(libcurl->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
 	// An aborted transfer must not then wait in the clean-up for a name lookup that hangs (libcurl before
 	// 8.20, where the lookup's thread belongs to the transfer): the thread is left to end by itself, so
 	// that unload is not held past its deadline.
-	require(curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
+	require(libcurl->easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L));
 	ConnectionCache *cache = transport ? transport->connections() : nullptr;
 	CURLSH *share = cache ? cache->lend() : nullptr;
 	if (share)
-		curl_easy_setopt(curl, CURLOPT_SHARE, share);
+		libcurl->easy_setopt(curl, CURLOPT_SHARE, share);
 	// libcurl sends again only what went out on a kept connection: a new one is never re-sent.
 	if (resend == CurlHelper::Resend::Never)
-		require(curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L));
+		require(libcurl->easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L));
 
 	struct curl_slist *headerList = nullptr;
 	for (auto it = headers.constBegin(); it != headers.constEnd(); ++it) {
@@ -147,43 +152,43 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 		const QByteArray line = it.value().isEmpty()
 						? QStringLiteral("%1;").arg(it.key()).toUtf8()
 						: QStringLiteral("%1: %2").arg(it.key(), it.value()).toUtf8();
-		headerList = curl_slist_append(headerList, line.constData());
+		headerList = libcurl->slist_append(headerList, line.constData());
 	}
 	if (headerList)
-		require(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList));
+		require(libcurl->easy_setopt(curl, CURLOPT_HTTPHEADER, headerList));
 
 	// Never a null pointer: an empty body goes out as an empty text of size 0.
 	const char *bodyData = body.constData();
 	if (method == QLatin1String("POST")) {
-		require(curl_easy_setopt(curl, CURLOPT_POST, 1L));
-		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData));
-		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size())));
+		require(libcurl->easy_setopt(curl, CURLOPT_POST, 1L));
+		require(libcurl->easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData));
+		require(libcurl->easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size())));
 		obs_log(LOG_DEBUG, "Tiplark HTTP: POST body size: %d bytes", int(body.size()));
 	} else if (method == QLatin1String("PATCH")) {
-		require(curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PATCH"));
-		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData));
-		require(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size())));
+		require(libcurl->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PATCH"));
+		require(libcurl->easy_setopt(curl, CURLOPT_POSTFIELDS, bodyData));
+		require(libcurl->easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size())));
 		obs_log(LOG_DEBUG, "Tiplark HTTP: PATCH body size: %d bytes", int(body.size()));
 	} else if (method == QLatin1String("GET")) {
-		require(curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L));
+		require(libcurl->easy_setopt(curl, CURLOPT_HTTPGET, 1L));
 	}
 
 	CURLcode result = setup;
 	if (result == CURLE_OK) {
 		obs_log(LOG_DEBUG, "Tiplark HTTP: Executing request...");
-		result = perform(curl, transport);
+		result = perform(*libcurl, curl, transport);
 	}
 
 	if (result != CURLE_OK) {
 		const QByteArray description =
 			received.tooLarge ? "Response body too large (over " + sizeText(received.limit) + ")"
-					  : QByteArray(curl_easy_strerror(result));
+					  : QByteArray(libcurl->easy_strerror(result));
 		response.error = QString::fromUtf8(description);
 		response.statusCode = -1;
 		obs_log(LOG_ERROR, "Tiplark HTTP: Request failed: %s (code %d)", description.constData(), int(result));
 	} else {
 		long status = 0;
-		curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+		libcurl->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
 		response.statusCode = int(status);
 		response.body = received.bytes;
 		obs_log(LOG_INFO, "Tiplark HTTP: Response %ld, body size: %d bytes", status,
@@ -196,8 +201,8 @@ HttpResponse doRequest(const QString &method, const QString &url, const QByteArr
 	}
 
 	if (headerList)
-		curl_slist_free_all(headerList);
-	curl_easy_cleanup(curl);
+		libcurl->slist_free_all(headerList);
+	libcurl->easy_cleanup(curl);
 	if (cache)
 		cache->giveBack(share);
 	return response;

@@ -5,20 +5,19 @@
 #include <QThread>
 #include <QThreadPool>
 
-#include <curl/curl.h>
-
 namespace {
 std::atomic<Transport *> g_current{nullptr};
 } // namespace
 
-Transport::Transport()
-	// Once, before any worker thread can make a request: libcurl's own set-up is not thread-safe everywhere.
-	: m_curlReady(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK),
+Transport::Transport(const HostLibcurl *libcurl)
+	: m_libcurl(libcurl),
+	  // Once, before any worker thread can make a request: libcurl's own set-up is not thread-safe everywhere.
+	  m_curlReady(libcurl && libcurl->global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK),
 	  m_context(std::make_unique<QObject>())
 {
 	Q_ASSERT(!g_current.load());
 	if (m_curlReady)
-		m_connections = std::make_unique<ConnectionCache>();
+		m_connections = std::make_unique<ConnectionCache>(*libcurl);
 	m_context->setObjectName(QStringLiteral("TiplarkBackgroundRequests"));
 	m_readLane.setMaxThreadCount(READ_LANE_THREADS);
 	m_actionLane.setMaxThreadCount(ACTION_LANE_THREADS);
@@ -33,7 +32,7 @@ Transport::~Transport()
 	g_current.store(nullptr);
 	m_connections.reset();
 	if (m_curlReady)
-		curl_global_cleanup();
+		m_libcurl->global_cleanup();
 }
 
 Transport *Transport::current()

@@ -2,6 +2,7 @@
 
 #include "http/background-request.h"
 #include "http/connection-cache.h"
+#include "http/host-libcurl.h"
 
 #include <QThreadPool>
 
@@ -21,8 +22,9 @@ public:
 	// How long unload waits for the workers: OBS unmaps the module's code once unload returns.
 	static constexpr std::chrono::milliseconds UNLOAD_WAIT{2000};
 
-	// On the GUI thread, before any request.
-	Transport();
+	// On the GUI thread, before any request. Requests use libcurl's functions from this table; without
+	// one (the system has no libcurl), each fails at once.
+	explicit Transport(const HostLibcurl *libcurl = HostLibcurl::host());
 	// Shuts down first when that was not done, then waits for every thread of the lanes: destroy it only
 	// once shutdown() returned true where that wait must be short (module unload).
 	~Transport();
@@ -45,10 +47,13 @@ public:
 	// (null when libcurl could not be set up).
 	bool aborted() const { return m_aborted.load(std::memory_order_relaxed); }
 	ConnectionCache *connections() const { return m_connections.get(); }
+	// The libcurl requests use; null when there is none, or it could not be set up.
+	const HostLibcurl *libcurl() const { return m_curlReady ? m_libcurl : nullptr; }
 
 private:
 	QThreadPool &pool(RequestLane lane) { return lane == RequestLane::Read ? m_readLane : m_actionLane; }
 
+	const HostLibcurl *const m_libcurl;
 	const bool m_curlReady;
 	std::unique_ptr<ConnectionCache> m_connections;
 	std::atomic<bool> m_aborted{false};
