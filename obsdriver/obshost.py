@@ -17,12 +17,20 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
 from obsdriver.sandbox_client import Sandbox
 
 PLUGIN_NAME = "tiplark-obs-plugin"
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# A root of each host's release where only OBS and the tests' own tools were installed: a streamer's system
+# (scripts/debian-root.sh).
+CLEAN_ROOT = {"debian12": "bookworm-clean", "debian13": "trixie-clean", "forky": "forky-clean"}
+# Debian's OBS loads libcurl's GnuTLS flavour itself; a test that loads OpenSSL's into OBS first, as Fedora's
+# and Arch's OBS have it, names that one here.
+LIBCURL = os.environ.get("TIPLARK_E2E_LIBCURL", "libcurl-gnutls.so.4")
 CONVERT = "/usr/bin/convert"  # imagemagick's, not a stand-in earlier on PATH
 
 
@@ -82,8 +90,22 @@ def parse_arguments(installed=False):
 @contextlib.contextmanager
 def session_with_sandbox(args, sandbox_args=()):
     """An OBS session of the build tree's module, pointed at a sandbox of its own; both end afterwards.
-    Yields (session, sandbox)."""
-    sandbox = Sandbox(args.sandbox, args=sandbox_args)
+    Yields (session, sandbox). A test of the per-user archive runs where a streamer's system is: this script
+    runs again in a fresh copy of its host's clean root, and this process ends with its status."""
+    service_url = os.environ.get("TIPLARK_E2E_SERVICE")
+    sandbox = Sandbox.running_at(service_url) if service_url else Sandbox(args.sandbox, args=sandbox_args)
+    if args.archive and not service_url:
+        try:
+            # The sandbox stays on this side of the loopback, which the root shares.
+            status = subprocess.run(
+                [os.path.join(REPOSITORY, "scripts", "debian-root.sh"), "run", CLEAN_ROOT[args.host], "--fresh"]
+                + ["--", "env", "PYTHONPATH=" + REPOSITORY, "TIPLARK_E2E_SERVICE=" + sandbox.base_url]
+                + ["TIPLARK_E2E_LIBCURL=" + LIBCURL, "/usr/bin/python3", os.path.abspath(sys.argv[0])]
+                + sys.argv[1:]
+            ).returncode
+        finally:
+            sandbox.stop()
+        sys.exit(status)
     try:
         with Session(
             args.module_dir, args.data_dir, args.artifacts, sandbox.base_url, host=args.host, archive=args.archive
@@ -470,6 +492,21 @@ class Obs:
         self.stdout.close()
 
 
+def check_unpacked(folder):
+    """The archive's files as any umask of its builder leaves them: folders and the module 0755, the rest
+    0644; and nothing the module needs is missing from this system (ldd, before OBS starts)."""
+    for parent, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = os.path.join(parent, name)
+            mode = os.stat(path).st_mode & 0o7777
+            wanted = 0o755 if name in folders or name.endswith(".so") else 0o644
+            check(mode == wanted, "%s has mode %o in the archive, not %o" % (path, mode, wanted))
+    module = os.path.join(folder, "bin", "64bit", PLUGIN_NAME + ".so")
+    needed = subprocess.run(["ldd", module], stdout=subprocess.PIPE, text=True, check=True).stdout
+    missing = [line.strip() for line in needed.splitlines() if "not found" in line]
+    check(not missing, "the module needs what this system lacks: %s" % missing)
+
+
 class Session:
     """The display, a home and helpers for starting OBS in it; a context manager."""
 
@@ -488,12 +525,26 @@ class Session:
         become_subreaper()
         self.display = Display(self.tmp) if use_own_display else DesktopDisplay()
         self.home = ObsHome(os.path.join(self.tmp, "home"), service_url)
+        self.obs_env = {}
+        self.archive = archive
         if archive:
             # Installed as a streamer does, into OBS's per-user plug-in folder, where OBS finds it on its own.
             plugins = os.path.join(self.home.config, "obs-studio", "plugins")
             os.makedirs(plugins, exist_ok=True)
             subprocess.run(["tar", "-xf", os.path.abspath(archive), "-C", plugins], check=True)
             self.module_dir = self.data_dir = None
+            check_unpacked(os.path.join(plugins, PLUGIN_NAME))
+            if LIBCURL != "libcurl-gnutls.so.4":
+                # From the root's own apt cache (the tests have no network), after the check above: OpenSSL's
+                # libcurl, and the OCR that reads labels back, which needs it.
+                subprocess.run(
+                    ["apt-get", "install", "-y", "-q", "--no-download", "-o", "Dpkg::Use-Pty=0"]
+                    + ["libcurl4t64", "tesseract-ocr"],
+                    env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"),
+                    check=True,
+                    stdout=subprocess.DEVNULL,
+                )
+                self.obs_env["LD_PRELOAD"] = LIBCURL
         self.running = []
 
     def start_obs(self, extra_env=None, **kwargs):
@@ -502,13 +553,16 @@ class Session:
             self.display,
             self.module_dir,
             self.data_dir,
-            extra_env=dict(self.service_env, **(extra_env or {})),
+            extra_env=dict(self.service_env, **self.obs_env, **(extra_env or {})),
             **kwargs
         )
         self.running.append(obs)
         # The host the test claims is the one that runs: OBS logs its own and its Qt's version first.
         obs.wait_for(r"OBS %s" % re.escape(self.host.obs_version))
         obs.wait_for(r"Qt Version: %s" % re.escape(self.host.qt_version))
+        if self.archive:
+            # The libcurl OBS has loaded, which the module takes rather than one of its own.
+            obs.wait_for(r"\[%s\] Tiplark HTTP: Using %s \(libcurl " % (PLUGIN_NAME, re.escape(LIBCURL)))
         return obs
 
     def show_dock(self, obs):

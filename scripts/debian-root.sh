@@ -8,7 +8,8 @@
 #
 # KIND is one of
 #   trixie-build    Debian 13 with OBS 30 (Qt 6): builds the plug-in and runs the end-to-end tests
-#   trixie-clean    Debian 13 with OBS 30 and the test tools, no build tools: installs a package
+#   trixie-clean    Debian 13 with OBS 30 and the test tools, no build tools and no libcurl but the one OBS
+#                   links: a streamer's system, which installs a package or the per-user archive
 #   forky-build     Debian forky (testing) with OBS 32 (Qt 6), as trixie-build
 #   forky-clean     Debian forky with OBS 32 and the test tools, as trixie-clean
 #   bookworm-clean  Debian 12 with OBS 29 (Qt 5), likewise
@@ -33,8 +34,10 @@ cache=${TIPLARK_ROOT_CACHE:-/var/cache/tiplark-obs-plugin/roots}
 test_tools=(xvfb xauth libgl1-mesa-dri libglx-mesa0 libegl-mesa0 x11-apps imagemagick xdotool
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus-daemon chromium procps fonts-noto-color-emoji)
 # What the build roots' end-to-end tests need besides: the remote-control client's Node, a sound server
-# whose null sink the chime is recorded from, and OCR that reads the labels back.
-remote_and_sound_tools=(nodejs pulseaudio pulseaudio-utils sox tesseract-ocr)
+# whose null sink the chime is recorded from, and OCR that reads the labels back (which pulls in OpenSSL's
+# libcurl).
+remote_tools=(nodejs pulseaudio pulseaudio-utils sox)
+ocr=tesseract-ocr
 
 release_of() { echo "${1%%-*}"; }
 
@@ -56,8 +59,9 @@ obs_of() {
   esac
 }
 
-# Packages installed into KIND's root, then packages only downloaded into its apt cache (the libraries
-# the plug-in's package pulls in besides OBS, so that installing it needs no network).
+# Packages installed into KIND's root, then packages only downloaded into its apt cache: OpenSSL's libcurl
+# and the OCR, which the per-user archive's remote-control test installs (offline) after it has checked
+# the plug-in in the system as it was, for an OBS that loads that libcurl, as Fedora's does.
 packages_of() {
   case $1 in
   trixie-build | forky-build)
@@ -65,9 +69,11 @@ packages_of() {
     # sign-in listener's test talks to it with the curl client.
     echo $(obs_of "$1") libobs-dev qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev \
       cmake ninja-build g++ pkg-config ccache dpkg-dev file lintian curl $([ "$1" = forky-build ] && echo mount) \
-      "${test_tools[@]}" "${remote_and_sound_tools[@]}"
+      "${test_tools[@]}" "${remote_tools[@]}" $ocr
     ;;
-  trixie-clean | forky-clean | bookworm-clean) echo $(obs_of "$1") "${test_tools[@]}" ;;
+  # The per-user archive's end-to-end tests run in the Debian 13 and forky ones, the remote-control test too.
+  trixie-clean | forky-clean) echo $(obs_of "$1") "${test_tools[@]}" "${remote_tools[@]}" ;;
+  bookworm-clean) echo $(obs_of "$1") "${test_tools[@]}" ;;
   *)
     echo "unknown root: $1 (trixie-build, trixie-clean, forky-build, forky-clean or bookworm-clean)" >&2
     return 1
@@ -77,8 +83,7 @@ packages_of() {
 
 downloads_of() {
   case $1 in
-  trixie-clean | forky-clean) echo libcurl4t64 ;;
-  bookworm-clean) echo libcurl4 ;;
+  trixie-clean | forky-clean) echo libcurl4t64 $ocr ;;
   esac
 }
 

@@ -23,6 +23,8 @@ packages=(
   gnuplot-nox
   # Debian root file systems for the other OBS hosts (scripts/debian-root.sh), building and checking .deb files
   mmdebstrap dpkg-dev lintian
+  # the per-user module names libobs as every OBS from 30 on has it (scripts/package.sh portable)
+  patchelf
   # the format stage (scripts/format.sh): OBS's .clang-format needs a newer clang-format than Debian 12's 14
   clang-format-19 black
 )

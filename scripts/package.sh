@@ -46,17 +46,25 @@ if [ "$release" = portable ]; then
     deb=$(ls "$archives/${package}"_*.deb)
     dpkg-deb -x "$deb" "$sdk"
   done
+  # Debian's build names its libraries libobs.so.0 and libobs-frontend-api.so.0 (and installs the .so.30
+  # names beside them); OBS's own builds have only the .so.30 ones before OBS 31. The module asks for the
+  # names every OBS from 30 on has.
+  for library in libobs libobs-frontend-api; do
+    patchelf --set-soname "$library.so.30" "$(readlink -f "$sdk/usr/lib/x86_64-linux-gnu/$library.so.0")"
+  done
   build="$root/build/portable"
   version=$(sed -n 's/^ *"version": *"\([^"]*\)".*/\1/p' "$root/data/manifest.json")
   archive="$root/build/packages/tiplark-obs-plugin-$version-linux-x86_64.tar.xz"
   sh -c "$flags &&
     cmake -S '$root' --preset portable -UAPI_BASE_URL -UOAUTH_BASE_URL >/dev/null &&
     cmake --build '$build' -j 2" >&2
-  cmake -DNM=nm -DREADELF=readelf -DMODULE="$build/src/tiplark-obs-plugin.so" -DOBS_FAMILY=30 -DPORTABLE=ON \
-    -P "$root/tests/check-module-symbols.cmake" >&2
   rm -rf "$build/stage"
   cmake --install "$build" --strip >/dev/null
-  tar -C "$build/stage" --owner=0 --group=0 -cJf "$archive" tiplark-obs-plugin
+  # The module as it is shipped.
+  cmake -DNM=nm -DREADELF=readelf -DMODULE="$build/stage/tiplark-obs-plugin/bin/64bit/tiplark-obs-plugin.so" \
+    -DOBS_FAMILY=30 -DPORTABLE=ON -P "$root/tests/check-module-symbols.cmake" >&2
+  # Modes of their own, whatever the builder's umask: the module and folders 0755, the rest 0644.
+  tar -C "$build/stage" --owner=0 --group=0 --mode=u=rwX,go=rX -cJf "$archive" tiplark-obs-plugin
   # The archive's path, alone on standard output.
   echo "$archive"
   exit 0

@@ -4,9 +4,9 @@
 # UndefinedBehaviorSanitizer, then runs every test of each build; then builds the fuzz targets with clang
 # and runs each for a bounded time. Then the per-user archive for every OBS from 30 on, built on this
 # Debian 12 machine and checked for what it needs from its host; the Qt 6 build for Debian 13's OBS 30 and
-# for Debian forky's OBS 32, each built and wholly tested inside a root file system of its Debian (the
-# product and remote-control end-to-end tests there with the archive installed per user instead of the
-# build's module); and the .deb packages for Debian 12, 13 and forky, each installed into a clean system of
+# for Debian forky's OBS 32, each built and wholly tested inside a root file system of its Debian, except
+# the product and remote-control end-to-end tests: those run with the archive installed per user, in a root
+# of that Debian where only OBS was installed; and the .deb packages for Debian 12, 13 and forky, each installed into a clean system of
 # its release, loaded by its OBS and removed again. Every build is a preset of CMakePresets.json, in build/<preset>: configured, built and tested
 # with its configure, build and test presets (the workflow preset of the same name runs the three).
 # The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
@@ -166,6 +166,19 @@ run_command() {
   [ "$taken" -eq 6 ] || { echo "the run command left $taken of its 6 screenshots in $shots"; return 1; }
 }
 
+# The product or remote-control end-to-end test with the per-user archive in OBS 30 or 32, where a streamer's
+# system is: the test runs itself again in a fresh root of that release where only OBS and the tests' tools
+# were installed, against the Debian 12 tree's sandbox on this side of the loopback. Further arguments are
+# the test's environment.
+archive_test() {
+  local test=$1 host=$2
+  shift 2
+  stage "per-user archive: $test ($host)"
+  in_private_network env "$@" PYTHONPATH="$root" timeout 600 /usr/bin/python3 "$root/tests/e2e/test_${test}_in_obs.py" \
+    --host "$host" --archive "$archive" --sandbox "$root/build/qt5/sandbox/tiplark-sandbox" \
+    --artifacts "$root/build/e2e-screenshots"
+}
+
 # The Qt 6 module's optimised builds are those of the OBS hosts below, built inside their own releases; on
 # this machine the Qt 6 tests run under the sanitizers only, which keeps a cold run inside CI's budget.
 # libFuzzer comes with clang only: the fuzz tree builds the instrumented core and the fuzz targets, whose
@@ -195,12 +208,18 @@ if $prepared; then
   for host in "debian13 trixie-build" "forky forky-build"; do
     read -r name kind <<<"$host"
     in_root=("$root/scripts/debian-root.sh" run "$kind" --)
-    if configure_and_build "$name" -DTIPLARK_E2E_ARCHIVE="$archive"; then
+    if configure_and_build "$name" -DTIPLARK_E2E_PRODUCT=OFF; then
       run_tests "$name"
       in_root=()
       count run_command "$name"
     else
       failed_builds+=("$name (build)")
+    fi
+    in_root=()
+    if [ -n "$archive" ]; then
+      count archive_test product "$name"
+      # An OBS that has loaded OpenSSL's libcurl, as Fedora's and Arch's have.
+      count archive_test remote "$name" TIPLARK_E2E_LIBCURL=libcurl.so.4
     fi
   done
   in_root=()

@@ -26,16 +26,20 @@ if(OBS_FAMILY GREATER_EQUAL 30 AND imports MATCHES " obs_frontend_add_dock\n")
 endif()
 
 # The module of the per-user archive (-DREADELF=<readelf> -DPORTABLE=ON) loads into any OBS from 30 on, on
-# any Qt from 6.4 on: it may need only libraries every such OBS has loaded already, glibc no newer than
+# any Qt from 6.4 on: it may need only libraries every such OBS has loaded already, by the names every such
+# OBS has (no libcurl: OBS has one of two, and the module takes that one at run time), glibc no newer than
 # Debian 12's, and Qt's public API only (the symbol version Qt_6, besides the tag of the oldest Qt it
-# runs on).
+# runs on). No RPATH or RUNPATH: it must find OBS's own libraries, never others.
 if(PORTABLE)
   execute_process(COMMAND ${READELF} --dynamic --version-info ${MODULE} OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "readelf failed on ${MODULE}")
   endif()
-  set(allowed libobs.so.0 libobs-frontend-api.so.0 libQt6Core.so.6 libQt6Gui.so.6 libQt6Widgets.so.6
-      libQt6Network.so.6 libcurl.so.4 libstdc++.so.6 libm.so.6 libgcc_s.so.1 libc.so.6)
+  set(allowed libobs.so.30 libobs-frontend-api.so.30 libQt6Core.so.6 libQt6Gui.so.6 libQt6Widgets.so.6
+      libQt6Network.so.6 libstdc++.so.6 libm.so.6 libgcc_s.so.1 libc.so.6)
+  if(dynamic MATCHES "\\((RPATH|RUNPATH)\\)")
+    message(FATAL_ERROR "the module has an ${CMAKE_MATCH_1}")
+  endif()
   string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" needed "${dynamic}")
   list(TRANSFORM needed REPLACE "Shared library: \\[(.*)\\]" "\\1")
   foreach(library IN LISTS needed)
