@@ -793,7 +793,9 @@ private slots:
 		signIn();
 		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
 		m_sandbox.state().set(Sandbox::ApiState::PENDING, QVariantList());
-		for (const char *id : {"m-1", "m-2"})
+		// An id longer than any the service gives is shown and decided too.
+		const QString longId(129, 'n');
+		for (const QString &id : {QStringLiteral("m-1"), longId})
 			Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation(id, id, "hej"));
 		Panel dockPanel(sandboxAddresses(m_sandbox));
 		TiplarkDock &dock = dockPanel.dock;
@@ -802,7 +804,8 @@ private slots:
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(pendingList(&dock)->count(), 2);
 		m_sandbox.clearRequests();
-		m_sandbox.setFault("/v1/moderation/moderate/m-2", Sandbox::Fault::respond(503, "{}").once());
+		m_sandbox.setFault("/v1/moderation/moderate/" + longId.toUtf8(),
+				   Sandbox::Fault::respond(503, "{}").once());
 		auto rowButton = [&](int row, const char *glyph) {
 			return button(pendingList(&dock)->itemWidget(pendingList(&dock)->item(row)), glyph);
 		};
@@ -817,7 +820,7 @@ private slots:
 				actions.insert(request.path,
 					       QJsonDocument::fromJson(request.body).object()["action"].toString());
 		QCOMPARE(actions.values("/v1/moderation/moderate/m-1"), QStringList{"accept"});
-		QCOMPARE(actions.values("/v1/moderation/moderate/m-2"), QStringList{"reject"});
+		QCOMPARE(actions.values("/v1/moderation/moderate/" + longId.toUtf8()), QStringList{"reject"});
 		// The accepted row has gone; the failed one is live again, and the dock says it failed.
 		QCOMPARE(dockPanel.session.pending().size(), 1);
 		QVERIFY(rowButton(0, "✗")->isEnabled());
