@@ -254,11 +254,17 @@ void DonationPane::showCounts()
 	const int beyond = m_total - int(m_shown.size());
 	// The pending queue shows those that have waited longest: what is beyond came later.
 	m_moreLabel->setText(
-		m_withActions
-			? waitingText(beyond)
-			: tr("…i jeszcze %n starszych (pokazano najnowsze %1)", nullptr, beyond).arg(m_shown.size()));
+		m_withActions ? waitingText(beyond)
+			      : QStringLiteral("…i jeszcze %1 %2 (pokazano najnowsze %3)")
+					.arg(beyond)
+					.arg(polishPlural(beyond, QStringLiteral("starsza"), QStringLiteral("starsze"),
+							  QStringLiteral("starszych")))
+					.arg(m_shown.size()));
 	m_moreLabel->setVisible(beyond > 0);
-	m_newCue->setText(tr("↑ %n nowe", nullptr, m_newAbove));
+	m_newCue->setText(QStringLiteral("↑ %1 %2")
+				  .arg(m_newAbove)
+				  .arg(polishPlural(m_newAbove, QStringLiteral("nowa"), QStringLiteral("nowe"),
+						    QStringLiteral("nowych"))));
 	m_newCue->setVisible(m_newAbove > 0);
 }
 

@@ -727,19 +727,30 @@ private slots:
 	{
 		QTest::addColumn<int>("scrolledTo");
 		QTest::addColumn<bool>("pointedAt");
-		QTest::addColumn<int>("topAfter");        // after one record came in on top
+		QTest::addColumn<int>("arrived");         // records that come in on top
+		QTest::addColumn<int>("topAfter");        // after they came in
 		QTest::addColumn<int>("topAfterLeaving"); // once the pointer has left the list
-		QTest::newRow("at the top") << 0 << false << 0 << 0;
-		QTest::newRow("at the top, pointed at") << 0 << true << 1 << 0;
-		QTest::newRow("scrolled down") << 20 << false << 21 << 21;
+		QTest::addColumn<QString>("cue");
+		QTest::addColumn<QString>("older"); // the line for the records beyond the rows shown
+		const QString older = QStringLiteral("…i jeszcze %1 (pokazano najnowsze 30)");
+		QTest::newRow("at the top") << 0 << false << 1 << 0 << 0 << "" << older.arg("1 starsza");
+		QTest::newRow("at the top, pointed at")
+			<< 0 << true << 1 << 1 << 0 << "↑ 1 nowa" << older.arg("1 starsza");
+		QTest::newRow("scrolled down") << 10 << false << 1 << 11 << 11 << "↑ 1 nowa" << older.arg("1 starsza");
+		QTest::newRow("two, scrolled down")
+			<< 10 << false << 2 << 12 << 12 << "↑ 2 nowe" << older.arg("2 starsze");
+		QTest::newRow("five, scrolled down")
+			<< 10 << false << 5 << 15 << 15 << "↑ 5 nowych" << older.arg("5 starszych");
 	}
 
 	void aScrolledListKeepsItsTopRow()
 	{
 		QFETCH(int, scrolledTo);
 		QFETCH(bool, pointedAt);
+		QFETCH(int, arrived);
 		QFETCH(int, topAfter);
 		QFETCH(int, topAfterLeaving);
+		QFETCH(QString, cue);
 		DonationPane pane("D", "", false);
 		pane.resize(420, 600);
 		pane.show();
@@ -756,25 +767,28 @@ private slots:
 		show(names, DonationPane::MAX_ROWS);
 		view->scrollToItem(view->item(scrolledTo), QAbstractItemView::PositionAtTop);
 		QCursor::setPos(pointedAt ? view->viewport()->mapToGlobal(QPoint(20, 20)) : QPoint(-100, -100));
-		show("new " + names, DonationPane::MAX_ROWS + 1);
+		QString newNames;
+		for (int i = 0; i < arrived; ++i)
+			newNames += QStringLiteral("new%1 ").arg(i);
+		show(newNames + names, DonationPane::MAX_ROWS + arrived);
 		QCOMPARE(view->row(view->itemAt(1, 1)), topAfter);
 		// Rows that came in above the view are announced.
-		QPushButton *cue = pane.findChild<QPushButton *>(QString(), Qt::FindDirectChildrenOnly);
-		QCOMPARE(pane.newAbove(), topAfter > 0 ? 1 : 0);
-		QCOMPARE(!cue->isHidden(), topAfter > 0);
-		QCOMPARE(cue->text(), QStringLiteral("↑ %1 nowe").arg(pane.newAbove()));
+		QPushButton *cueButton = pane.findChild<QPushButton *>(QString(), Qt::FindDirectChildrenOnly);
+		QCOMPARE(cueButton->isHidden() ? QString() : cueButton->text(), cue);
 
 		QEvent leave(QEvent::Leave);
 		QApplication::sendEvent(view->viewport(), &leave);
 		QApplication::processEvents();
 		QCOMPARE(view->row(view->itemAt(1, 1)), topAfterLeaving);
 		if (topAfterLeaving > 0) {
-			cue->click();
+			cueButton->click();
 			QCOMPARE(view->row(view->itemAt(1, 1)), 0);
 		}
 		QCOMPARE(pane.newAbove(), 0);
 		// The records beyond the rows shown are counted below them.
-		QVERIFY(!pane.findChildren<QLabel *>().last()->isHidden());
+		const QLabel *olderLine = pane.findChildren<QLabel *>().last();
+		QVERIFY(!olderLine->isHidden());
+		QTEST(olderLine->text(), "older");
 	}
 
 	void aStaleTokenAtStartStillGetsTheName()
