@@ -1,6 +1,7 @@
 #include "donation-pane.h"
 
 #include "dock-style.h"
+#include "flow-layout.h"
 #include "polish-plural.h"
 #include "session-totals.h"
 
@@ -271,9 +272,11 @@ void DonationPane::showCounts()
 void DonationPane::drawRow(QListWidgetItem *item, const DonationMessage &msg)
 {
 	QWidget *row = makeRow(msg);
-	item->setSizeHint(rowSize(row));
 	// A widget the item showed before goes with this call.
 	m_list->setItemWidget(item, row);
+	// Measured in the look of the dock's and OBS's style sheets, which reach the row once it is in the list.
+	row->ensurePolished();
+	item->setSizeHint(rowSize(row));
 }
 
 QSize DonationPane::rowSize(QWidget *row) const
@@ -326,18 +329,21 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 		rowLayout->addWidget(message);
 	}
 
-	// The time and the goal on a line of their own: beside the amount and the buttons they would not fit a
-	// narrow dock. The streamer's own time: the service sends UTC.
-	const QString time = msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm"));
-	QLabel *when = serviceLabel(msg.goalName.isEmpty() ? time : QStringLiteral("%1 | %2").arg(time, msg.goalName),
-				    DockStyle::Role::Small);
-	DockStyle::wrapServiceText(when);
-	fitToRow(when);
-	rowLayout->addWidget(when);
+	// One line when the row has room for it; where it has not, the texts wrap and the buttons stay at the
+	// right. The streamer's own time: the service sends UTC.
+	auto *texts = new FlowLayout(8);
+	texts->addWidget(serviceLabel(SessionTotals::amountText(msg.amount, msg.currency), DockStyle::Role::Amount));
+	texts->addWidget(serviceLabel(msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm")),
+				      DockStyle::Role::Small));
+	if (!msg.goalName.isEmpty()) {
+		QLabel *goal = serviceLabel(QStringLiteral("| ") + msg.goalName, DockStyle::Role::Goal);
+		DockStyle::wrapServiceText(goal);
+		fitToRow(goal);
+		texts->addWidget(goal);
+	}
 	auto *info = new QHBoxLayout();
 	info->setSpacing(8);
-	info->addWidget(serviceLabel(SessionTotals::amountText(msg.amount, msg.currency), DockStyle::Role::Amount));
-	info->addStretch(1);
+	info->addLayout(texts, 1);
 	if (m_withActions) {
 		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {
 			auto *button = new QPushButton(text);

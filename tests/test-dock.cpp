@@ -432,14 +432,18 @@ private slots:
 	void userNameIsShownOnceGiven_data()
 	{
 		QTest::addColumn<bool>("serviceFault"); // else: an answer without a name
+		QTest::addColumn<QString>("name");      // given with the next tick
 		QTest::addColumn<QString>("afterTick");
-		QTest::newRow("503 at start") << true << "Streamer";
-		QTest::newRow("no name") << false << "Zalogowano";
+		QTest::newRow("503 at start") << true << "Streamer" << "Streamer";
+		QTest::newRow("no name") << false << "Streamer" << "Zalogowano";
+		// Cut short between whole characters, never inside the emoji.
+		QTest::newRow("long name") << true << QString(79, 'x') + "🎉x" << QString(79, 'x');
 	}
 
 	void userNameIsShownOnceGiven()
 	{
 		QFETCH(bool, serviceFault);
+		QFETCH(QString, name);
 		QFETCH(QString, afterTick);
 		signIn();
 		if (serviceFault)
@@ -454,15 +458,15 @@ private slots:
 		QCOMPARE(!connectionLine(&dock).isEmpty(), serviceFault);
 
 		m_sandbox.clearFaults();
-		m_sandbox.state().set("api.userName", "Streamer");
+		m_sandbox.state().set("api.userName", name);
 		LogCapture log;
 		dockPanel.session.pollNow();
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(statusText(&dock), afterTick);
 		QCOMPARE(connectionLine(&dock), QString());
 		// Both lines of a name read, once each.
-		for (const char *line :
-		     {"Tiplark: Parsed username: 'Streamer'", "Tiplark: User info received: Streamer"})
+		for (const QString &line :
+		     {"Tiplark: Parsed username: '" + name + "'", "Tiplark: User info received: " + name})
 			QCOMPARE(log.count(P + line), serviceFault ? 1 : 0);
 	}
 
@@ -599,10 +603,10 @@ private slots:
 			// The time in the streamer's zone (UTC+14 here).
 			// A currency is plain text too, cut short.
 			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>",
-								 "02.05 02:30 | " + image, "25.00 <b>PLN</"}));
+								 "25.00 <b>PLN</", "02.05 02:30", "| " + image}));
 			// An empty message and goal leave their labels out.
 			QCOMPARE(rowTexts(view, 1),
-				 (QStringList{QString(79, 'N') + QChar(0x2026), "02.05 02:30", "25.00 PLN"}));
+				 (QStringList{QString(79, 'N') + QChar(0x2026), "25.00 PLN", "02.05 02:30"}));
 			const QString tip = view->itemWidget(view->item(2))->findChildren<QLabel *>().at(1)->toolTip();
 			QVERIFY(!Qt::mightBeRichText(tip) || !tip.contains("<img"));
 			QVERIFY(tip.contains("&lt;img src="));
@@ -842,10 +846,22 @@ private slots:
 			 QStringLiteral("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie."));
 	}
 
-	// Squeezed to its smallest, the dock shows a whole pending row with both its buttons: the rows above
-	// the lists (the banner, the settings) scroll rather than make it taller, as OBS's own docks shrink.
+	// The dock at a laptop's size (OBS 29's at 1366×768) and squeezed to its smallest shows a whole
+	// pending row with both its buttons: the rows above the lists (the banner, the settings) scroll rather
+	// than make it taller, as OBS's own docks shrink. The amount, the time and the goal share one line
+	// with the buttons where the row has room for them, and wrap where it has not.
+	void theSmallestDockShowsAPendingRow_data()
+	{
+		QTest::addColumn<QSize>("size"); // empty: the smallest
+		QTest::addColumn<bool>("oneLine");
+		QTest::newRow("laptop") << QSize(390, 460) << true; // below its title bar
+		QTest::newRow("smallest") << QSize() << false;
+	}
+
 	void theSmallestDockShowsAPendingRow()
 	{
+		QFETCH(QSize, size);
+		QFETCH(bool, oneLine);
 		signIn();
 		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
 		m_sandbox.state().set(Sandbox::ApiState::PENDING, QVariantList());
@@ -865,15 +881,32 @@ private slots:
 		emit dockPanel.session.findChild<ApiClient *>()->updateAvailable("1.2.0", "https://tiplark.pl/obs");
 		dock.findChild<QToolButton *>()->click();
 		QCOMPARE(dock.minimumSizeHint(), smallest);
-		dock.resize(smallest);
+		dock.resize(size.isEmpty() ? smallest : size);
 		QListWidget *list = pendingList(&dock);
 		QCOMPARE(list->count(), 3);
+		QWidget *row = list->itemWidget(list->item(0));
 		for (QWidget *viewport : {dock.findChild<QScrollArea *>()->viewport(), list->viewport()})
 			for (const char *glyph : {"✓", "✗"}) {
-				QPushButton *press = button(list->itemWidget(list->item(0)), glyph);
+				QPushButton *press = button(row, glyph);
 				QTRY_VERIFY(viewport->rect().contains(
 					QRect(press->mapTo(viewport, QPoint()), press->size())));
 			}
+		// The info line: the amount, the time, the goal, ✓ and ✗, once the row has the list's width.
+		QTRY_COMPARE(row->width(), list->viewport()->width());
+		QApplication::processEvents();
+		QList<QWidget *> line;
+		for (QLabel *label : row->findChildren<QLabel *>())
+			if (label->text().startsWith("25.00") || label->text().contains(':') ||
+			    label->text().startsWith('|'))
+				line << label;
+		line << button(row, "✓") << button(row, "✗");
+		QCOMPARE(line.size(), 5);
+		int top = 0, bottom = row->height();
+		for (QWidget *widget : line) {
+			top = std::max(top, widget->mapTo(row, QPoint()).y());
+			bottom = std::min(bottom, widget->mapTo(row, QPoint(0, widget->height())).y());
+		}
+		QCOMPARE(top < bottom, oneLine);
 	}
 
 	// An answer to a status read sent before a switch, arriving after its confirmation, changes nothing.
