@@ -11,8 +11,14 @@
 # with its configure, build and test presets (the workflow preset of the same name runs the three).
 # The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
 # root; tests run in a private network namespace and never download anything.
-# Exits non-zero when a build or a test fails.
+# Exits non-zero when a build or a test fails. It needs root, and stops at once, saying so, without it.
 set -uo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "scripts/test.sh needs root: its tests run in private network and mount namespaces and in Debian" \
+    "root file systems, and it installs packages into clean systems. Run it as root (sudo scripts/test.sh)." >&2
+  exit 1
+fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -68,7 +74,7 @@ configure_and_build() {
 # apart from anything else on the machine and guarantees that no traffic leaves it. Its own range of
 # ephemeral ports starts above them, so that no client connection or port the system picks takes one.
 in_private_network() {
-  if [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
+  if unshare -n true 2>/dev/null; then
     TIPLARK_OFFLINE=1 unshare -n sh -c \
       'ip link set lo up && sysctl -qw net.ipv4.ip_local_port_range="38100 60999" && exec "$@"' sh "$@"
   else
@@ -88,7 +94,6 @@ prepare() {
   # Without the client only the remote-control tests fail; the roots are still made.
   npm ci --prefix "$root/tests/e2e/websocket-client" --no-audit --no-fund --loglevel=error >"$prepare_log/npm.out" 2>&1 ||
     echo "the remote-control client could not be installed from the npm registry" >"$prepare_log/npm.failed"
-  [ "$(id -u)" -eq 0 ] || return 0
   local kinds pids=() status=0 pid
   for kinds in "${roots_by_release[@]}"; do
     "$root/scripts/debian-root.sh" make $kinds >"$prepare_log/${kinds%% *}.log" 2>&1 &
@@ -122,7 +127,7 @@ wait_for_prepare() {
     tail -n 5 "$prepare_log/npm.out"
     failed_builds+=("prepare (the remote-control client)")
   fi
-  if [ "$status" -eq 0 ] && [ "$(id -u)" -eq 0 ]; then
+  if [ "$status" -eq 0 ]; then
     prepared=true
   elif [ "$status" -ne 0 ]; then
     failed_builds+=("prepare (the stages that need a Debian root file system are left out)")
@@ -236,8 +241,6 @@ if $prepared; then
       failed_builds+=("package $host")
     fi
   done
-elif [ "$(id -u)" -ne 0 ]; then
-  failed_builds+=("debian13, forky and packages (need root)")
 fi
 
 if [ ${#failed_builds[@]} -gt 0 ]; then

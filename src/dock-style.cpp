@@ -18,6 +18,8 @@ const char *const ROLE_PROPERTY = "tiplarkRole";
 const char *const GREEN = "#1e8449";
 const char *const RED = "#c0392b";
 const char *const ORANGE = "#b9550b";
+// A goal's name, as text only.
+const char *const BLUE = "#3498db";
 
 // Longer than the longest Polish word: a run of this many characters without a space is no word.
 constexpr int LONGEST_WORD = 32;
@@ -43,6 +45,8 @@ Hint hintOf(DockStyle::Role role)
 		return {"small", nullptr, "text-muted"};
 	case DockStyle::Role::Amount:
 		return {"amount", "good", "text-success"};
+	case DockStyle::Role::Goal:
+		return {"goal", nullptr, nullptr};
 	case DockStyle::Role::Danger:
 		return {"danger", "error", "text-danger"};
 	case DockStyle::Role::Notice:
@@ -82,6 +86,7 @@ void DockStyle::install(QWidget *dock)
 			"[tiplarkRole=\"muted\"] { color: %1; }"
 			"[tiplarkRole=\"small\"] { color: %1; font-size: 11px; }"
 			"[tiplarkRole=\"amount\"] { color: %2; font-weight: bold; }"
+			"[tiplarkRole=\"goal\"] { color: %5; font-size: 11px; }"
 			"[tiplarkRole=\"danger\"] { background-color: %3; color: white; border-radius: 4px;"
 			" padding: 4px 8px; }"
 			"[tiplarkRole=\"notice\"] { background-color: %4; border-radius: 4px; }"
@@ -96,7 +101,8 @@ void DockStyle::install(QWidget *dock)
 			// Disabled (signed out, or a switch under way), it looks like any disabled button.
 			"QPushButton[tiplarkRole=\"moderationOn\"]:enabled { background-color: %3; color: white; }"
 			"QPushButton[tiplarkRole=\"moderationOff\"]:enabled { background-color: %2; color: white; }")
-			.arg(muted, QLatin1String(GREEN), QLatin1String(RED), QLatin1String(ORANGE));
+			.arg(muted, QLatin1String(GREEN), QLatin1String(RED), QLatin1String(ORANGE),
+			     QLatin1String(BLUE));
 	// Setting a sheet changes the palette again: only a new one is set.
 	if (dock->styleSheet() != sheet)
 		dock->setStyleSheet(sheet);
@@ -123,7 +129,7 @@ void DockStyle::apply(QWidget *widget, Role role)
 DockStyle::Role DockStyle::roleOf(const QWidget *widget)
 {
 	const QString name = widget->property(ROLE_PROPERTY).toString();
-	for (Role role : {Role::Title, Role::Nickname, Role::Muted, Role::Small, Role::Amount, Role::Danger,
+	for (Role role : {Role::Title, Role::Nickname, Role::Muted, Role::Small, Role::Amount, Role::Goal, Role::Danger,
 			  Role::Notice, Role::Accept, Role::Reject, Role::ModerationOn, Role::ModerationOff})
 		if (name == QLatin1String(hintOf(role).name))
 			return role;

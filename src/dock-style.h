@@ -7,9 +7,9 @@ class QWidget;
 
 // How the dock's widgets look under OBS's themes, in one place. Colours come from the theme: the palette,
 // and the hints OBS's style sheets select on (themeID up to OBS 30, the class property from OBS 31 on).
-// Only the colours that carry a meaning of their own are fixed (the amount, accept and reject, the
-// moderation switch, the line that says what fails, the update banner), each readable on dark and light
-// themes alike. One style sheet on the dock gives every role its look: a row is cheap to make, as none of
+// Only the colours that carry a meaning of their own are fixed (the amount, a donation's goal, accept and
+// reject, the moderation switch, the line that says what fails, the update banner), each readable on dark
+// and light themes alike. One style sheet on the dock gives every role its look: a row is cheap to make, as none of
 // its widgets parses a sheet of its own.
 namespace DockStyle {
 enum class Role {
@@ -19,6 +19,7 @@ enum class Role {
 	Muted,         // secondary text: a message, a time, a goal
 	Small,         // secondary text in the small size: a time, a goal
 	Amount,        // the amount of a donation
+	Goal,          // the goal a donation is for, in the small size
 	Danger,        // the line that says what fails
 	Notice,        // the update banner
 	Accept,        // ✓ on a pending message

@@ -1,6 +1,7 @@
 #include "donation-pane.h"
 
 #include "dock-style.h"
+#include "flow-layout.h"
 #include "polish-plural.h"
 #include "session-totals.h"
 
@@ -254,20 +255,28 @@ void DonationPane::showCounts()
 	const int beyond = m_total - int(m_shown.size());
 	// The pending queue shows those that have waited longest: what is beyond came later.
 	m_moreLabel->setText(
-		m_withActions
-			? waitingText(beyond)
-			: tr("…i jeszcze %n starszych (pokazano najnowsze %1)", nullptr, beyond).arg(m_shown.size()));
+		m_withActions ? waitingText(beyond)
+			      : QStringLiteral("…i jeszcze %1 %2 (pokazano najnowsze %3)")
+					.arg(beyond)
+					.arg(polishPlural(beyond, QStringLiteral("starsza"), QStringLiteral("starsze"),
+							  QStringLiteral("starszych")))
+					.arg(m_shown.size()));
 	m_moreLabel->setVisible(beyond > 0);
-	m_newCue->setText(tr("↑ %n nowe", nullptr, m_newAbove));
+	m_newCue->setText(QStringLiteral("↑ %1 %2")
+				  .arg(m_newAbove)
+				  .arg(polishPlural(m_newAbove, QStringLiteral("nowa"), QStringLiteral("nowe"),
+						    QStringLiteral("nowych"))));
 	m_newCue->setVisible(m_newAbove > 0);
 }
 
 void DonationPane::drawRow(QListWidgetItem *item, const DonationMessage &msg)
 {
 	QWidget *row = makeRow(msg);
-	item->setSizeHint(rowSize(row));
 	// A widget the item showed before goes with this call.
 	m_list->setItemWidget(item, row);
+	// Measured in the look of the dock's and OBS's style sheets, which reach the row once it is in the list.
+	row->ensurePolished();
+	item->setSizeHint(rowSize(row));
 }
 
 QSize DonationPane::rowSize(QWidget *row) const
@@ -320,18 +329,21 @@ QWidget *DonationPane::makeRow(const DonationMessage &msg)
 		rowLayout->addWidget(message);
 	}
 
-	// The time and the goal on a line of their own: beside the amount and the buttons they would not fit a
-	// narrow dock. The streamer's own time: the service sends UTC.
-	const QString time = msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm"));
-	QLabel *when = serviceLabel(msg.goalName.isEmpty() ? time : QStringLiteral("%1 | %2").arg(time, msg.goalName),
-				    DockStyle::Role::Small);
-	DockStyle::wrapServiceText(when);
-	fitToRow(when);
-	rowLayout->addWidget(when);
+	// One line when the row has room for it; where it has not, the texts wrap and the buttons stay at the
+	// right. The streamer's own time: the service sends UTC.
+	auto *texts = new FlowLayout(8);
+	texts->addWidget(serviceLabel(SessionTotals::amountText(msg.amount, msg.currency), DockStyle::Role::Amount));
+	texts->addWidget(serviceLabel(msg.createdAt.toLocalTime().toString(QStringLiteral("dd.MM HH:mm")),
+				      DockStyle::Role::Small));
+	if (!msg.goalName.isEmpty()) {
+		QLabel *goal = serviceLabel(QStringLiteral("| ") + msg.goalName, DockStyle::Role::Goal);
+		DockStyle::wrapServiceText(goal);
+		fitToRow(goal);
+		texts->addWidget(goal);
+	}
 	auto *info = new QHBoxLayout();
 	info->setSpacing(8);
-	info->addWidget(serviceLabel(SessionTotals::amountText(msg.amount, msg.currency), DockStyle::Role::Amount));
-	info->addStretch(1);
+	info->addLayout(texts, 1);
 	if (m_withActions) {
 		auto addAction = [&](const QString &text, const QString &accessibleName, bool accept) {
 			auto *button = new QPushButton(text);

@@ -1,14 +1,17 @@
 #include "record-arrivals.h"
 
+#include "api/api-envelope.h"
+
 QList<DonationMessage> RecordArrivals::take(const QList<DonationMessage> &arrived)
 {
 	QList<DonationMessage> news;
 	// Answers asked for before the last one was taken may hand in its records again.
 	for (const DonationMessage &record : arrived) {
 		// Without an id a record cannot be told apart from the next answer's: never news.
-		if (record.id.isEmpty() || m_known.contains(record.id))
+		const QString key = ApiEnvelope::knownKey(record.id);
+		if (record.id.isEmpty() || m_known.contains(key))
 			continue;
-		remember(record.id);
+		remember(key);
 		if (!m_first)
 			news.append(record);
 	}
@@ -23,10 +26,10 @@ void RecordArrivals::reset()
 	m_first = true;
 }
 
-void RecordArrivals::remember(const QString &id)
+void RecordArrivals::remember(const QString &key)
 {
-	m_known.insert(id);
-	m_order.enqueue(id);
+	m_known.insert(key);
+	m_order.enqueue(key);
 	if (m_order.size() > REMEMBERED)
 		m_known.remove(m_order.dequeue());
 }

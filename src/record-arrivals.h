@@ -9,8 +9,9 @@
 
 // Tells which records of a list are new: those whose id was in no earlier answer since the last reset.
 // The first answer after a reset is what was already there, never news. Memory is bounded: the ids of
-// the last REMEMBERED records seen are kept, so a record older than the newest REMEMBERED of an answer
-// is never news (the answers hand in only records of that many, ApiEnvelope::ListAnswer::arrived).
+// the last REMEMBERED records seen are kept (a long one as a digest, ApiEnvelope::knownKey), so a record
+// older than the newest REMEMBERED of an answer is never news (the answers hand in only records of that
+// many, ApiEnvelope::ListAnswer::arrived).
 class RecordArrivals {
 public:
 	static constexpr int REMEMBERED = 1000;
@@ -21,11 +22,11 @@ public:
 	// Forgets every id; the next answer is a first one again.
 	void reset();
 	int remembered() const { return int(m_order.size()); }
-	// The ids remembered, for the next answer's reader.
+	// The ids remembered, as their ApiEnvelope::knownKey, for the next answer's reader.
 	QSet<QString> known() const { return m_known; }
 
 private:
-	void remember(const QString &id);
+	void remember(const QString &key);
 
 	QSet<QString> m_known;
 	// The ids in m_known, oldest first, for letting go of the oldest.

@@ -328,7 +328,6 @@ void StreamerSession::endSession()
 	m_pendingTotal = m_donationsTotal = 0;
 	resetArrivals();
 	m_totals.clear();
-	m_warnedOfLongIds = false;
 	updatePendingWanted();
 	emit stateChanged();
 	emit pendingChanged();
@@ -355,15 +354,6 @@ void StreamerSession::onModerationStatusReceived(bool enabled)
 	}
 }
 
-void StreamerSession::warnOfLongIds(const ApiEnvelope::ListAnswer &answer)
-{
-	if (answer.droppedIds == 0 || m_warnedOfLongIds)
-		return;
-	m_warnedOfLongIds = true;
-	obs_log(LOG_WARNING, "Tiplark: Records with an id longer than %d characters dropped",
-		ApiEnvelope::MAX_ID_CHARS);
-}
-
 void StreamerSession::resetArrivals()
 {
 	m_pendingArrivals.reset();
@@ -374,7 +364,6 @@ void StreamerSession::resetArrivals()
 
 void StreamerSession::onPendingReceived(const ApiEnvelope::ListAnswer &answer)
 {
-	warnOfLongIds(answer);
 	m_pending = answer.shown;
 	m_pendingTotal = answer.total;
 	const QList<DonationMessage> arrived = m_pendingArrivals.take(answer.arrived);
@@ -389,7 +378,6 @@ void StreamerSession::onPendingReceived(const ApiEnvelope::ListAnswer &answer)
 
 void StreamerSession::onDonationsReceived(const ApiEnvelope::ListAnswer &answer)
 {
-	warnOfLongIds(answer);
 	m_donations = answer.shown;
 	m_donationsTotal = answer.total;
 	const QList<DonationMessage> arrived = m_donationArrivals.take(answer.arrived);

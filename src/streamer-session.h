@@ -156,7 +156,6 @@ private:
 	void onDonationsReceived(const ApiEnvelope::ListAnswer &answer);
 	void onActionFinished(ApiClient::Action kind, const QString &subject, bool ok);
 	void onUpdateAvailable(const QString &version, const QString &downloadUrl);
-	void warnOfLongIds(const ApiEnvelope::ListAnswer &answer);
 	// Forgets which records were seen, here and in the next answers' readers.
 	void resetArrivals();
 	// The pending list is read while moderation is on, and while it still holds rows (they must not go
@@ -195,7 +194,6 @@ private:
 	QHash<QString, Origin> m_deciding;
 	Slot m_skip;
 	Slot m_switch;
-	bool m_warnedOfLongIds = false;
 	QString m_updateVersion;
 	QString m_updateUrl;
 };

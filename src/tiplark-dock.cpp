@@ -3,11 +3,13 @@
 #include "api/update-info.h"
 #include "dock-style.h"
 #include "donation-pane.h"
+#include "flow-layout.h"
 #include "log-text.h"
 #include "plugin-support.h"
 #include "new-message-chime.h"
 #include "row-list-accessibility.h"
 #include "tiplark-settings.h"
+#include "whole-characters.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -27,8 +29,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 const char *const SPLITTER_STATE_KEY = "SplitterState";
 // About as narrow as OBS's own docks go.
@@ -40,79 +40,6 @@ void addBelow(QWidget *pane, QWidget *widget)
 	if (auto *layout = qobject_cast<QBoxLayout *>(pane->layout()))
 		layout->addWidget(widget);
 }
-
-// Lays its widgets out in a line, and wraps onto the next line what a narrow dock has no room for.
-class FlowLayout : public QLayout {
-public:
-	explicit FlowLayout(int spacing)
-	{
-		setContentsMargins(0, 0, 0, 0);
-		setSpacing(spacing);
-	}
-	~FlowLayout() override
-	{
-		while (QLayoutItem *item = takeAt(0))
-			delete item;
-	}
-	void addItem(QLayoutItem *item) override { m_items.append(item); }
-	int count() const override { return int(m_items.size()); }
-	QLayoutItem *itemAt(int index) const override { return m_items.value(index); }
-	QLayoutItem *takeAt(int index) override
-	{
-		return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
-	}
-	Qt::Orientations expandingDirections() const override { return {}; }
-	bool hasHeightForWidth() const override { return true; }
-	int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
-	void setGeometry(const QRect &rect) override
-	{
-		QLayout::setGeometry(rect);
-		arrange(rect, true);
-	}
-	QSize sizeHint() const override
-	{
-		QSize line;
-		for (const QLayoutItem *item : m_items)
-			if (!item->isEmpty())
-				line = QSize(line.width() + (line.width() ? spacing() : 0) + item->sizeHint().width(),
-					     std::max(line.height(), item->sizeHint().height()));
-		return line;
-	}
-	QSize minimumSize() const override
-	{
-		QSize widest;
-		for (const QLayoutItem *item : m_items)
-			if (!item->isEmpty())
-				widest = widest.expandedTo(item->sizeHint());
-		return widest;
-	}
-
-private:
-	// Places the items (or only measures, when place is false); returns the height they take.
-	int arrange(const QRect &rect, bool place) const
-	{
-		int x = rect.x();
-		int y = rect.y();
-		int lineHeight = 0;
-		for (QLayoutItem *item : m_items) {
-			if (item->isEmpty())
-				continue;
-			const QSize hint = item->sizeHint();
-			if (x > rect.x() && x + hint.width() > rect.x() + rect.width()) {
-				x = rect.x();
-				y += lineHeight + spacing();
-				lineHeight = 0;
-			}
-			if (place)
-				item->setGeometry(QRect(QPoint(x, y), hint));
-			x += hint.width() + spacing();
-			lineHeight = std::max(lineHeight, hint.height());
-		}
-		return y + lineHeight - rect.y();
-	}
-
-	QList<QLayoutItem *> m_items;
-};
 
 // The text of a check box in the settings, wrapped in a narrow dock (a QCheckBox's own text is one line);
 // a click on it works the box, as on the box's own text.
@@ -408,7 +335,7 @@ void TiplarkDock::showState()
 		// Signed in, the name follows once the service gives it.
 		m_statusLabel->setText(session->userName().isEmpty()
 					       ? tr("Zalogowano")
-					       : session->userName().left(DockStyle::MAX_LINE_CHARS));
+					       : wholeCharactersOf(session->userName(), DockStyle::MAX_LINE_CHARS));
 	else
 		m_statusLabel->setText(session->signingIn() ? tr("Czekam na zalogowanie w przeglądarce…")
 							    : tr("Nie zalogowano"));

@@ -453,14 +453,18 @@ private slots:
 	void userNameIsShownOnceGiven_data()
 	{
 		QTest::addColumn<bool>("serviceFault"); // else: an answer without a name
+		QTest::addColumn<QString>("name");      // given with the next tick
 		QTest::addColumn<QString>("afterTick");
-		QTest::newRow("503 at start") << true << "Streamer";
-		QTest::newRow("no name") << false << "Zalogowano";
+		QTest::newRow("503 at start") << true << "Streamer" << "Streamer";
+		QTest::newRow("no name") << false << "Streamer" << "Zalogowano";
+		// Cut short between whole characters, never inside the emoji.
+		QTest::newRow("long name") << true << QString(79, 'x') + "🎉x" << QString(79, 'x');
 	}
 
 	void userNameIsShownOnceGiven()
 	{
 		QFETCH(bool, serviceFault);
+		QFETCH(QString, name);
 		QFETCH(QString, afterTick);
 		signIn();
 		if (serviceFault)
@@ -475,15 +479,15 @@ private slots:
 		QCOMPARE(!connectionLine(&dock).isEmpty(), serviceFault);
 
 		m_sandbox.clearFaults();
-		m_sandbox.state().set("api.userName", "Streamer");
+		m_sandbox.state().set("api.userName", name);
 		LogCapture log;
 		dockPanel.session.pollNow();
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(statusText(&dock), afterTick);
 		QCOMPARE(connectionLine(&dock), QString());
 		// Both lines of a name read, once each.
-		for (const char *line :
-		     {"Tiplark: Parsed username: 'Streamer'", "Tiplark: User info received: Streamer"})
+		for (const QString &line :
+		     {"Tiplark: Parsed username: '" + name + "'", "Tiplark: User info received: " + name})
 			QCOMPARE(log.count(P + line), serviceFault ? 1 : 0);
 	}
 
@@ -620,10 +624,10 @@ private slots:
 			// The time in the streamer's zone (UTC+14 here).
 			// A currency is plain text too, cut short.
 			QCOMPARE(rowTexts(view, 0), (QStringList{"<b>Ala</b>", "<i>hej</i> & <script>",
-								 "02.05 02:30 | " + image, "25.00 <b>PLN</"}));
+								 "25.00 <b>PLN</", "02.05 02:30", "| " + image}));
 			// An empty message and goal leave their labels out.
 			QCOMPARE(rowTexts(view, 1),
-				 (QStringList{QString(79, 'N') + QChar(0x2026), "02.05 02:30", "25.00 PLN"}));
+				 (QStringList{QString(79, 'N') + QChar(0x2026), "25.00 PLN", "02.05 02:30"}));
 			const QString tip = view->itemWidget(view->item(2))->findChildren<QLabel *>().at(1)->toolTip();
 			QVERIFY(!Qt::mightBeRichText(tip) || !tip.contains("<img"));
 			QVERIFY(tip.contains("&lt;img src="));
@@ -748,19 +752,30 @@ private slots:
 	{
 		QTest::addColumn<int>("scrolledTo");
 		QTest::addColumn<bool>("pointedAt");
-		QTest::addColumn<int>("topAfter");        // after one record came in on top
+		QTest::addColumn<int>("arrived");         // records that come in on top
+		QTest::addColumn<int>("topAfter");        // after they came in
 		QTest::addColumn<int>("topAfterLeaving"); // once the pointer has left the list
-		QTest::newRow("at the top") << 0 << false << 0 << 0;
-		QTest::newRow("at the top, pointed at") << 0 << true << 1 << 0;
-		QTest::newRow("scrolled down") << 20 << false << 21 << 21;
+		QTest::addColumn<QString>("cue");
+		QTest::addColumn<QString>("older"); // the line for the records beyond the rows shown
+		const QString older = QStringLiteral("…i jeszcze %1 (pokazano najnowsze 30)");
+		QTest::newRow("at the top") << 0 << false << 1 << 0 << 0 << "" << older.arg("1 starsza");
+		QTest::newRow("at the top, pointed at")
+			<< 0 << true << 1 << 1 << 0 << "↑ 1 nowa" << older.arg("1 starsza");
+		QTest::newRow("scrolled down") << 10 << false << 1 << 11 << 11 << "↑ 1 nowa" << older.arg("1 starsza");
+		QTest::newRow("two, scrolled down")
+			<< 10 << false << 2 << 12 << 12 << "↑ 2 nowe" << older.arg("2 starsze");
+		QTest::newRow("five, scrolled down")
+			<< 10 << false << 5 << 15 << 15 << "↑ 5 nowych" << older.arg("5 starszych");
 	}
 
 	void aScrolledListKeepsItsTopRow()
 	{
 		QFETCH(int, scrolledTo);
 		QFETCH(bool, pointedAt);
+		QFETCH(int, arrived);
 		QFETCH(int, topAfter);
 		QFETCH(int, topAfterLeaving);
+		QFETCH(QString, cue);
 		DonationPane pane("D", "", false);
 		pane.resize(420, 600);
 		pane.show();
@@ -777,25 +792,28 @@ private slots:
 		show(names, DonationPane::MAX_ROWS);
 		view->scrollToItem(view->item(scrolledTo), QAbstractItemView::PositionAtTop);
 		QCursor::setPos(pointedAt ? view->viewport()->mapToGlobal(QPoint(20, 20)) : QPoint(-100, -100));
-		show("new " + names, DonationPane::MAX_ROWS + 1);
+		QString newNames;
+		for (int i = 0; i < arrived; ++i)
+			newNames += QStringLiteral("new%1 ").arg(i);
+		show(newNames + names, DonationPane::MAX_ROWS + arrived);
 		QCOMPARE(view->row(view->itemAt(1, 1)), topAfter);
 		// Rows that came in above the view are announced.
-		QPushButton *cue = pane.findChild<QPushButton *>(QString(), Qt::FindDirectChildrenOnly);
-		QCOMPARE(pane.newAbove(), topAfter > 0 ? 1 : 0);
-		QCOMPARE(!cue->isHidden(), topAfter > 0);
-		QCOMPARE(cue->text(), QStringLiteral("↑ %1 nowe").arg(pane.newAbove()));
+		QPushButton *cueButton = pane.findChild<QPushButton *>(QString(), Qt::FindDirectChildrenOnly);
+		QCOMPARE(cueButton->isHidden() ? QString() : cueButton->text(), cue);
 
 		QEvent leave(QEvent::Leave);
 		QApplication::sendEvent(view->viewport(), &leave);
 		QApplication::processEvents();
 		QCOMPARE(view->row(view->itemAt(1, 1)), topAfterLeaving);
 		if (topAfterLeaving > 0) {
-			cue->click();
+			cueButton->click();
 			QCOMPARE(view->row(view->itemAt(1, 1)), 0);
 		}
 		QCOMPARE(pane.newAbove(), 0);
 		// The records beyond the rows shown are counted below them.
-		QVERIFY(!pane.findChildren<QLabel *>().last()->isHidden());
+		const QLabel *olderLine = pane.findChildren<QLabel *>().last();
+		QVERIFY(!olderLine->isHidden());
+		QTEST(olderLine->text(), "older");
 	}
 
 	void aStaleTokenAtStartStillGetsTheName()
@@ -814,7 +832,9 @@ private slots:
 		signIn();
 		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
 		m_sandbox.state().set(Sandbox::ApiState::PENDING, QVariantList());
-		for (const char *id : {"m-1", "m-2"})
+		// An id longer than any the service gives is shown and decided too.
+		const QString longId(129, 'n');
+		for (const QString &id : {QStringLiteral("m-1"), longId})
 			Sandbox::ApiState::receiveDonation(m_sandbox.state(), donation(id, id, "hej"));
 		Panel dockPanel(sandboxAddresses(m_sandbox));
 		TiplarkDock &dock = dockPanel.dock;
@@ -823,7 +843,8 @@ private slots:
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(pendingList(&dock)->count(), 2);
 		m_sandbox.clearRequests();
-		m_sandbox.setFault("/v1/moderation/moderate/m-2", Sandbox::Fault::respond(503, "{}").once());
+		m_sandbox.setFault("/v1/moderation/moderate/" + longId.toUtf8(),
+				   Sandbox::Fault::respond(503, "{}").once());
 		auto rowButton = [&](int row, const char *glyph) {
 			return button(pendingList(&dock)->itemWidget(pendingList(&dock)->item(row)), glyph);
 		};
@@ -838,7 +859,7 @@ private slots:
 				actions.insert(request.path,
 					       QJsonDocument::fromJson(request.body).object()["action"].toString());
 		QCOMPARE(actions.values("/v1/moderation/moderate/m-1"), QStringList{"accept"});
-		QCOMPARE(actions.values("/v1/moderation/moderate/m-2"), QStringList{"reject"});
+		QCOMPARE(actions.values("/v1/moderation/moderate/" + longId.toUtf8()), QStringList{"reject"});
 		// The accepted row has gone; the failed one is live again, and the dock says it failed.
 		QCOMPARE(dockPanel.session.pending().size(), 1);
 		QVERIFY(rowButton(0, "✗")->isEnabled());
@@ -846,10 +867,22 @@ private slots:
 			 QStringLiteral("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie."));
 	}
 
-	// Squeezed to its smallest, the dock shows a whole pending row with both its buttons: the rows above
-	// the lists (the banner, the settings) scroll rather than make it taller, as OBS's own docks shrink.
+	// The dock at a laptop's size (OBS 29's at 1366×768) and squeezed to its smallest shows a whole
+	// pending row with both its buttons: the rows above the lists (the banner, the settings) scroll rather
+	// than make it taller, as OBS's own docks shrink. The amount, the time and the goal share one line
+	// with the buttons where the row has room for them, and wrap where it has not.
+	void theSmallestDockShowsAPendingRow_data()
+	{
+		QTest::addColumn<QSize>("size"); // empty: the smallest
+		QTest::addColumn<bool>("oneLine");
+		QTest::newRow("laptop") << QSize(390, 460) << true; // below its title bar
+		QTest::newRow("smallest") << QSize() << false;
+	}
+
 	void theSmallestDockShowsAPendingRow()
 	{
+		QFETCH(QSize, size);
+		QFETCH(bool, oneLine);
 		signIn();
 		m_sandbox.state().set(Sandbox::ApiState::MODERATION_ENABLED, true);
 		m_sandbox.state().set(Sandbox::ApiState::PENDING, QVariantList());
@@ -869,15 +902,32 @@ private slots:
 		emit dockPanel.session.findChild<ApiClient *>()->updateAvailable("1.2.0", "https://tiplark.pl/obs");
 		dock.findChild<QToolButton *>()->click();
 		QCOMPARE(dock.minimumSizeHint(), smallest);
-		dock.resize(smallest);
+		dock.resize(size.isEmpty() ? smallest : size);
 		QListWidget *list = pendingList(&dock);
 		QCOMPARE(list->count(), 3);
+		QWidget *row = list->itemWidget(list->item(0));
 		for (QWidget *viewport : {dock.findChild<QScrollArea *>()->viewport(), list->viewport()})
 			for (const char *glyph : {"✓", "✗"}) {
-				QPushButton *press = button(list->itemWidget(list->item(0)), glyph);
+				QPushButton *press = button(row, glyph);
 				QTRY_VERIFY(viewport->rect().contains(
 					QRect(press->mapTo(viewport, QPoint()), press->size())));
 			}
+		// The info line: the amount, the time, the goal, ✓ and ✗, once the row has the list's width.
+		QTRY_COMPARE(row->width(), list->viewport()->width());
+		QApplication::processEvents();
+		QList<QWidget *> line;
+		for (QLabel *label : row->findChildren<QLabel *>())
+			if (label->text().startsWith("25.00") || label->text().contains(':') ||
+			    label->text().startsWith('|'))
+				line << label;
+		line << button(row, "✓") << button(row, "✗");
+		QCOMPARE(line.size(), 5);
+		int top = 0, bottom = row->height();
+		for (QWidget *widget : line) {
+			top = std::max(top, widget->mapTo(row, QPoint()).y());
+			bottom = std::min(bottom, widget->mapTo(row, QPoint(0, widget->height())).y());
+		}
+		QCOMPARE(top < bottom, oneLine);
 	}
 
 	// An answer to a status read sent before a switch, arriving after its confirmation, changes nothing.

@@ -1,5 +1,6 @@
 #include "api-envelope.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonValue>
 
@@ -17,6 +18,14 @@ QJsonArray listOf(const QJsonDocument &document)
 	return document.array();
 }
 } // namespace
+
+QString ApiEnvelope::knownKey(const QString &id)
+{
+	if (id.size() <= MAX_ID_CHARS)
+		return id;
+	return QLatin1Char('#') +
+	       QString::fromLatin1(QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).toBase64());
+}
 
 bool ApiEnvelope::isReadable(const QByteArray &body)
 {
@@ -54,24 +63,18 @@ ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownC
 		int index;
 		QDateTime createdAt;
 	};
-	std::vector<Element> usable;
-	usable.reserve(size_t(list.size()));
-	for (int i = 0; i < list.size(); ++i) {
-		const QJsonObject object = list.at(i).toObject();
-		if (object.value(QLatin1String("id")).toString().size() > MAX_ID_CHARS) {
-			++answer.droppedIds;
-			continue;
-		}
-		usable.push_back({i, DonationMessage::timeOf(object)});
-	}
-	answer.total = int(usable.size());
+	std::vector<Element> elements;
+	elements.reserve(size_t(list.size()));
+	for (int i = 0; i < list.size(); ++i)
+		elements.push_back({i, DonationMessage::timeOf(list.at(i).toObject())});
+	answer.total = int(elements.size());
 
 	// The first count elements, newest first or oldest first; a record without a readable time after
 	// every one with a time, each kind in the service's order.
-	auto first = [&usable](Keep order, int count) {
+	auto first = [&elements](Keep order, int count) {
 		std::vector<const Element *> result;
-		result.reserve(usable.size());
-		for (const Element &element : usable)
+		result.reserve(elements.size());
+		for (const Element &element : elements)
 			result.push_back(&element);
 		const auto end = result.begin() + qsizetype(std::min(result.size(), size_t(std::max(0, count))));
 		std::partial_sort(result.begin(), end, result.end(), [order](const Element *a, const Element *b) {
@@ -100,7 +103,7 @@ ApiEnvelope::ListAnswer ApiEnvelope::readList(const QByteArray &body, int shownC
 	const std::vector<const Element *> recent = first(Keep::Newest, recentCap);
 	for (auto it = recent.crbegin(); it != recent.crend(); ++it) {
 		const QString id = list.at((*it)->index).toObject().value(QLatin1String("id")).toString();
-		if (!id.isEmpty() && !known.contains(id))
+		if (!id.isEmpty() && !known.contains(knownKey(id)))
 			answer.arrived.append(record((*it)->index));
 	}
 	return answer;

@@ -19,9 +19,11 @@ bool isReadable(const QByteArray &body);
 QJsonObject objectPayload(const QByteArray &body, bool *readable = nullptr);
 QJsonArray listPayload(const QByteArray &body);
 
-// A record whose id is longer than this is dropped: no service id is that long, and every id is kept
-// for a while to tell new records from known ones.
+// Every id is kept for a while to tell new records from known ones: one longer than this (no service id
+// is that long) is kept as a digest of it, so that the memory of ids stays small whatever the service sends.
 constexpr int MAX_ID_CHARS = 128;
+// What the memory of known ids holds for id.
+QString knownKey(const QString &id);
 
 // Which records a list keeps under its cap: the recent donations the newest, a queue that waits for the
 // streamer the oldest (first come, first served).
@@ -36,14 +38,12 @@ struct ListAnswer {
 	// Of the recent cap's newest records, those with an id that was not known, oldest first: the ones
 	// that can be new.
 	QList<DonationMessage> arrived;
-	// Usable records in the answer.
+	// Records in the answer.
 	int total = 0;
-	// Records dropped for an id longer than MAX_ID_CHARS.
-	int droppedIds = 0;
 	// What isReadable would say (the body is parsed once).
 	bool readable = true;
 };
-// known: the ids the session has already seen; read only, and shared with the GUI thread's copy. Only
+// known: the knownKey of each id the session has already seen; read only, and shared with the GUI thread's copy. Only
 // the records shown and those arrived are made: a list of thousands costs its ids, not its records.
 ListAnswer readList(const QByteArray &body, int shownCap, Keep keep, int recentCap, const QSet<QString> &known);
 } // namespace ApiEnvelope
