@@ -345,21 +345,25 @@ private slots:
 		QTest::addColumn<QByteArray>("data");
 		QTest::addColumn<QByteArray>("path");
 		QTest::addColumn<bool>("switchedOn");
-		QTest::addColumn<QString>("refusal"); // of the second request
+		QTest::addColumn<QString>("refusal");      // of the second request
+		QTest::addColumn<bool>("offBeforeItRuns"); // switched off once the first is answered
 
 		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
 					   << QByteArray("/v1/donations/queue/skip") << true
-					   << "busy: busy: the same action is already under way";
+					   << "busy: busy: the same action is already under way" << false;
 		QTest::newRow("ModerateMessage") << WebsocketVendor::Request::ModerateMessage
 						 << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
 						 << QByteArray("/v1/moderation/moderate/p-1") << true
-						 << "busy: busy: the same action is already under way";
-		QTest::newRow("SetModeration")
-			<< WebsocketVendor::Request::SetModeration << QByteArray("{\"enabled\":false}")
-			<< QByteArray("/v1/moderation") << true << "busy: busy: the same action is already under way";
+						 << "busy: busy: the same action is already under way" << false;
+		QTest::newRow("SetModeration") << WebsocketVendor::Request::SetModeration
+					       << QByteArray("{\"enabled\":false}") << QByteArray("/v1/moderation")
+					       << true << "busy: busy: the same action is already under way" << false;
 		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
 					      << QByteArray("/v1/donations/queue/skip") << false
-					      << "switchedOff: switched off in the Tiplark dock";
+					      << "switchedOff: switched off in the Tiplark dock" << false;
+		QTest::newRow("switched off before it runs") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+							     << QByteArray("/v1/donations/queue/skip") << true
+							     << "switchedOff: switched off in the Tiplark dock" << true;
 	}
 
 	void vendorActions()
@@ -369,6 +373,7 @@ private slots:
 		QFETCH(QByteArray, path);
 		QFETCH(bool, switchedOn);
 		QFETCH(QString, refusal);
+		QFETCH(bool, offBeforeItRuns);
 		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 2, true));
 		saveSandboxSignIn(m_sandbox);
 		StreamerSession session(sandboxAddresses(m_sandbox));
@@ -387,21 +392,27 @@ private slots:
 		m_sandbox.setFault(path, Sandbox::Fault::hold().once());
 
 		QCOMPARE(call(), switchedOn ? QStringLiteral("ok") : refusal);
+		if (offBeforeItRuns) {
+			session.setRemoteControlAllowed(false);
+			QCoreApplication::processEvents();
+		}
 		QCOMPARE(call(), refusal);
-		QCOMPARE(StreamerSession(sandboxAddresses(m_sandbox)).remoteControlAllowed(), switchedOn);
+		const int first = switchedOn && !offBeforeItRuns ? 1 : 0;
+		QCOMPARE(StreamerSession(sandboxAddresses(m_sandbox)).remoteControlAllowed(), first == 1);
 		session.setRemoteControlAllowed(true);
-		QTRY_COMPARE(sent(), switchedOn ? 1 : 0);
+		QTRY_COMPARE(sent(), first);
 		m_sandbox.releaseHeld();
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(ended.count(), switchedOn ? 1 : 0);
-		QCOMPARE(sent(), switchedOn ? 1 : 0);
+		QCOMPARE(ended.count(), first);
+		QCOMPARE(sent(), first);
 		if (!switchedOn)
 			return;
 		// Its end frees the kind.
+		m_sandbox.clearFaults();
 		QCOMPARE(call(), QStringLiteral("ok"));
-		QTRY_COMPARE(sent(), 2);
+		QTRY_COMPARE(sent(), first + 1);
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(ended.count(), 2);
+		QCOMPARE(ended.count(), first + 1);
 	}
 
 	// A controller's kind is freed only by the end of the action it was taken for: a decision the dock or a
