@@ -450,22 +450,27 @@ private slots:
 		QTRY_COMPARE(remote.ended.count(), 3);
 	}
 
-	// The streamer's own press is never turned away because a controller's or a hotkey's action of its
-	// kind awaits the service: it goes next, and every other press meanwhile is turned away.
+	// The streamer's own press, in the dock or on a key, is never turned away because a controller's or a
+	// hotkey's action of its kind awaits the service: it goes next, and every other press meanwhile is
+	// turned away.
 	void streamerPressFollows_data()
 	{
 		QTest::addColumn<bool>("switchKind"); // else the skip
 		QTest::addColumn<bool>("byHotkey");   // else a controller holds the kind
-		QTest::newRow("switch held by a controller") << true << false;
-		QTest::newRow("switch held by a hotkey") << true << true;
-		QTest::newRow("skip held by a controller") << false << false;
-		QTest::newRow("skip held by a hotkey") << false << true;
+		QTest::addColumn<bool>("ownKey");     // else the streamer presses in the dock
+		QTest::newRow("switch held by a controller") << true << false << false;
+		QTest::newRow("switch held by a hotkey") << true << true << false;
+		QTest::newRow("skip held by a controller") << false << false << false;
+		QTest::newRow("skip held by a hotkey") << false << true << false;
+		QTest::newRow("switch held by a hotkey, the streamer's key") << true << true << true;
+		QTest::newRow("skip held by a controller, the streamer's key") << false << false << true;
 	}
 
 	void streamerPressFollows()
 	{
 		QFETCH(bool, switchKind);
 		QFETCH(bool, byHotkey);
+		QFETCH(bool, ownKey);
 		Remote remote(this, 1);
 		StreamerSession &session = *remote.session;
 		const QByteArray path = switchKind ? "/v1/moderation" : "/v1/donations/queue/skip";
@@ -475,6 +480,9 @@ private slots:
 		const auto hotkey = switchKind ? FrontendHotkeys::Action::ModerationOff
 					       : FrontendHotkeys::Action::SkipAlert;
 		const auto press = [&] {
+			if (ownKey)
+				return remote.hotkeys.keyPressed(switchKind ? FrontendHotkeys::Action::ModerationOn
+									    : FrontendHotkeys::Action::SkipAlert);
 			return switchKind ? session.setModeration(true) : session.skipAlert();
 		};
 		m_sandbox.setFault(path, Sandbox::Fault::hold().once().forMethod(switchKind ? "PATCH" : "POST"));
@@ -499,7 +507,8 @@ private slots:
 		const auto own = remote.ended.last().first().value<StreamerSession::Action>();
 		QCOMPARE(remote.ended.first().first().value<StreamerSession::Action>().origin,
 			 byHotkey ? StreamerSession::Origin::Hotkey : StreamerSession::Origin::Controller);
-		QVERIFY(own.origin == StreamerSession::Origin::Dock && own.ok);
+		QVERIFY(own.origin == (ownKey ? StreamerSession::Origin::Key : StreamerSession::Origin::Dock) &&
+			own.ok);
 	}
 
 	// Presses that find their action under way, or that are refused alike, write one line for the run of

@@ -143,6 +143,7 @@ const char *originName(StreamerSession::Origin origin)
 	switch (origin) {
 	case StreamerSession::Origin::Dock:
 		return "dock";
+	case StreamerSession::Origin::Key:
 	case StreamerSession::Origin::Hotkey:
 		return "hotkey";
 	case StreamerSession::Origin::Controller:
