@@ -176,7 +176,11 @@ void OAuthServer::onNewConnection()
 				socket->deleteLater();
 				continue;
 			}
-			closeWithoutAnswer(leaving);
+			// What it sent before its turn came is read first: a whole request line is answered and
+			// goes of itself.
+			leaving->waitForReadyRead(0);
+			if (m_connections.contains(leaving))
+				closeWithoutAnswer(leaving);
 			pushedIn = true;
 		}
 		m_connections.append(socket);
