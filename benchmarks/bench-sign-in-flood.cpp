@@ -1,10 +1,11 @@
 // A slow browser's redirect while another local process holds connections to the sign-in listener: the
-// holder keeps 8 connections open (--held), sending nothing or one byte each (--one-byte), and opens a new
-// one as soon as the listener closes one; meanwhile a browser connects 23 times, waits before its request line (5, 20 and 100 ms), or sends
-// it in two pieces 20 ms apart, and reads the answer. Prints how many of the 23 redirects were answered.
+// holder keeps 8 connections open (--held), sending nothing, one byte each (--one-byte) or a byte a second
+// on each (--drip), and opens a new one as soon as the listener closes one; meanwhile a browser connects 23
+// times, waits before its request line (5, 20 and 100 ms), or sends it in two pieces 20 ms apart, and
+// reads the answer. Prints how many of the 23 redirects were answered.
 // Run it in a network namespace of its own: the listener takes the sign-in's fixed ports.
 //
-//   bench-sign-in-flood [--redirects N] [--reopen-ms M] [--held H] [--one-byte] [--after-ms A]
+//   bench-sign-in-flood [--redirects N] [--reopen-ms M] [--held H] [--one-byte] [--drip] [--after-ms A]
 //     N = 23 redirects; the holder opens a closed connection again after M ms (0, at once, by default);
 //     the browser begins A ms (200) after the holder has its connections
 #include "auth/oauth-server.h"
@@ -50,11 +51,17 @@ int connectTo(int port)
 }
 
 // Keeps count connections open; each one the listener closes is opened again after reopenMs.
-void hold(int port, int count, int reopenMs, bool oneByte, const std::atomic<bool> &stop, std::atomic<int> &reopened,
-	  std::atomic<int> &open)
+void hold(int port, int count, int reopenMs, bool oneByte, bool drip, const std::atomic<bool> &stop,
+	  std::atomic<int> &reopened, std::atomic<int> &open)
 {
 	std::vector<pollfd> held;
+	auto dripped = std::chrono::steady_clock::now();
 	while (!stop) {
+		if (drip && std::chrono::steady_clock::now() - dripped >= std::chrono::seconds(1)) {
+			dripped = std::chrono::steady_clock::now();
+			for (const pollfd &p : held)
+				send(p.fd, "G", 1, MSG_NOSIGNAL);
+		}
 		if (int(held.size()) < count)
 			std::this_thread::sleep_for(std::chrono::milliseconds(reopenMs));
 		while (int(held.size()) < count) {
@@ -118,9 +125,14 @@ int main(int argc, char **argv)
 	int heldCount = 8;
 	int afterMs = 200;
 	bool oneByte = false;
+	bool drip = false;
 	for (int i = 1; i < argc; ++i) {
 		if (!strcmp(argv[i], "--one-byte")) {
 			oneByte = true;
+			continue;
+		}
+		if (!strcmp(argv[i], "--drip")) {
+			drip = true;
 			continue;
 		}
 		if (i + 1 >= argc)
@@ -160,7 +172,7 @@ int main(int argc, char **argv)
 		std::atomic<int> reopened{0};
 		std::atomic<int> answered{0};
 		std::atomic<int> open{0};
-		std::thread holder(hold, port, heldCount, reopenMs, oneByte, std::cref(stop), std::ref(reopened),
+		std::thread holder(hold, port, heldCount, reopenMs, oneByte, drip, std::cref(stop), std::ref(reopened),
 				   std::ref(open));
 		QThread *browser = QThread::create([&] {
 			// Once the holder has its connections (the listen queue holds fewer until the listener

@@ -169,7 +169,7 @@ bool StreamerSession::serviceAnswering() const
 bool StreamerSession::ownPressUnderWay(ApiClient::Action kind, const QString &messageId) const
 {
 	const auto own = [](const Slot &slot) {
-		return (slot.running && slot.running->origin == Origin::Dock) || slot.waiting.has_value();
+		return (slot.running && streamersOwn(slot.running->origin)) || slot.waiting.has_value();
 	};
 	switch (kind) {
 	case ApiClient::Action::Decision:
@@ -192,9 +192,9 @@ StreamerSession::Refusal StreamerSession::take(Slot &slot, const Action &action)
 		send(action);
 		return Refusal::None;
 	}
-	// A controller repeating its request, or a held key, must not keep the streamer's own button from
+	// A controller repeating its request or a hotkey must not keep the streamer's own button or key from
 	// acting: that press goes next. Every other one is turned away while the kind is taken.
-	if (action.origin != Origin::Dock || slot.running->origin == Origin::Dock || slot.waiting)
+	if (!streamersOwn(action.origin) || streamersOwn(slot.running->origin) || slot.waiting)
 		return Refusal::Busy;
 	slot.waiting = action;
 	emit actionStarted(action);

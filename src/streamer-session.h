@@ -47,10 +47,13 @@ public:
 	static QString refusalText(Refusal refusal);
 	// The stable word a controller decides on; empty for None.
 	static QString refusalCode(Refusal refusal);
-	// Who asked for an action. The streamer's own press in the dock is never turned away because a
-	// hotkey's or a controller's action of its kind is under way: it follows that one.
-	enum class Origin { Dock, Hotkey, Controller };
+	// Who asked for an action: the streamer in the dock, the streamer's key, a hotkey pressed by
+	// anything else (obs-websocket's TriggerHotkeyByName), a controller's vendor request. The streamer's
+	// own press, in the dock or on a key, is never turned away because a hotkey's or a controller's action
+	// of its kind is under way: it follows that one.
+	enum class Origin { Dock, Key, Hotkey, Controller };
 	Q_ENUM(Origin)
+	static bool streamersOwn(Origin origin) { return origin == Origin::Dock || origin == Origin::Key; }
 	// The refusal of a decision on messageId, given what is signed in and pending. For a copy of the
 	// state on another thread, too: the action checks it again when it runs.
 	static Refusal decisionRefusal(bool signedIn, const QList<DonationMessage> &pending, const QString &messageId);

@@ -284,7 +284,10 @@ QWidget *TiplarkDock::makeSettings(QWidget *parent)
 	QCheckBox *remoteBox =
 		addSetting(layout, tr("Zdalne sterowanie przez obs-websocket"),
 			   tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
-			      "czekające na moderację, i mogą pomijać alerty oraz moderować."));
+			      "czekające na moderację, i mogą pomijać alerty oraz moderować. Nie wyłącza skrótów "
+			      "klawiszowych Tiplark: klienci mogą je nadal naciskać (TriggerHotkeyByName, "
+			      "TriggerHotkeyByKeySequence). Aby odciąć klientów całkiem, wyłącz serwer obs-websocket "
+			      "lub zmień jego hasło."));
 	remoteBox->setChecked(m_session->remoteControlAllowed());
 	connect(remoteBox, &QCheckBox::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
 	return settings;

@@ -336,22 +336,33 @@ private slots:
 	{
 		QTest::addColumn<int>("flood");
 		QTest::addColumn<QByteArray>("held"); // what each holder sends
-		QTest::newRow("places held") << 0 << QByteArray();
+		// The browser's line comes only after the flood, each of which sends what a holder sends (a holder
+		// that comes straight back when pushed out); else at once, and the flood sends nothing.
+		QTest::addColumn<bool>("browserWaits");
+		QTest::newRow("places held") << 0 << QByteArray() << false;
 		// Accepted in the same turn as the redirect: they must not push it out before it is read. (More
 		// than fit the listen queue would wait for a turn of the event loop.)
-		QTest::newRow("flood behind the redirect") << 16 << QByteArray();
-		// Request lines that stand still make way, the longest still first (here at once).
-		QTest::newRow("places held by one byte each") << 0 << QByteArray("G");
-		QTest::newRow("one byte each, a flood behind the redirect") << 16 << QByteArray("G");
+		QTest::newRow("flood behind the redirect") << 16 << QByteArray() << false;
+		// Request lines that do not move make way, the oldest first.
+		QTest::newRow("places held by one byte each") << 0 << QByteArray("G") << false;
+		QTest::newRow("one byte each, a flood behind the redirect") << 16 << QByteArray("G") << false;
+		QTest::newRow("one byte each, the browser waits while they come back")
+			<< OAuthServer::MAX_CONNECTIONS << QByteArray("G") << true;
+		QTest::newRow("nothing sent, the browser waits while they come back")
+			<< OAuthServer::MAX_CONNECTIONS << QByteArray() << true;
 	}
 
 	void connectionsAreBounded()
 	{
 		QFETCH(int, flood);
 		QFETCH(QByteArray, held);
+		QFETCH(bool, browserWaits);
+		const QByteArray line("GET /callback?code=abc&state=xyz HTTP/1.1\r\n\r\n");
 		OAuthServer server;
 		server.setExpectedState("xyz");
-		server.setStalledTime(0);
+		// A waiting browser needs its grace; else every place may be given up at once.
+		const int grace = browserWaits ? 4 * OAuthServer::GRACE_MS : 0;
+		server.setGraceTime(grace);
 		QVERIFY(server.start());
 		QSignalSpy codes(&server, &OAuthServer::codeReceived);
 		std::vector<std::unique_ptr<RawClient>> holders;
@@ -364,16 +375,24 @@ private slots:
 				QTRY_COMPARE(openSockets(server), i + 1);
 		}
 		QTRY_COMPARE(openSockets(server), OAuthServer::MAX_CONNECTIONS);
+		QTest::qWait(grace); // the holders are past theirs
 
 		// Connected and sent without the server's event loop running in between.
 		RawClient browser(38080);
 		QVERIFY(browser.socket.waitForConnected(5000));
-		browser.send("GET /callback?code=abc&state=xyz HTTP/1.1\r\n\r\n");
+		if (!browserWaits)
+			browser.send(line);
 		std::vector<std::unique_ptr<RawClient>> flooders;
 		for (int i = 0; i < flood; ++i) {
 			flooders.push_back(std::make_unique<RawClient>(38080));
 			QVERIFY(flooders.back()->socket.waitForConnected(5000));
+			if (browserWaits) {
+				flooders.back()->send(held);
+				QCoreApplication::processEvents();
+			}
 		}
+		if (browserWaits)
+			browser.send(line);
 		QTRY_VERIFY(browser.closedByServer);
 		QVERIFY(answerShows(browser.received, SUCCESS));
 		QCOMPARE(codes.size(), 1);
@@ -409,8 +428,8 @@ private slots:
 		const QByteArray line("GET /callback?code=abc&state=xyz HTTP/1.1\r\n\r\n");
 		OAuthServer server;
 		server.setExpectedState("xyz");
-		// However long the flood takes here, the begun line does not count as standing still.
-		server.setStalledTime(OAuthServer::CONNECTION_TIMEOUT_MS);
+		// However soon any place may be given up, the begun line keeps its own.
+		server.setGraceTime(0);
 		QVERIFY(server.start());
 		std::vector<std::unique_ptr<RawClient>> others;
 		auto connectOne = [&] {

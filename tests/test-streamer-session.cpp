@@ -341,21 +341,25 @@ private slots:
 		QTest::addColumn<QByteArray>("data");
 		QTest::addColumn<QByteArray>("path");
 		QTest::addColumn<bool>("switchedOn");
-		QTest::addColumn<QString>("refusal"); // of the second request
+		QTest::addColumn<QString>("refusal");      // of the second request
+		QTest::addColumn<bool>("offBeforeItRuns"); // switched off once the first is answered
 
 		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
 					   << QByteArray("/v1/donations/queue/skip") << true
-					   << "busy: busy: the same action is already under way";
+					   << "busy: busy: the same action is already under way" << false;
 		QTest::newRow("ModerateMessage") << WebsocketVendor::Request::ModerateMessage
 						 << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
 						 << QByteArray("/v1/moderation/moderate/p-1") << true
-						 << "busy: busy: the same action is already under way";
-		QTest::newRow("SetModeration")
-			<< WebsocketVendor::Request::SetModeration << QByteArray("{\"enabled\":false}")
-			<< QByteArray("/v1/moderation") << true << "busy: busy: the same action is already under way";
+						 << "busy: busy: the same action is already under way" << false;
+		QTest::newRow("SetModeration") << WebsocketVendor::Request::SetModeration
+					       << QByteArray("{\"enabled\":false}") << QByteArray("/v1/moderation")
+					       << true << "busy: busy: the same action is already under way" << false;
 		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
 					      << QByteArray("/v1/donations/queue/skip") << false
-					      << "switchedOff: switched off in the Tiplark dock";
+					      << "switchedOff: switched off in the Tiplark dock" << false;
+		QTest::newRow("switched off before it runs") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
+							     << QByteArray("/v1/donations/queue/skip") << true
+							     << "switchedOff: switched off in the Tiplark dock" << true;
 	}
 
 	void vendorActions()
@@ -365,6 +369,7 @@ private slots:
 		QFETCH(QByteArray, path);
 		QFETCH(bool, switchedOn);
 		QFETCH(QString, refusal);
+		QFETCH(bool, offBeforeItRuns);
 		m_sandbox.state().set(Sandbox::ApiState::PENDING, records("p-", 2, true));
 		saveSandboxSignIn(m_sandbox);
 		StreamerSession session(sandboxAddresses(m_sandbox));
@@ -383,21 +388,27 @@ private slots:
 		m_sandbox.setFault(path, Sandbox::Fault::hold().once());
 
 		QCOMPARE(call(), switchedOn ? QStringLiteral("ok") : refusal);
+		if (offBeforeItRuns) {
+			session.setRemoteControlAllowed(false);
+			QCoreApplication::processEvents();
+		}
 		QCOMPARE(call(), refusal);
-		QCOMPARE(StreamerSession(sandboxAddresses(m_sandbox)).remoteControlAllowed(), switchedOn);
+		const int first = switchedOn && !offBeforeItRuns ? 1 : 0;
+		QCOMPARE(StreamerSession(sandboxAddresses(m_sandbox)).remoteControlAllowed(), first == 1);
 		session.setRemoteControlAllowed(true);
-		QTRY_COMPARE(sent(), switchedOn ? 1 : 0);
+		QTRY_COMPARE(sent(), first);
 		m_sandbox.releaseHeld();
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(ended.count(), switchedOn ? 1 : 0);
-		QCOMPARE(sent(), switchedOn ? 1 : 0);
+		QCOMPARE(ended.count(), first);
+		QCOMPARE(sent(), first);
 		if (!switchedOn)
 			return;
 		// Its end frees the kind.
+		m_sandbox.clearFaults();
 		QCOMPARE(call(), QStringLiteral("ok"));
-		QTRY_COMPARE(sent(), 2);
+		QTRY_COMPARE(sent(), first + 1);
 		QVERIFY(settleBackgroundRequests());
-		QCOMPARE(ended.count(), 2);
+		QCOMPARE(ended.count(), first + 1);
 	}
 
 	// A controller's kind is freed only by the end of the action it was taken for: a decision the dock or a
@@ -435,22 +446,27 @@ private slots:
 		QTRY_COMPARE(remote.ended.count(), 3);
 	}
 
-	// The streamer's own press is never turned away because a controller's or a hotkey's action of its
-	// kind awaits the service: it goes next, and every other press meanwhile is turned away.
+	// The streamer's own press, in the dock or on a key, is never turned away because a controller's or a
+	// hotkey's action of its kind awaits the service: it goes next, and every other press meanwhile is
+	// turned away.
 	void streamerPressFollows_data()
 	{
 		QTest::addColumn<bool>("switchKind"); // else the skip
 		QTest::addColumn<bool>("byHotkey");   // else a controller holds the kind
-		QTest::newRow("switch held by a controller") << true << false;
-		QTest::newRow("switch held by a hotkey") << true << true;
-		QTest::newRow("skip held by a controller") << false << false;
-		QTest::newRow("skip held by a hotkey") << false << true;
+		QTest::addColumn<bool>("ownKey");     // else the streamer presses in the dock
+		QTest::newRow("switch held by a controller") << true << false << false;
+		QTest::newRow("switch held by a hotkey") << true << true << false;
+		QTest::newRow("skip held by a controller") << false << false << false;
+		QTest::newRow("skip held by a hotkey") << false << true << false;
+		QTest::newRow("switch held by a hotkey, the streamer's key") << true << true << true;
+		QTest::newRow("skip held by a controller, the streamer's key") << false << false << true;
 	}
 
 	void streamerPressFollows()
 	{
 		QFETCH(bool, switchKind);
 		QFETCH(bool, byHotkey);
+		QFETCH(bool, ownKey);
 		Remote remote(this, 1);
 		StreamerSession &session = *remote.session;
 		const QByteArray path = switchKind ? "/v1/moderation" : "/v1/donations/queue/skip";
@@ -460,6 +476,9 @@ private slots:
 		const auto hotkey = switchKind ? FrontendHotkeys::Action::ModerationOff
 					       : FrontendHotkeys::Action::SkipAlert;
 		const auto press = [&] {
+			if (ownKey)
+				return remote.hotkeys.keyPressed(switchKind ? FrontendHotkeys::Action::ModerationOn
+									    : FrontendHotkeys::Action::SkipAlert);
 			return switchKind ? session.setModeration(true) : session.skipAlert();
 		};
 		m_sandbox.setFault(path, Sandbox::Fault::hold().once().forMethod(switchKind ? "PATCH" : "POST"));
@@ -484,7 +503,8 @@ private slots:
 		const auto own = remote.ended.last().first().value<StreamerSession::Action>();
 		QCOMPARE(remote.ended.first().first().value<StreamerSession::Action>().origin,
 			 byHotkey ? StreamerSession::Origin::Hotkey : StreamerSession::Origin::Controller);
-		QVERIFY(own.origin == StreamerSession::Origin::Dock && own.ok);
+		QVERIFY(own.origin == (ownKey ? StreamerSession::Origin::Key : StreamerSession::Origin::Dock) &&
+			own.ok);
 	}
 
 	// Presses that find their action under way, or that are refused alike, write one line for the run of

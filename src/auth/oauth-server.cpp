@@ -7,8 +7,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace {
 const quint16 FIRST_PORT = 38080;
 const quint16 LAST_PORT = 38084;
@@ -168,32 +166,27 @@ void OAuthServer::onNewConnection()
 	while (m_server->hasPendingConnections()) {
 		QTcpSocket *socket = m_server->nextPendingConnection();
 		// Any local process can connect: a bounded number of connections at a time, each for a bounded
-		// time, so that none can hold the listener or fill the GUI thread's work. When all are taken,
-		// the one that has sent nothing for longest makes way: refusing the newest would let whoever
-		// holds the places first lock the browser out. A browser may take a while to send its request
-		// line, or send it in pieces, so one whose line has begun makes way only once it has stood still
-		// for a while (a byte each would otherwise hold every place to the limit). Only when no place
-		// may be given up is the newcomer turned away.
+		// time, so that none can hold the listener or fill the GUI thread's work. When all are taken, one
+		// makes way: refusing the newest would let whoever holds the places first lock the browser out.
+		bool pushedIn = false;
 		if (m_connections.size() >= MAX_CONNECTIONS) {
-			QTcpSocket *leaving = nullptr;
-			qint64 longest = -1;
-			// Oldest first: of those idle as long, the oldest goes.
-			for (QTcpSocket *open : std::as_const(m_connections)) {
-				const qint64 idle = m_idleSince.value(open).elapsed();
-				if ((!m_pending.contains(open) || idle >= m_stalledMs) && idle > longest) {
-					longest = idle;
-					leaving = open;
-				}
-			}
+			QTcpSocket *leaving = makingWay();
 			if (!leaving) {
 				socket->close();
 				socket->deleteLater();
 				continue;
 			}
-			closeWithoutAnswer(leaving);
+			// What it sent before its turn came is read first: a whole request line is answered and
+			// goes of itself.
+			leaving->waitForReadyRead(0);
+			if (m_connections.contains(leaving))
+				closeWithoutAnswer(leaving);
+			pushedIn = true;
 		}
 		m_connections.append(socket);
-		m_idleSince[socket].start();
+		Peer &peer = m_peers[socket];
+		peer.since.start();
+		peer.pushedIn = pushedIn;
 
 		// Counted from the connection on, not from its last byte: a drip keeps no connection open.
 		auto *limit = new QTimer(socket);
@@ -205,13 +198,40 @@ void OAuthServer::onNewConnection()
 		connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 		connect(socket, &QObject::destroyed, this, [this, socket] {
 			m_pending.remove(socket);
-			m_idleSince.remove(socket);
+			m_peers.remove(socket);
 			m_connections.removeOne(socket);
 		});
 		// What the browser sent with its connection is read now, not on a later turn of the event
 		// loop, so that connections accepted after it in a flood cannot push it out unread.
 		socket->waitForReadyRead(0);
 	}
+}
+
+QTcpSocket *OAuthServer::makingWay() const
+{
+	// A browser sends its whole request line at once, or in a few pieces soon after it connects; whoever
+	// holds a place sending nothing, or a byte now and then, falls behind it in time open per byte sent.
+	// Of those past their grace the one furthest behind makes way, the oldest of equals. A newcomer's
+	// grace keeps a browser that waits before its line from being pushed out by the connections that
+	// follow it; and since whoever was pushed out may come straight back, only so many newcomers at a
+	// time may push in, or their own grace would soon hold every place.
+	QTcpSocket *leaving = nullptr;
+	double furthestBehind = -1;
+	int newcomers = 0;
+	for (QTcpSocket *open : m_connections) {
+		const Peer &peer = m_peers[open];
+		const qint64 age = peer.since.elapsed();
+		if (age < m_graceMs) {
+			newcomers += peer.pushedIn ? 1 : 0;
+			continue;
+		}
+		const double behind = double(age) / double(peer.bytes + 1);
+		if (behind > furthestBehind) {
+			furthestBehind = behind;
+			leaving = open;
+		}
+	}
+	return newcomers < MAX_NEWCOMERS ? leaving : nullptr;
 }
 
 void OAuthServer::handleRequest(QTcpSocket *socket)
@@ -221,8 +241,7 @@ void OAuthServer::handleRequest(QTcpSocket *socket)
 	// Only a connection that has sent something counts as begun.
 	if (bytes.isEmpty() && !m_pending.contains(socket))
 		return;
-	if (!bytes.isEmpty())
-		m_idleSince[socket].start();
+	m_peers[socket].bytes += bytes.size();
 	RequestLineReader &reader = m_pending[socket];
 	const RequestLineReader::Status status = reader.append(bytes);
 	if (status == RequestLineReader::Status::Incomplete)
@@ -277,7 +296,7 @@ void OAuthServer::closeWithoutAnswer(QTcpSocket *socket)
 {
 	m_connections.removeOne(socket);
 	m_pending.remove(socket);
-	m_idleSince.remove(socket);
+	m_peers.remove(socket);
 	socket->close();
 	socket->deleteLater();
 }
@@ -285,7 +304,7 @@ void OAuthServer::closeWithoutAnswer(QTcpSocket *socket)
 void OAuthServer::reply(QTcpSocket *socket, const QByteArray &response)
 {
 	m_connections.removeOne(socket);
-	m_idleSince.remove(socket);
+	m_peers.remove(socket);
 	socket->write(response);
 	socket->flush();
 	// Closes once the page is written, without waiting on the GUI thread; a browser that never reads it

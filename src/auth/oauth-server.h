@@ -35,10 +35,12 @@ public:
 	static constexpr int MAX_REQUEST_LINE_BYTES = RequestLineReader::MAX_REQUEST_LINE_BYTES;
 	static constexpr int CONNECTION_TIMEOUT_MS = 10000;
 	static constexpr int MAX_CONNECTIONS = 64;
-	// A begun request line that has not moved for this long may make way for a newcomer.
-	static constexpr int STALLED_MS = 1500;
+	// A connection in its first GRACE_MS never makes way: a browser may wait a while before its request
+	// line. At most MAX_NEWCOMERS connections in their grace may have pushed another out.
+	static constexpr int GRACE_MS = 100;
+	static constexpr int MAX_NEWCOMERS = 8;
 	void setConnectionTimeout(int ms) { m_connectionTimeoutMs = ms; }
-	void setStalledTime(int ms) { m_stalledMs = ms; }
+	void setGraceTime(int ms) { m_graceMs = ms; }
 
 	// The whole HTTP answer to a redirect that carried query: the success page when it has a code and
 	// no error, else the error page.
@@ -54,6 +56,8 @@ private slots:
 	void onNewConnection();
 
 private:
+	// The open connection that makes way for a newcomer when every place is taken; null when none may.
+	QTcpSocket *makingWay() const;
 	void handleRequest(QTcpSocket *socket);
 	void answer(QTcpSocket *socket, const QString &requestLine);
 	void reply(QTcpSocket *socket, const QByteArray &response);
@@ -64,11 +68,16 @@ private:
 	quint16 m_port = 0;
 	QString m_expectedState;
 	int m_connectionTimeoutMs = CONNECTION_TIMEOUT_MS;
-	int m_stalledMs = STALLED_MS;
+	int m_graceMs = GRACE_MS;
 	// Open connections that have not been answered, oldest first.
 	QList<QTcpSocket *> m_connections;
 	// Connections that have sent part of a request line, and no more yet.
 	QHash<QTcpSocket *, RequestLineReader> m_pending;
-	// Since when each open connection has sent nothing: its connection, or its latest bytes.
-	QHash<QTcpSocket *, QElapsedTimer> m_idleSince;
+	// Each open connection: since when, how many bytes it has sent, and whether it pushed another out.
+	struct Peer {
+		QElapsedTimer since;
+		qint64 bytes = 0;
+		bool pushedIn = false;
+	};
+	QHash<QTcpSocket *, Peer> m_peers;
 };

@@ -8,6 +8,7 @@
 #include <util/config-file.h>
 
 #include <QMetaObject>
+#include <QThread>
 
 namespace {
 const char *const HOTKEY_SECTION = "Hotkeys";
@@ -61,6 +62,23 @@ std::size_t kindOf(ApiClient::Action action)
 		break;
 	}
 	return 2;
+}
+
+StreamerSession::Refusal act(StreamerSession *session, FrontendHotkeys::Action action, StreamerSession::Origin origin)
+{
+	switch (action) {
+	case FrontendHotkeys::Action::SkipAlert:
+		return session->skipAlert(origin);
+	case FrontendHotkeys::Action::AcceptFirst:
+		return session->decideFirst(true, origin);
+	case FrontendHotkeys::Action::RejectFirst:
+		return session->decideFirst(false, origin);
+	case FrontendHotkeys::Action::ModerationOn:
+		return session->setModeration(true, origin);
+	case FrontendHotkeys::Action::ModerationOff:
+		break;
+	}
+	return session->setModeration(false, origin);
 }
 
 // One hotkey's bindings as OBS stores them: {"bindings": [...]}; an empty list when there are none.
@@ -156,7 +174,10 @@ void FrontendHotkeys::onHotkey(void *binding, obs_hotkey_id, obs_hotkey_t *, boo
 	if (!pressed)
 		return;
 	const auto *b = static_cast<const Binding *>(binding);
-	b->hotkeys->press(b->action);
+	if (QThread::currentThread() == b->hotkeys->m_session->thread())
+		b->hotkeys->keyPressed(b->action);
+	else
+		b->hotkeys->press(b->action);
 }
 
 bool FrontendHotkeys::onPairHotkey(void *binding, obs_hotkey_pair_id, obs_hotkey_t *, bool pressed)
@@ -182,37 +203,28 @@ void FrontendHotkeys::press(Action action)
 	QMetaObject::invokeMethod(
 		m_session,
 		[session = m_session, gate = m_gate, action, kind] {
-			const auto hotkey = StreamerSession::Origin::Hotkey;
-			StreamerSession::Refusal refused = StreamerSession::Refusal::None;
-			switch (action) {
-			case Action::SkipAlert:
-				refused = session->skipAlert(hotkey);
-				break;
-			case Action::AcceptFirst:
-				refused = session->decideFirst(true, hotkey);
-				break;
-			case Action::RejectFirst:
-				refused = session->decideFirst(false, hotkey);
-				break;
-			case Action::ModerationOn:
-				refused = session->setModeration(true, hotkey);
-				break;
-			case Action::ModerationOff:
-				refused = session->setModeration(false, hotkey);
-				break;
-			}
-			int &logged = gate->refused.at(kind);
-			if (refused == StreamerSession::Refusal::None) {
-				logged = 0;
+			const StreamerSession::Refusal refused = act(session, action, StreamerSession::Origin::Hotkey);
+			if (refused == StreamerSession::Refusal::None)
 				gate->quiet.at(kind).store(false);
-				return;
-			}
-			gate->busy.release(kind);
-			// Once per run of presses refused alike.
-			if (logged != int(refused))
-				obs_log(LOG_INFO, "Tiplark: Hotkey %s does nothing: %s", actionName(action),
-					StreamerSession::refusalText(refused).toUtf8().constData());
-			logged = int(refused);
+			else
+				gate->busy.release(kind);
+			gate->note(action, refused);
 		},
 		Qt::QueuedConnection);
+}
+
+StreamerSession::Refusal FrontendHotkeys::keyPressed(Action action)
+{
+	const StreamerSession::Refusal refused = act(m_session, action, StreamerSession::Origin::Key);
+	m_gate->note(action, refused);
+	return refused;
+}
+
+void FrontendHotkeys::Gate::note(Action action, StreamerSession::Refusal refusal)
+{
+	int &logged = refused.at(kindOf(action));
+	if (refusal != StreamerSession::Refusal::None && logged != int(refusal))
+		obs_log(LOG_INFO, "Tiplark: Hotkey %s does nothing: %s", actionName(action),
+			StreamerSession::refusalText(refusal).toUtf8().constData());
+	logged = int(refusal);
 }

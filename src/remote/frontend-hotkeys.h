@@ -1,6 +1,7 @@
 #pragma once
 
 #include "remote/busy-limit.h"
+#include "streamer-session.h"
 
 #include <obs.h>
 
@@ -9,13 +10,13 @@
 #include <array>
 #include <memory>
 
-class StreamerSession;
-
 // The plug-in's hotkeys in OBS's Settings → Hotkeys. OBS reloads only its own hotkeys' bindings when
 // the profile changes: these are read from and written to the profile's "Hotkeys" section here, where
-// and as OBS keeps its own. Callbacks may run on any thread; they only queue work to the GUI thread, at
-// most one action of each kind at a time: a press while its kind is under way is dropped there, so that
-// a held key or a controller repeating obs-websocket's TriggerHotkeyByName piles up neither work nor log.
+// and as OBS keeps its own. OBS's frontend routes every key it reads to its GUI thread before it calls a
+// hotkey: such a press is the streamer's and acts like the dock's button. A press on any other thread
+// (obs-websocket's TriggerHotkeyByName calls in on the thread that handles the request) only queues work
+// to the GUI thread, at most one action of each kind at a time: a press while its kind is under way is
+// dropped there, so that a controller repeating it piles up neither work nor log.
 class FrontendHotkeys {
 public:
 	// session must outlive this object, which unregisters the hotkeys when it goes.
@@ -31,8 +32,11 @@ public:
 
 	enum class Action { SkipAlert, AcceptFirst, RejectFirst, ModerationOn, ModerationOff };
 
-	// A press, as OBS reports it from any thread: for tests.
+	// A press on another thread than the session's, such as obs-websocket's TriggerHotkeyByName.
 	void press(Action action);
+	// A key the streamer pressed, on the session's thread. obs-websocket's TriggerHotkeyByKeySequence
+	// feeds OBS a key that takes the same route, and cannot be told from one.
+	StreamerSession::Refusal keyPressed(Action action);
 
 private:
 	// The kinds the hotkeys take, on any thread, and what they last logged, on the GUI thread; shared with
@@ -44,6 +48,8 @@ private:
 		std::array<std::atomic<bool>, 3> quiet{};
 		// The refusal last logged per kind, until a press starts an action again.
 		std::array<int, 3> refused{};
+		// Logs why a press does nothing, once per run of presses refused alike.
+		void note(Action action, StreamerSession::Refusal refusal);
 	};
 	struct Binding {
 		FrontendHotkeys *hotkeys;

@@ -122,6 +122,8 @@ struct Refused {
 	QString error;
 };
 
+const Refused SWITCHED_OFF{QStringLiteral("switchedOff"), QStringLiteral("switched off in the Tiplark dock")};
+
 Refused refusedBy(StreamerSession::Refusal refusal)
 {
 	return {StreamerSession::refusalCode(refusal), StreamerSession::refusalText(refusal)};
@@ -141,6 +143,7 @@ const char *originName(StreamerSession::Origin origin)
 	switch (origin) {
 	case StreamerSession::Origin::Dock:
 		return "dock";
+	case StreamerSession::Origin::Key:
 	case StreamerSession::Origin::Hotkey:
 		return "hotkey";
 	case StreamerSession::Origin::Controller:
@@ -262,8 +265,7 @@ void WebsocketVendor::onRequest(obs_data_t *requestData, obs_data_t *responseDat
 void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_t *responseData)
 {
 	if (!m_enabled.load()) {
-		answer(responseData,
-		       {QStringLiteral("switchedOff"), QStringLiteral("switched off in the Tiplark dock")});
+		answer(responseData, SWITCHED_OFF);
 		return;
 	}
 	const RemoteState state = m_snapshot->state();
@@ -277,6 +279,13 @@ void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_
 		QMetaObject::invokeMethod(
 			this,
 			[this, action, subject]() mutable {
+				// The streamer may have switched the vendor off since the request was answered.
+				if (!m_session->remoteControlAllowed()) {
+					subject.error = SWITCHED_OFF.error;
+					subject.code = SWITCHED_OFF.code;
+					finished(subject);
+					return;
+				}
 				const StreamerSession::Refusal refused = action(m_session);
 				if (refused == StreamerSession::Refusal::None)
 					return;

@@ -26,6 +26,7 @@ USER_NAME = "Streamer Zdalny"
 PORT = 38455
 PASSWORD = "haslo-do-obs-websocket"
 BOUND_KEY = "OBS_KEY_F9"  # bound to TiplarkSkipAlert in the profile
+ON_KEY = "OBS_KEY_F10"  # bound to TiplarkModerationOn
 SKIP = ("POST", "/v1/donations/queue/skip", {})
 PENDING = "/v1/moderation/moderate/pending-messages"
 SILENCE = 0.01  # peak amplitude below which a recording counts as silent
@@ -132,6 +133,7 @@ def run(session, sandbox, sink):
     session.home.enable_websocket(PORT, PASSWORD)
     with open(session.home.profile_file, "a") as f:
         f.write('\n[Hotkeys]\nTiplarkSkipAlert={"bindings":[{"key":"%s"}]}\n' % BOUND_KEY)
+        f.write('TiplarkModerationOn={"bindings":[{"key":"%s"}]}\n' % ON_KEY)
         f.write(NullSink.monitoring_profile(session.host.obs_version))
         f.write(RECORDING_PROFILE % session.tmp)
     os.makedirs(os.path.dirname(session.home.settings_file), exist_ok=True)
@@ -269,6 +271,17 @@ def run(session, sandbox, sink):
         done = expect_writes(sandbox, done, [switch(False), switch(False)])
         lines = [line for line in obs.log()[logged:].splitlines() if "Hotkey TiplarkModerationOff" in line]
         check(len(lines) <= 1, "hotkey lines %r" % lines)  # none if every press came before it started
+        # So does the streamer's key (fed to OBS as a key sequence), pressed 30 times among the controller's.
+        sandbox.set_fault({"path": "/v1/moderation", "kind": "hold", "method": "PATCH", "times": 1})
+        client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOff"})
+        sandbox.wait_for_request("/v1/moderation", count=switches + 3, method="PATCH")
+        for _ in range(30):
+            client.call("TriggerHotkeyByKeySequence", {"keyId": ON_KEY})
+            client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOff"})
+        obs.wait_for(PREFIX + "Tiplark: Hotkey TiplarkModerationOn does nothing: busy: the same action is already")
+        sandbox.clear_faults()
+        sandbox.release()
+        done = expect_writes(sandbox, done, [switch(False), switch(True)])
         client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOn"})
         done = expect_writes(sandbox, done, [switch(True)])
         for first in waiting[2:4]:
