@@ -325,6 +325,14 @@ def run(session, sandbox, sink):
         )
         session.screenshot("e2e-remote.png")  # the totals line
         wait_for_label(client, LAST_LABEL, lambda text: "12.50 PLN" in text)
+        # A label's settings that would make its text source read a file change nothing on stream.
+        text_file = session.artifact("label-text-file.txt")
+        with open(text_file, "w") as f:
+            f.write("PLIK")
+        reading = {"from_file": True, "text_file": text_file, "prefix": "Nowa: "}
+        client.call("SetInputSettings", {"inputName": LAST_LABEL, "inputSettings": reading})
+        wait_for_label(client, LAST_LABEL, lambda text: text.startswith("Nowa:") and "12.50 PLN" in text)
+        client.call("SetInputSettings", {"inputName": LAST_LABEL, "inputSettings": {"prefix": "Ostatnia: "}})
         amounts = ["%.2f %s" % (cents / 100, currency) for currency, (_, cents) in expected.items()]
         wait_for_label(client, TOTAL_LABEL, lambda text: all(amount in text for amount in amounts))
         with open(session.artifact("e2e-labels.png"), "wb") as f:
