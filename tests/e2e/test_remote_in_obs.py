@@ -308,7 +308,10 @@ def run(session, sandbox, sink):
         # donations that arrived since the start (the accepted messages among them), each once.
         client.vendor("SetModeration", {"enabled": False})
         wait_for_state(client, lambda s: s.get("moderationEnabled") is False)
-        donation = sandbox.post_donation({"id": "zdalna-1", "nickname": "Ktoś", "amount": 12.5, "currency": "PLN"})
+        # The newest by its time, as the service dates every donation: the label shows it.
+        now = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+        donation = {"id": "zdalna-1", "nickname": "Ktoś", "amount": 12.5, "currency": "PLN", "created_at": now}
+        donation = sandbox.post_donation(donation)
         event = client.wait_for_event("DonationAdded", lambda e: e["id"] == "zdalna-1", timeout=15)
         check(event["amount"] == "12.50" and event["nickname"] == "Ktoś", repr(event))
         accepted = [waiting[0]] + waiting[2:4]
