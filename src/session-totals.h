@@ -30,8 +30,6 @@ public:
 	void clear();
 	// The currencies summed apart, in the order each first arrived.
 	QList<Total> totals() const { return m_totals; }
-	// The donations in currencies beyond those.
-	int otherCurrencies() const { return m_otherCurrencies; }
 	// Every donation counted, of every currency.
 	int count() const;
 	// The sums in their order, amounts written as the rows write them: "345.50 PLN · 12.00 EUR", then
@@ -49,5 +47,6 @@ public:
 
 private:
 	QList<Total> m_totals;
+	// The donations in currencies beyond those.
 	int m_otherCurrencies = 0;
 };
