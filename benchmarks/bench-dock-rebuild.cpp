@@ -12,10 +12,14 @@
 // Then one large answer through the whole path, as the service could send it: --big records (95,000 by
 // default, just under the 16 MiB the transport takes) read by the API client from the sandbox and shown by the dock's pane. Printed: the
 // longest time the GUI thread was held at once while it came in (a 1 ms timer's longest gap), the time to
-// the rows, and the resident size before and after. Last, a 16 MiB /v1/moderation answer, likewise.
+// the rows, and the resident size before and after. Then a 16 MiB /v1/moderation answer, likewise. Last,
+// answers of 1,000 donations each in a currency not seen before, to a signed-in session with the dock and
+// a label of each kind: the longest time the GUI thread was held at once by the first such answer and by
+// the one after 10,000 currencies, and the length of the dock's totals line at 20,000.
 //
-//   bench-dock-rebuild [--runs N] [--rows R] [--big B]
-//     (N = 31 by default; R: one row count instead of the three; B = 0: no large answer)
+//   bench-dock-rebuild [--runs N] [--rows R] [--big B] [--currencies C]
+//     (N = 31 by default; R: one row count instead of the three; B = 0: no large answer; C = 20,000 by
+//     default, 0: no currencies)
 #include "api/api-client.h"
 #include "api/donation-model.h"
 #include "auth/auth-manager.h"
@@ -26,12 +30,15 @@
 #include "format-and-drop.h"
 #include "gui-stall-watch.h"
 #include "http/transport.h"
+#include "labels/label-feed.h"
+#include "labels/label-sources.h"
 #include "obs-host-stand-in.h"
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
 #include "settle.h"
 #include "tiplark-dock.h"
 
+#include <obs.h>
 #include <util/base.h>
 
 #include <QApplication>
@@ -39,6 +46,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -178,6 +186,83 @@ void bigModeration(Sandbox::Server &sandbox, int mib)
 	sandbox.clearFaults();
 }
 
+// The service's answer of count donations numbered from first, newest first, each in a currency of its own.
+QByteArray currenciesAnswer(int first, int count)
+{
+	const QDateTime start = QDateTime::fromString(QStringLiteral("2024-05-01T12:00:00Z"), Qt::ISODate);
+	QJsonArray list;
+	for (int i = first + count - 1; i >= first; --i)
+		list.append(QJsonObject{
+			{"id", QStringLiteral("c-%1").arg(i)},
+			{"nickname", QStringLiteral("Widz_%1").arg(i)},
+			{"message_content", QStringLiteral("Hej %1").arg(i)},
+			{"amount", 5},
+			{"currency", QStringLiteral("W%1").arg(i)},
+			{"created_at", start.addSecs(i).toString(Qt::ISODate)},
+		});
+	return QJsonDocument(QJsonObject{{"data", list}}).toJson(QJsonDocument::Compact);
+}
+
+// Answers of 1,000 donations, each in a new currency, to a signed-in session shown by a dock and, where
+// libobs runs (it needs an X display), by a label of each kind (drawn by no text source: libobs runs
+// without its modules here).
+void manyCurrencies(Sandbox::Server &sandbox, int currencies)
+{
+	const bool obs = obs_startup("en-US", nullptr, nullptr);
+	const int perAnswer = 1000;
+	saveSandboxSignIn(sandbox);
+	sandbox.setFault("/v1/donations", Sandbox::Fault::respond(200, currenciesAnswer(0, 0)));
+	StreamerSession session(sandboxAddresses(sandbox));
+	TiplarkDock dock(&session);
+	dock.resize(420, 900);
+	dock.show();
+	LabelSources sources;
+	sources.registerType();
+	std::vector<obs_source_t *> labels;
+	for (const char *show : {"last", "largest", "total", "count"}) {
+		if (!obs)
+			break;
+		obs_data_t *settings = obs_data_create();
+		obs_data_set_string(settings, "show", show);
+		labels.push_back(obs_source_create("tiplark_label", show, settings, nullptr));
+		obs_data_release(settings);
+	}
+	auto feed = std::make_unique<LabelFeed>(&session, &sources);
+	session.start();
+	settleBackgroundRequests();
+	session.pollNow();
+	settleBackgroundRequests();
+	processDueEvents();
+	printf("\n%d labels in libobs%s; answers of %d donations, each in a new currency:\n", int(labels.size()),
+	       obs ? "" : " (no X display)", perAnswer);
+	for (int known = 0; known < currencies; known += perAnswer) {
+		sandbox.setFault("/v1/donations", Sandbox::Fault::respond(200, currenciesAnswer(known, perAnswer)));
+		GuiStallWatch stalls;
+		stalls.start();
+		session.pollNow();
+		settleBackgroundRequests();
+		processDueEvents();
+		const double longest = stalls.stop();
+		if (known == 0 || known == 10000 || known + perAnswer >= currencies)
+			printf("  with %d currencies known: GUI thread held at most %.1f ms at once\n", known, longest);
+	}
+	qsizetype line = 0;
+	for (const QLabel *label : dock.findChildren<QLabel *>())
+		if (label->text().startsWith(QStringLiteral("Ta sesja")))
+			line = label->text().size();
+	printf("  the dock's totals line at %d currencies: %lld characters\n", currencies,
+	       static_cast<long long>(line));
+	feed.reset();
+	for (obs_source_t *label : labels)
+		obs_source_release(label);
+	dock.shutdown();
+	session.stop();
+	settleBackgroundRequests();
+	sandbox.clearFaults();
+	if (obs)
+		obs_shutdown();
+}
+
 // The step, then the events it left behind (until the pane has drawn every row), each timed.
 struct Timings {
 	std::vector<qint64> step, afterwards, longest;
@@ -210,6 +295,7 @@ int main(int argc, char **argv)
 {
 	int runs = 31;
 	int big = 95000;
+	int currencies = 20000;
 	std::vector<int> rowCounts{10, 100, 1000};
 	for (int i = 1; i + 1 < argc; ++i) {
 		if (std::strcmp(argv[i], "--runs") == 0)
@@ -218,6 +304,8 @@ int main(int argc, char **argv)
 			rowCounts = {std::max(1, atoi(argv[i + 1]))};
 		if (std::strcmp(argv[i], "--big") == 0)
 			big = std::max(0, atoi(argv[i + 1]));
+		if (std::strcmp(argv[i], "--currencies") == 0)
+			currencies = std::max(0, atoi(argv[i + 1]));
 	}
 
 	qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -283,6 +371,8 @@ int main(int argc, char **argv)
 	if (big > 0)
 		bigAnswer(sandbox, dock, big);
 	bigModeration(sandbox, 16);
+	if (currencies > 0)
+		manyCurrencies(sandbox, currencies);
 	dock.shutdown();
 	settleBackgroundRequests();
 	sandbox.stop();

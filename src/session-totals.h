@@ -7,9 +7,13 @@
 #include <QTime>
 
 // The donations that arrived during this sign-in, summed per currency. Which donations arrived is
-// decided elsewhere (RecordArrivals): each is added once.
+// decided elsewhere (RecordArrivals): each is added once. A plain value, copied to any thread.
 class SessionTotals {
 public:
+	// Currencies summed apart, the first to arrive; a donation in any other is counted, not summed. A
+	// service that sent thousands would make the dock's line and the labels thousands of sums long.
+	static constexpr int MAX_CURRENCIES = 5;
+
 	struct Total {
 		QString currency;
 		int count = 0;
@@ -23,12 +27,16 @@ public:
 	};
 
 	void add(const DonationMessage &donation);
-	void clear() { m_totals.clear(); }
-	// In the order each currency first arrived.
+	void clear();
+	// The currencies summed apart, in the order each first arrived.
 	QList<Total> totals() const { return m_totals; }
-	// One line for the streamer, amounts written as the rows write them: "Ta sesja: 12 wpłat · 345.50 PLN";
-	// with the time counting began, "Ta sesja (od 20:14): …", so that it does not seem to contradict the
-	// older donations listed beside it.
+	// Every donation counted, of every currency.
+	int count() const;
+	// The sums in their order, amounts written as the rows write them: "345.50 PLN · 12.00 EUR", then
+	// "+ 3 wpłaty w innych walutach" for donations in currencies not summed apart.
+	QString sumsText() const;
+	// One line for the streamer: "Ta sesja: 12 wpłat · 345.50 PLN"; with the time counting began,
+	// "Ta sesja (od 20:14): …", so that it does not seem to contradict the older donations listed beside it.
 	QString summary(const QTime &since = QTime()) const;
 	// An amount as the service wrote it ("12.50", "12,5", "7"), in hundredths; -1 when unreadable.
 	static qint64 parseCents(const QString &amount);
@@ -36,11 +44,9 @@ public:
 	static QString decimalText(qint64 cents);
 	// An amount beside its currency, as the rows write it: "345.50 PLN", or "345.50" without a currency.
 	static QString amountText(const QString &amount, const QString &currency);
-	// The totals' sums in their order: "345.50 PLN · 12.00 EUR".
-	static QString sumsText(const QList<Total> &totals);
-	// The donations counted in the totals, of every currency.
-	static int donationCount(const QList<Total> &totals);
 
 private:
 	QList<Total> m_totals;
+	// The donations in currencies beyond those.
+	int m_otherCurrencies = 0;
 };

@@ -4,7 +4,7 @@
 namespace {
 using Show = LabelSettings::Show;
 
-// "nickname|amount|currency|message"
+// "nickname|amount|currency|message|created_at"
 DonationMessage donation(const QString &fields)
 {
 	const QStringList parts = fields.split(QLatin1Char('|'));
@@ -13,6 +13,7 @@ DonationMessage donation(const QString &fields)
 	record.amount = parts.value(1);
 	record.currency = parts.value(2);
 	record.message = parts.value(3);
+	record.createdAt = QDateTime::fromString(parts.value(4), Qt::ISODate);
 	return record;
 }
 
@@ -32,7 +33,7 @@ private slots:
 		QTest::addColumn<QString>("suffix");
 		QTest::addColumn<bool>("withMessage");
 		QTest::addColumn<bool>("signedIn");
-		// The donations that arrived this session, oldest first; the last is the newest of the list.
+		// The donations that arrived this session, oldest first; the service lists them newest first.
 		QTest::addColumn<QStringList>("arrivals");
 		QTest::addColumn<QString>("expected");
 
@@ -46,6 +47,19 @@ private slots:
 		QTest::newRow("message one line, cut")
 			<< Show::Last << "" << "" << true << true << QStringList{"Ola|5.00|PLN|A\nB\t" + LONG_MESSAGE}
 			<< "Ola 5.00 PLN: A B " + LONG_MESSAGE.left(75) + QChar(0x2026);
+		QTest::newRow("amount one line, cut")
+			<< Show::Last << "" << "" << false << true
+			<< QStringList{"Ola|1\n" + QString(1000000, QLatin1Char('0')) + "|PLN|"}
+			<< "Ola 1 " + QString(21, QLatin1Char('0')) + QChar(0x2026) + " PLN";
+		QTest::newRow("no direction override or zero-width character")
+			<< Show::Last << "" << "" << true << true
+			<< QStringList{QString::fromUtf8("\u202eOla\u200b|5.00|PLN|\u2067Hej")} << "Ola 5.00 PLN: Hej";
+		QTest::newRow("whole text cut short") << Show::Last << QString(600, QLatin1Char('p')) << "" << false
+						      << true << one << QString(511, QLatin1Char('p')) + QChar(0x2026);
+		QTest::newRow("newest by time, whatever the service's order")
+			<< Show::Last << "" << "" << false << true
+			<< QStringList{"Ala|5.00|PLN||2024-05-01T12:00:00Z", "Ola|7.00|PLN||2024-05-01T11:00:00Z"}
+			<< "Ala 5.00 PLN";
 		QTest::newRow("nothing yet: signed in, no donation")
 			<< Show::Last << "Ostatni: " << "" << false << true << QStringList() << "—";
 		QTest::newRow("count of none is zero")
@@ -76,16 +90,16 @@ private slots:
 		QFETCH(bool, signedIn);
 		QFETCH(QStringList, arrivals);
 
-		SessionTotals totals;
 		LabelFacts facts;
 		facts.signedIn = signedIn;
+		QList<DonationMessage> listed;
 		for (const QString &fields : arrivals) {
 			const DonationMessage record = donation(fields);
-			totals.add(record);
+			facts.totals.add(record);
 			facts.addArrival(record);
-			facts.newest = record;
+			listed.prepend(record);
 		}
-		facts.totals = totals.totals();
+		facts.newest = newestDonation(listed);
 		const LabelSettings settings{show, prefix, suffix, QStringLiteral("—"), withMessage};
 		QTEST(labelText(settings, facts), "expected");
 	}

@@ -36,6 +36,14 @@ private slots:
 		QTest::newRow("unreadable amount counts, adds nothing")
 			<< QList<DonationMessage>{record("a", "dziesięć"), record("b", "-3"), record("c", "1.005")}
 			<< QStringLiteral("Ta sesja: 3 wpłaty · 0.00 PLN");
+		QList<DonationMessage> currencies;
+		for (const char *currency : {"PLN", "EUR", "USD", "GBP", "CZK", "CHF", "SEK"})
+			currencies << record(currency, "1", currency);
+		currencies << record("x", "2", "SEK");
+		QTest::newRow("five currencies apart, the others counted")
+			<< currencies
+			<< QStringLiteral("Ta sesja: 8 wpłat · 1.00 PLN · 1.00 EUR · 1.00 USD · 1.00 GBP · 1.00 CZK · "
+					  "+ 3 wpłaty w innych walutach");
 		QList<DonationMessage> many;
 		for (int i = 0; i < 12; ++i)
 			many << record(QString::number(i), "28.79");

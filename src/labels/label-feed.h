@@ -19,10 +19,14 @@ public:
 	~LabelFeed() override;
 
 private:
+	// The labels are told once everything the session heard at once has been taken in: one answer's
+	// donations come one signal each, and every label composes its text anew each time it is told.
+	void refreshSoon();
 	void refresh();
 	void onDonationAdded(const DonationMessage &donation);
 
 	StreamerSession *m_session;
 	LabelSources *m_sources;
 	LabelFacts m_facts;
+	bool m_refreshDue = false;
 };

@@ -20,6 +20,17 @@ const char *const WITH_MESSAGE = "with_message";
 // The text source's own ways to its text: the label sets the text itself.
 const char *const TEXT_SOURCE_OWN_TEXT[] = {"text", "from_file", "text_file", "log_mode", "log_lines", "chatlog"};
 
+// What the label hands its text source of its own settings: the look only. Its settings may hold any key
+// (obs-websocket sets them as it is told), and the text source would read a file named there.
+obs_data_t *textSourceSettings(obs_data_t *settings)
+{
+	obs_data_t *look = obs_data_create();
+	obs_data_apply(look, settings);
+	for (const char *own : TEXT_SOURCE_OWN_TEXT)
+		obs_data_erase(look, own);
+	return look;
+}
+
 const struct {
 	const char *value;
 	LabelSettings::Show show;
@@ -45,9 +56,14 @@ LabelSettings readSettings(obs_data_t *settings)
 	return label;
 }
 
+// Null where OBS has no text source (libobs asserts on asking for the newest version of a type it lacks).
 const char *textTypeId()
 {
-	return obs_get_latest_input_type_id(TEXT_TYPE);
+	const char *unversioned = nullptr;
+	for (size_t i = 0; obs_enum_input_types2(i, nullptr, &unversioned); ++i)
+		if (strcmp(unversioned, TEXT_TYPE) == 0)
+			return obs_get_latest_input_type_id(TEXT_TYPE);
+	return nullptr;
 }
 } // namespace
 
@@ -68,9 +84,7 @@ struct LabelSource {
 		if (now == shown && !textSettings)
 			return;
 		shown = now;
-		obs_data_t *update = obs_data_create();
-		if (textSettings)
-			obs_data_apply(update, textSettings);
+		obs_data_t *update = textSettings ? textSourceSettings(textSettings) : obs_data_create();
 		obs_data_set_string(update, "text", shown.toUtf8().constData());
 		if (text)
 			obs_source_update(text, update);
@@ -87,8 +101,7 @@ struct LabelSource {
 		const char *textType = textTypeId();
 		if (textType) {
 			// A copy: libobs keeps the data it is given, and the label's own settings never hold the text.
-			obs_data_t *textSettings = obs_data_create();
-			obs_data_apply(textSettings, settings);
+			obs_data_t *textSettings = textSourceSettings(settings);
 			label->text = obs_source_create_private(textType, "tiplark-label-text", textSettings);
 			obs_data_release(textSettings);
 		} else

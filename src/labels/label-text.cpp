@@ -3,6 +3,7 @@
 #include "whole-characters.h"
 
 #include <QStringList>
+#include <QStringView>
 
 #include <algorithm>
 
@@ -11,7 +12,9 @@ void LabelFacts::addArrival(const DonationMessage &donation)
 	auto it = std::find_if(arrivals.begin(), arrivals.end(),
 			       [&](const Arrivals &each) { return each.currency == donation.currency; });
 	if (it == arrivals.end()) {
-		arrivals.append(Arrivals{donation.currency, 1, donation});
+		// A currency the totals do not sum apart has no largest either.
+		if (arrivals.size() < SessionTotals::MAX_CURRENCIES)
+			arrivals.append(Arrivals{donation.currency, 1, donation});
 		return;
 	}
 	++it->count;
@@ -30,38 +33,68 @@ std::optional<DonationMessage> LabelFacts::largestDonation() const
 	return most->largest;
 }
 
-namespace {
-// On stream a message is one line of plain text, cut short.
-QString messageLine(const QString &message)
+std::optional<DonationMessage> newestDonation(const QList<DonationMessage> &donations)
 {
+	const auto newest = std::min_element(donations.cbegin(), donations.cend(),
+					     [](const DonationMessage &a, const DonationMessage &b) {
+						     if (a.createdAt.isValid() != b.createdAt.isValid())
+							     return a.createdAt.isValid();
+						     return a.createdAt.isValid() && a.createdAt > b.createdAt;
+					     });
+	if (newest == donations.cend())
+		return std::nullopt;
+	return *newest;
+}
+
+namespace {
+// At most maxChars characters, cut between whole characters, the cut marked.
+QString cutShort(const QString &text, int maxChars)
+{
+	if (text.size() <= maxChars)
+		return text;
+	return wholeCharactersOf(text.left(maxChars), maxChars - 1).trimmed() + QChar(0x2026);
+}
+
+// On stream a text from the service is one line of plain text, without direction overrides or zero-width
+// characters, cut short. Only its start can be shown: a text of a million characters is not walked whole.
+QString serviceLine(const QString &text, int maxChars)
+{
+	QStringView head = QStringView(text).left(4 * maxChars);
+	if (head.size() < text.size() && head.back().isHighSurrogate())
+		head.chop(1);
 	QString line;
-	line.reserve(message.size());
-	for (const QChar c : message)
-		line += (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
-			 c.category() == QChar::Separator_Paragraph)
+	line.reserve(head.size());
+	for (const QChar c : head) {
+		const QChar::Category category = c.category();
+		if (category == QChar::Other_Format)
+			continue;
+		line += (category == QChar::Other_Control || category == QChar::Separator_Line ||
+			 category == QChar::Separator_Paragraph)
 				? QLatin1Char(' ')
 				: c;
+	}
 	line = line.simplified();
-	if (line.size() <= LABEL_MESSAGE_CHARS)
-		return line;
-	return wholeCharactersOf(line, LABEL_MESSAGE_CHARS - 1).trimmed() + QChar(0x2026);
+	if (head.size() < text.size() && line.size() < maxChars)
+		return line + QChar(0x2026);
+	return cutShort(line, maxChars);
 }
 
 QString donationText(const DonationMessage &donation, bool withMessage)
 {
 	QStringList words;
-	if (!donation.nickname.trimmed().isEmpty())
-		words << messageLine(donation.nickname);
-	words << SessionTotals::amountText(donation.amount, donation.currency);
+	const QString nickname = serviceLine(donation.nickname, LABEL_MESSAGE_CHARS);
+	if (!nickname.isEmpty())
+		words << nickname;
+	words << SessionTotals::amountText(serviceLine(donation.amount, LABEL_AMOUNT_CHARS),
+					   serviceLine(donation.currency, LABEL_AMOUNT_CHARS));
 	QString text = words.join(QLatin1Char(' '));
-	const QString message = withMessage ? messageLine(donation.message) : QString();
+	const QString message = withMessage ? serviceLine(donation.message, LABEL_MESSAGE_CHARS) : QString();
 	if (!message.isEmpty())
 		text += QStringLiteral(": ") + message;
 	return text;
 }
-} // namespace
 
-QString labelText(const LabelSettings &settings, const LabelFacts &facts)
+QString composedText(const LabelSettings &settings, const LabelFacts &facts)
 {
 	if (!facts.signedIn)
 		return settings.nothingYet;
@@ -76,13 +109,19 @@ QString labelText(const LabelSettings &settings, const LabelFacts &facts)
 			body = donationText(*largest, settings.withMessage);
 		break;
 	case LabelSettings::Show::Total:
-		body = SessionTotals::sumsText(facts.totals);
+		body = facts.totals.sumsText();
 		break;
 	case LabelSettings::Show::Count:
-		body = QString::number(SessionTotals::donationCount(facts.totals));
+		body = QString::number(facts.totals.count());
 		break;
 	}
 	if (body.isEmpty())
 		return settings.nothingYet;
 	return settings.prefix + body + settings.suffix;
+}
+} // namespace
+
+QString labelText(const LabelSettings &settings, const LabelFacts &facts)
+{
+	return cutShort(composedText(settings, facts), LABEL_TEXT_CHARS);
 }

@@ -28,11 +28,11 @@ struct LabelFacts {
 	bool signedIn = false;
 	// The newest donation of the recent list.
 	std::optional<DonationMessage> newest;
-	// The session's totals, in the order each currency first arrived.
-	QList<SessionTotals::Total> totals;
-	// The donations of each currency that arrived this session, in the order each currency first arrived:
-	// how many, and the largest (the first of equal amounts). Apart from the totals, so that the largest
-	// never reads counts of arrivals it has not seen yet.
+	// The session's totals.
+	SessionTotals totals;
+	// The donations of each currency that arrived this session, for the currencies the totals sum apart,
+	// in the order each currency first arrived: how many, and the largest (the first of equal amounts).
+	// Apart from the totals, so that the largest never reads counts of arrivals it has not seen yet.
 	struct Arrivals {
 		QString currency;
 		int count = 0;
@@ -47,8 +47,17 @@ struct LabelFacts {
 	std::optional<DonationMessage> largestDonation() const;
 };
 
-// A donor's message on a label: one line, at most this many characters.
+// The newest of the recent list by its time, as the dock keeps them: of equal times the first in the
+// service's order, and one without a readable time only when none has one.
+std::optional<DonationMessage> newestDonation(const QList<DonationMessage> &donations);
+
+// Text from the service on a label is one line of at most so many characters: a donor's nickname and
+// message, and an amount and its currency.
 constexpr int LABEL_MESSAGE_CHARS = 80;
+constexpr int LABEL_AMOUNT_CHARS = 24;
+// A label's whole text, the streamer's own texts included, is at most this long: OBS's text source lays
+// out every character on its graphics thread.
+constexpr int LABEL_TEXT_CHARS = 512;
 
 // The label's text. Signed out, a label shows its nothing-yet text; signed in, so does every choice but
 // the count ("0") until there is something to show.

@@ -321,7 +321,10 @@ def run(session, sandbox, sink):
         # donations that arrived since the start (the accepted messages among them), each once.
         client.vendor("SetModeration", {"enabled": False})
         wait_for_state(client, lambda s: s.get("moderationEnabled") is False)
-        donation = sandbox.post_donation({"id": "zdalna-1", "nickname": "Ktoś", "amount": 12.5, "currency": "PLN"})
+        # The newest by its time, as the service dates every donation: the label shows it.
+        now = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+        donation = {"id": "zdalna-1", "nickname": "Ktoś", "amount": 12.5, "currency": "PLN", "created_at": now}
+        donation = sandbox.post_donation(donation)
         event = client.wait_for_event("DonationAdded", lambda e: e["id"] == "zdalna-1", timeout=15)
         check(event["amount"] == "12.50" and event["nickname"] == "Ktoś", repr(event))
         accepted = [waiting[0]] + waiting[2:4]
@@ -338,6 +341,14 @@ def run(session, sandbox, sink):
         )
         session.screenshot("e2e-remote.png")  # the totals line
         wait_for_label(client, LAST_LABEL, lambda text: "12.50 PLN" in text)
+        # A label's settings that would make its text source read a file change nothing on stream.
+        text_file = session.artifact("label-text-file.txt")
+        with open(text_file, "w") as f:
+            f.write("PLIK")
+        reading = {"from_file": True, "text_file": text_file, "prefix": "Nowa: "}
+        client.call("SetInputSettings", {"inputName": LAST_LABEL, "inputSettings": reading})
+        wait_for_label(client, LAST_LABEL, lambda text: text.startswith("Nowa:") and "12.50 PLN" in text)
+        client.call("SetInputSettings", {"inputName": LAST_LABEL, "inputSettings": {"prefix": "Ostatnia: "}})
         amounts = ["%.2f %s" % (cents / 100, currency) for currency, (_, cents) in expected.items()]
         wait_for_label(client, TOTAL_LABEL, lambda text: all(amount in text for amount in amounts))
         with open(session.artifact("e2e-labels.png"), "wb") as f:
