@@ -218,7 +218,8 @@ make)
   done
   ;;
 path)
-  create "$2"
+  # Only the folder on standard output: what making it says goes to standard error.
+  create "$2" >&2
   root_dir "$2"
   ;;
 run)
