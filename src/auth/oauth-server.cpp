@@ -176,11 +176,7 @@ void OAuthServer::onNewConnection()
 				socket->deleteLater();
 				continue;
 			}
-			// What it sent before its turn came is read first: a whole request line is answered and
-			// goes of itself.
-			leaving->waitForReadyRead(0);
-			if (m_connections.contains(leaving))
-				closeWithoutAnswer(leaving);
+			closeWithoutAnswer(leaving);
 			pushedIn = true;
 		}
 		m_connections.append(socket);
