@@ -18,6 +18,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tarfile
 import tempfile
 import time
 
@@ -531,7 +532,9 @@ class Session:
             # Installed as a streamer does, into OBS's per-user plug-in folder, where OBS finds it on its own.
             plugins = os.path.join(self.home.config, "obs-studio", "plugins")
             os.makedirs(plugins, exist_ok=True)
-            subprocess.run(["tar", "-xf", os.path.abspath(archive), "-C", plugins], check=True)
+            # Python's own xz: a system as small as the clean roots has no xz program.
+            with tarfile.open(archive) as unpacked:
+                unpacked.extractall(plugins, filter="tar")
             self.module_dir = self.data_dir = None
             check_unpacked(os.path.join(plugins, PLUGIN_NAME))
             if LIBCURL != "libcurl-gnutls.so.4":

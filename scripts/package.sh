@@ -63,8 +63,11 @@ if [ "$release" = portable ]; then
   # The module as it is shipped.
   cmake -DNM=nm -DREADELF=readelf -DMODULE="$build/stage/tiplark-obs-plugin/bin/64bit/tiplark-obs-plugin.so" \
     -DOBS_FAMILY=30 -DPORTABLE=ON -P "$root/tests/check-module-symbols.cmake" >&2
-  # Modes of their own, whatever the builder's umask: the module and folders 0755, the rest 0644.
-  tar -C "$build/stage" --owner=0 --group=0 --mode=u=rwX,go=rX -cJf "$archive" tiplark-obs-plugin
+  # Modes of their own, whatever the builder's umask (and Debian's CMake, which installs a module 0644):
+  # folders and the module 0755, the rest 0644.
+  chmod -R u=rwX,go=rX "$build/stage"
+  find "$build/stage" -type f -name '*.so' -exec chmod 0755 {} +
+  tar -C "$build/stage" --owner=0 --group=0 -cJf "$archive" tiplark-obs-plugin
   # The archive's path, alone on standard output.
   echo "$archive"
   exit 0
