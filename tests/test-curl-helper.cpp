@@ -49,9 +49,9 @@ quint16 closedPort()
 	return port;
 }
 
-// Run with TIPLARK_TEST_LIBCURL=libcurl-gnutls.so.4, the process loads GnuTLS's flavour before main, as
-// Debian's OBS has it loaded before any module: the requests must take that one. Otherwise nothing has,
-// and they load OpenSSL's from the system.
+// The flavour of libcurl the tests run with (TIPLARK_TEST_LIBCURL: libcurl.so.4 or libcurl-gnutls.so.4),
+// loaded before main, as OBS has its own loaded before any module: the requests must take that one, also
+// where the test's libraries have loaded the other one (Debian 13's libobs links GnuTLS's).
 const QByteArray libcurlLoadedFirst = qgetenv("TIPLARK_TEST_LIBCURL");
 const bool libcurlLoaded = !libcurlLoadedFirst.isEmpty() && dlopen(libcurlLoadedFirst.constData(), RTLD_NOW);
 
@@ -82,11 +82,10 @@ class TestCurlHelper : public QObject {
 private slots:
 	void initTestCase()
 	{
-		QVERIFY2(libcurlLoadedFirst.isEmpty() || libcurlLoaded, "TIPLARK_TEST_LIBCURL does not load");
-		const QByteArray loaded = libcurlLoadedFirst;
+		QVERIFY2(libcurlLoaded, "TIPLARK_TEST_LIBCURL names no libcurl that loads");
 		QVERIFY(HostLibcurl::host());
-		QCOMPARE(HostLibcurl::host()->library, loaded.isEmpty() ? "libcurl.so.4" : QString::fromUtf8(loaded));
-		const QString flavour = loaded.contains("gnutls") ? "GnuTLS/" : "OpenSSL/";
+		QCOMPARE(HostLibcurl::host()->library, QString::fromUtf8(libcurlLoadedFirst));
+		const QString flavour = libcurlLoadedFirst.contains("gnutls") ? "GnuTLS/" : "OpenSSL/";
 		QVERIFY2(HostLibcurl::host()->version.contains(flavour), qPrintable(HostLibcurl::host()->version));
 
 		QVERIFY(m_sandbox.start());
