@@ -301,7 +301,11 @@ void DonationPane::fitMinimumToWidth(int width)
 	// At least one whole row fits whatever else the dock shows: a pending message of a usual length
 	// with its goal, wrapped at the list's width; a donation's row in part. The rest of each list scrolls.
 	DonationMessage sample;
-	sample.nickname = sample.amount = sample.currency = sample.goalName = QStringLiteral("W");
+	sample.nickname = QStringLiteral("W");
+	// An amount, a currency and a goal of usual lengths: in a narrow dock the goal takes a line of its own.
+	sample.amount = QStringLiteral("WWWWW");
+	sample.currency = QStringLiteral("WWW");
+	sample.goalName = QStringLiteral("Wwwwww Wwwwww");
 	sample.message = m_withActions ? QStringLiteral("Wwwwww ").repeated(11) : QStringLiteral("W");
 	sample.createdAt = QDateTime::currentDateTime();
 	const std::unique_ptr<QWidget> row(makeRow(sample));
