@@ -6,8 +6,8 @@
 # Debian 12 machine and checked for what it needs from its host; the Qt 6 build for Debian 13's OBS 30 and
 # for Debian forky's OBS 32, each built and wholly tested inside a root file system of its Debian, except
 # the product and remote-control end-to-end tests: those run with the archive installed per user, in a root
-# of that Debian where only OBS was installed; and the .deb packages for Debian 12, 13 and forky, each installed into a clean system of
-# its release, loaded by its OBS and removed again. Every build is a preset of CMakePresets.json, in build/<preset>: configured, built and tested
+# of that Debian where only OBS was installed; and the .deb packages for Debian 12, 13 and forky, each
+# installed into a clean system of its release, loaded by its OBS and removed again. Every build is a preset of CMakePresets.json, in build/<preset>: configured, built and tested
 # with its configure, build and test presets (the workflow preset of the same name runs the three).
 # The root file systems are made first, before any test, and cached (scripts/debian-root.sh), which needs
 # root; tests run in a private network namespace and never download anything.
