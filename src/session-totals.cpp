@@ -23,11 +23,13 @@ void SessionTotals::add(const DonationMessage &donation)
 					MAX_CURRENCIES);
 			return;
 		}
-		it = m_totals.insert(m_totals.end(), Total{donation.currency, 0, 0});
+		it = m_totals.insert(m_totals.end(), Total{donation.currency, 0, 0, donation});
 	}
 	++it->count;
 	// An unreadable amount still counts as a donation; it adds nothing rather than a guess.
 	const qint64 cents = parseCents(donation.amount);
+	if (cents > parseCents(it->largest.amount))
+		it->largest = donation;
 	if (cents > 0 && it->cents <= std::numeric_limits<qint64>::max() - cents)
 		it->cents += cents;
 }

@@ -19,6 +19,8 @@ public:
 		int count = 0;
 		// Hundredths of the currency's unit: sums stay exact.
 		qint64 cents = 0;
+		// The largest donation (the first of equal amounts).
+		DonationMessage largest;
 
 		bool operator==(const Total &other) const
 		{

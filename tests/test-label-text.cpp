@@ -96,7 +96,6 @@ private slots:
 		for (const QString &fields : arrivals) {
 			const DonationMessage record = donation(fields);
 			facts.totals.add(record);
-			facts.addArrival(record);
 			listed.prepend(record);
 		}
 		facts.newest = newestDonation(listed);

@@ -10,13 +10,7 @@ LabelFeed::LabelFeed(StreamerSession *session, LabelSources *sources, QObject *p
 {
 	connect(session, &StreamerSession::stateChanged, this, &LabelFeed::refreshSoon);
 	connect(session, &StreamerSession::donationsChanged, this, &LabelFeed::refreshSoon);
-	connect(session, &StreamerSession::totalsChanged, this, [this] {
-		// The arrivals are forgotten with the session's totals (a sign-out, a new sign-in).
-		if (m_session->totals().count() == 0)
-			m_facts.arrivals.clear();
-		refreshSoon();
-	});
-	connect(session, &StreamerSession::donationAdded, this, &LabelFeed::onDonationAdded);
+	connect(session, &StreamerSession::totalsChanged, this, &LabelFeed::refreshSoon);
 	refresh();
 }
 
@@ -36,14 +30,9 @@ void LabelFeed::refreshSoon()
 void LabelFeed::refresh()
 {
 	m_refreshDue = false;
-	m_facts.signedIn = m_session->signedIn();
-	m_facts.totals = m_session->totals();
-	m_facts.newest = newestDonation(m_session->donations());
-	m_sources->publish(m_facts);
-}
-
-void LabelFeed::onDonationAdded(const DonationMessage &donation)
-{
-	m_facts.addArrival(donation);
-	refreshSoon();
+	LabelFacts facts;
+	facts.signedIn = m_session->signedIn();
+	facts.totals = m_session->totals();
+	facts.newest = newestDonation(m_session->donations());
+	m_sources->publish(facts);
 }

@@ -8,7 +8,7 @@ class LabelSources;
 class StreamerSession;
 
 // Follows the session on the GUI thread and hands the labels what has reached the stream: the donations
-// list and the arrivals, never the pending list. At sign-out the labels show their nothing-yet text; they
+// list and the session's totals, never the pending list. At sign-out the labels show their nothing-yet text; they
 // keep their text while the service does not answer, as the session keeps its lists.
 class LabelFeed : public QObject {
 	Q_OBJECT
@@ -23,10 +23,8 @@ private:
 	// donations come one signal each, and every label composes its text anew each time it is told.
 	void refreshSoon();
 	void refresh();
-	void onDonationAdded(const DonationMessage &donation);
 
 	StreamerSession *m_session;
 	LabelSources *m_sources;
-	LabelFacts m_facts;
 	bool m_refreshDue = false;
 };

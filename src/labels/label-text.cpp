@@ -7,25 +7,11 @@
 
 #include <algorithm>
 
-void LabelFacts::addArrival(const DonationMessage &donation)
-{
-	auto it = std::find_if(arrivals.begin(), arrivals.end(),
-			       [&](const Arrivals &each) { return each.currency == donation.currency; });
-	if (it == arrivals.end()) {
-		// A currency the totals do not sum apart has no largest either.
-		if (arrivals.size() < SessionTotals::MAX_CURRENCIES)
-			arrivals.append(Arrivals{donation.currency, 1, donation});
-		return;
-	}
-	++it->count;
-	if (SessionTotals::parseCents(donation.amount) > SessionTotals::parseCents(it->largest.amount))
-		it->largest = donation;
-}
-
 std::optional<DonationMessage> LabelFacts::largestDonation() const
 {
-	const Arrivals *most = nullptr;
-	for (const Arrivals &each : arrivals)
+	const QList<SessionTotals::Total> all = totals.totals();
+	const SessionTotals::Total *most = nullptr;
+	for (const SessionTotals::Total &each : all)
 		if (!most || each.count > most->count)
 			most = &each;
 	if (!most)

@@ -30,18 +30,7 @@ struct LabelFacts {
 	std::optional<DonationMessage> newest;
 	// The session's totals.
 	SessionTotals totals;
-	// The donations of each currency that arrived this session, for the currencies the totals sum apart,
-	// in the order each currency first arrived: how many, and the largest (the first of equal amounts).
-	// Apart from the totals, so that the largest never reads counts of arrivals it has not seen yet.
-	struct Arrivals {
-		QString currency;
-		int count = 0;
-		DonationMessage largest;
-	};
-	QList<Arrivals> arrivals;
 
-	// A donation that arrived this session.
-	void addArrival(const DonationMessage &donation);
 	// The largest donation of the currency with the most donations this session (the first to arrive
 	// of currencies with as many): amounts of different currencies are never compared.
 	std::optional<DonationMessage> largestDonation() const;
