@@ -11,6 +11,7 @@
 #include "http/transport.h"
 #include "obs-host-stand-in.h"
 #include "remote/session-snapshot.h"
+#include "remote/remote-control-setting.h"
 #include "remote/websocket-vendor.h"
 #include "sandbox-server.h"
 #include "sandbox-sign-in.h"
@@ -56,7 +57,8 @@ int main(int argc, char **argv)
 		return 1;
 	}
 	SessionSnapshot snapshot(&session);
-	WebsocketVendor vendor(&session, &snapshot);
+	RemoteControlSetting remoteControl;
+	WebsocketVendor vendor(&session, &snapshot, &remoteControl);
 	int finished = 0;
 	QObject::connect(&session, &StreamerSession::actionFinished, &session, [&] { ++finished; });
 
@@ -72,10 +74,10 @@ int main(int argc, char **argv)
 			senders.push_back(QThread::create([&, t] {
 				obs_data_t *empty = obs_data_create();
 				for (int i = t; i < count; i += threads) {
-					for (const auto request : {WebsocketVendor::Request::SkipAlert,
-								   WebsocketVendor::Request::GetState}) {
-						if (!withSkips && request == WebsocketVendor::Request::SkipAlert)
+					for (const bool skip : {true, false}) {
+						if (!withSkips && skip)
 							continue;
+						const char *request = skip ? "SkipAlert" : "GetState";
 						obs_data_t *response = obs_data_create();
 						vendor.handle(request, empty, response);
 						if (!obs_data_get_bool(response, "ok"))

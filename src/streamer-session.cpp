@@ -2,18 +2,13 @@
 
 #include "auth/auth-manager.h"
 #include "http/transport.h"
+#include "api/update-info.h"
 #include "log-text.h"
-#include "new-message-chime.h"
 #include "plugin-support.h"
-#include "tiplark-settings.h"
 
 #include <algorithm>
 
 namespace {
-const QString REMOTE_CONTROL_KEY = QStringLiteral("WebsocketVendorEnabled");
-const QString CUT_SHORT = QStringLiteral("signed out before the service answered");
-const QString SERVICE_FAILED = QStringLiteral("the service call failed");
-
 // The message that has waited longest: the earliest time, the first in the service's order among equals
 // and before any without a time.
 const DonationMessage &longestWaiting(const QList<DonationMessage> &pending)
@@ -35,21 +30,14 @@ int indexOfMessage(const QList<DonationMessage> &list, const QString &messageId)
 }
 } // namespace
 
-StreamerSession::StreamerSession(const ServiceAddresses &addresses, const QString &chimeFile, QObject *parent)
+StreamerSession::StreamerSession(const ServiceAddresses &addresses, QObject *parent)
 	: QObject(parent),
 	  m_addresses(addresses),
 	  m_authManager(new AuthManager(addresses, this)),
 	  m_apiClient(new ApiClient(m_authManager, addresses, this)),
-	  m_poller(new ServicePoller(m_apiClient, this)),
-	  // On unless the streamer switched it off: obs-websocket itself is off until the streamer turns it on,
-	  // and asks its clients for a password.
-	  m_remoteControlAllowed(openTiplarkSettings()->value(REMOTE_CONTROL_KEY, true).toBool())
+	  m_poller(new ServicePoller(m_apiClient, this))
 {
 	m_apiClient->setListLimits(MAX_SHOWN, RecordArrivals::REMEMBERED);
-	if (!chimeFile.isEmpty()) {
-		m_chime = new NewMessageChime(chimeFile, this);
-		connect(this, &StreamerSession::newPendingMessages, m_chime, &NewMessageChime::ring);
-	}
 
 	connect(m_authManager, &AuthManager::authenticationComplete, this, &StreamerSession::onAuthenticationComplete);
 	connect(m_authManager, &AuthManager::tokensNotSaved, this, &StreamerSession::tokensNotSaved);
@@ -85,15 +73,6 @@ StreamerSession::StreamerSession(const ServiceAddresses &addresses, const QStrin
 
 StreamerSession::~StreamerSession() = default;
 
-void StreamerSession::setRemoteControlAllowed(bool allowed)
-{
-	if (allowed == m_remoteControlAllowed)
-		return;
-	m_remoteControlAllowed = allowed;
-	openTiplarkSettings()->setValue(REMOTE_CONTROL_KEY, allowed);
-	emit remoteControlAllowedChanged(allowed);
-}
-
 bool StreamerSession::networkAvailable()
 {
 	const Transport *transport = Transport::current();
@@ -119,46 +98,21 @@ void StreamerSession::pollNow()
 	m_poller->tick();
 }
 
-QString StreamerSession::refusalText(Refusal refusal)
-{
-	switch (refusal) {
-	case Refusal::None:
-		break;
-	case Refusal::SignedOut:
-		return QStringLiteral("not signed in");
-	case Refusal::Busy:
-		return QStringLiteral("busy: the same action is already under way");
-	case Refusal::NothingPending:
-		return QStringLiteral("nothing pending");
-	case Refusal::NoSuchMessage:
-		return QStringLiteral("no pending message with this messageId");
-	}
-	return QString();
-}
-
-QString StreamerSession::refusalCode(Refusal refusal)
-{
-	switch (refusal) {
-	case Refusal::None:
-		break;
-	case Refusal::SignedOut:
-		return QStringLiteral("notSignedIn");
-	case Refusal::Busy:
-		return QStringLiteral("busy");
-	case Refusal::NothingPending:
-		return QStringLiteral("nothingPending");
-	case Refusal::NoSuchMessage:
-		return QStringLiteral("unknownMessage");
-	}
-	return QString();
-}
-
-StreamerSession::Refusal StreamerSession::decisionRefusal(bool signedIn, const QList<DonationMessage> &pending,
-							  const QString &messageId)
+StreamerSession::Outcome StreamerSession::refusalOf(const SessionAction &action, bool signedIn,
+						    const QList<DonationMessage> &pending)
 {
 	if (!signedIn)
-		return Refusal::SignedOut;
-	return indexOfMessage(pending, messageId) >= 0 ? Refusal::None : Refusal::NoSuchMessage;
+		return Outcome::NotSignedIn;
+	if (action.kind != SessionAction::Kind::Decision)
+		return Outcome::Done;
+	if (action.firstPending)
+		return pending.isEmpty() ? Outcome::NothingPending : Outcome::Done;
+	return indexOfMessage(pending, action.messageId) >= 0 ? Outcome::Done : Outcome::UnknownMessage;
+}
+
+StreamerSession::Health StreamerSession::health() const
+{
+	return {m_poller->health(), m_poller->lastGoodAnswer(), m_poller->refusedStatus()};
 }
 
 bool StreamerSession::serviceAnswering() const
@@ -166,87 +120,73 @@ bool StreamerSession::serviceAnswering() const
 	return !m_signedIn || m_poller->health() == ServicePoller::Health::Answering;
 }
 
-bool StreamerSession::ownPressUnderWay(ApiClient::Action kind, const QString &messageId) const
+bool StreamerSession::polling() const
 {
-	const auto own = [](const Slot &slot) {
-		return (slot.running && streamersOwn(slot.running->origin)) || slot.waiting.has_value();
-	};
-	switch (kind) {
-	case ApiClient::Action::Decision:
-		return m_deciding.contains(messageId);
-	case ApiClient::Action::Skip:
-		return own(m_skip);
-	case ApiClient::Action::ModerationSwitch:
-		return own(m_switch);
-	}
-	return false;
+	return m_poller->isActive();
 }
 
-StreamerSession::Refusal StreamerSession::take(Slot &slot, const Action &action)
+bool StreamerSession::ownPressUnderWay(SessionAction::Kind kind, const QString &messageId) const
 {
-	if (!m_signedIn)
-		return Refusal::SignedOut;
-	if (!slot.running) {
-		slot.running = action;
+	return m_gate.ownPressUnderWay(kind, messageId);
+}
+
+StreamerSession::Outcome StreamerSession::perform(SessionAction action)
+{
+	const Outcome refusal = refusalOf(action, m_signedIn, m_pending);
+	if (refusal != Outcome::Done)
+		return refusal;
+	if (action.firstPending) {
+		action.messageId = longestWaiting(m_pending).id;
+		action.firstPending = false;
+	}
+	switch (m_gate.enter(action)) {
+	case ActionGate::Entry::Refused:
+		return Outcome::Busy;
+	case ActionGate::Entry::Starts:
 		emit actionStarted(action);
 		send(action);
-		return Refusal::None;
+		break;
+	case ActionGate::Entry::Waits:
+		emit actionStarted(action);
+		break;
 	}
-	// A controller repeating its request or a hotkey must not keep the streamer's own button or key from
-	// acting: that press goes next. Every other one is turned away while the kind is taken.
-	if (!streamersOwn(action.origin) || streamersOwn(slot.running->origin) || slot.waiting)
-		return Refusal::Busy;
-	slot.waiting = action;
-	emit actionStarted(action);
-	return Refusal::None;
+	return Outcome::Done;
 }
 
-void StreamerSession::send(const Action &action)
+StreamerSession::Outcome StreamerSession::submit(const SessionAction &action, std::function<Outcome()> stillAllowed)
+{
+	if (!m_gate.takePlace(action))
+		return Outcome::Busy;
+	// The session outlives the views that submit, and a queued call goes with the session.
+	QMetaObject::invokeMethod(
+		this,
+		[this, action, stillAllowed] {
+			const Outcome refusal = stillAllowed ? stillAllowed() : Outcome::Done;
+			const Outcome outcome = refusal != Outcome::Done ? refusal : perform(action);
+			if (outcome == Outcome::Done)
+				return;
+			m_gate.givePlace(action);
+			SessionAction refused = action;
+			refused.end(outcome);
+			emit actionRefused(refused);
+		},
+		Qt::QueuedConnection);
+	return Outcome::Done;
+}
+
+void StreamerSession::send(const SessionAction &action)
 {
 	switch (action.kind) {
-	case ApiClient::Action::Skip:
+	case SessionAction::Kind::Skip:
 		m_apiClient->skipCurrentDonation();
 		break;
-	case ApiClient::Action::ModerationSwitch:
+	case SessionAction::Kind::ModerationSwitch:
 		m_apiClient->setModerationStatus(action.enabled);
 		break;
-	case ApiClient::Action::Decision:
+	case SessionAction::Kind::Decision:
+		m_apiClient->moderateMessage(action.messageId, action.accept);
 		break;
 	}
-}
-
-StreamerSession::Refusal StreamerSession::skipAlert(Origin origin)
-{
-	return take(m_skip, Action{ApiClient::Action::Skip, QString(), false, false, QString(), QString(), origin});
-}
-
-StreamerSession::Refusal StreamerSession::decide(const QString &messageId, bool accept, Origin origin)
-{
-	const Refusal refusal = decisionRefusal(m_signedIn, m_pending, messageId);
-	if (refusal != Refusal::None)
-		return refusal;
-	// One press, one request: the message waits for its answer.
-	if (m_deciding.contains(messageId))
-		return Refusal::Busy;
-	m_deciding.insert(messageId, origin);
-	emit actionStarted(Action{ApiClient::Action::Decision, messageId, false, false, QString(), QString(), origin});
-	m_apiClient->moderateMessage(messageId, accept);
-	return Refusal::None;
-}
-
-StreamerSession::Refusal StreamerSession::decideFirst(bool accept, Origin origin)
-{
-	if (!m_signedIn)
-		return Refusal::SignedOut;
-	if (m_pending.isEmpty())
-		return Refusal::NothingPending;
-	return decide(longestWaiting(m_pending).id, accept, origin);
-}
-
-StreamerSession::Refusal StreamerSession::setModeration(bool enabled, Origin origin)
-{
-	return take(m_switch, Action{ApiClient::Action::ModerationSwitch, QString(), enabled, false, QString(),
-				     QString(), origin});
 }
 
 void StreamerSession::signIn()
@@ -292,6 +232,7 @@ void StreamerSession::beginSession()
 {
 	m_sessionLost = false;
 	m_signedIn = true;
+	m_totalsSince = QTime::currentTime();
 	resetArrivals();
 	m_poller->setWanted(ApiClient::Read::UserInfo, true);
 	m_poller->start();
@@ -302,20 +243,9 @@ void StreamerSession::endSession()
 {
 	// Answers still on their way belong to the session that ends here: none of them reaches anyone.
 	m_poller->stop();
-	QList<Action> cutShort;
-	for (auto it = m_deciding.cbegin(); it != m_deciding.cend(); ++it)
-		cutShort << Action{
-			ApiClient::Action::Decision, it.key(), false, false, QString(), QString(), it.value()};
-	for (Slot *slot : {&m_skip, &m_switch}) {
-		for (std::optional<Action> *action : {&slot->running, &slot->waiting})
-			if (*action)
-				cutShort << **action;
-		*slot = Slot();
-	}
-	m_deciding.clear();
-	for (Action &action : cutShort) {
-		action.error = CUT_SHORT;
-		action.code = QStringLiteral("signedOut");
+	for (SessionAction &action : m_gate.clear()) {
+		m_gate.givePlace(action);
+		action.end(Outcome::SignedOut);
 		emit actionFinished(action);
 	}
 
@@ -328,6 +258,7 @@ void StreamerSession::endSession()
 	m_pendingTotal = m_donationsTotal = 0;
 	resetArrivals();
 	m_totals.clear();
+	m_totalsSince = QTime();
 	updatePendingWanted();
 	emit stateChanged();
 	emit pendingChanged();
@@ -394,36 +325,43 @@ void StreamerSession::onDonationsReceived(const ApiEnvelope::ListAnswer &answer)
 
 void StreamerSession::onActionFinished(ApiClient::Action kind, const QString &subject, bool ok)
 {
-	Action action;
-	if (kind == ApiClient::Action::Decision) {
-		if (!m_deciding.contains(subject))
-			return;
-		action = Action{kind, subject, false, false, QString(), QString(), m_deciding.take(subject)};
-		if (ok)
-			dropDecided(subject);
-	} else {
-		Slot &slot = kind == ApiClient::Action::Skip ? m_skip : m_switch;
-		if (!slot.running)
-			return;
-		action = *slot.running;
-		// The streamer's press that waited for this one goes now.
-		slot.running = slot.waiting;
-		slot.waiting.reset();
-		if (slot.running)
-			send(*slot.running);
+	SessionAction::Kind ended = SessionAction::Kind::Decision;
+	switch (kind) {
+	case ApiClient::Action::Decision:
+		break;
+	case ApiClient::Action::Skip:
+		ended = SessionAction::Kind::Skip;
+		break;
+	case ApiClient::Action::ModerationSwitch:
+		ended = SessionAction::Kind::ModerationSwitch;
+		break;
 	}
-	action.ok = ok;
-	if (!ok) {
-		action.error = SERVICE_FAILED;
-		action.code = QStringLiteral("serviceFailed");
-	}
-	emit actionFinished(action);
+	ActionGate::Ended done = m_gate.leave(ended, subject);
+	if (!done.action)
+		return;
+	if (ok && ended == SessionAction::Kind::Decision)
+		dropDecided(subject);
+	// The streamer's press that waited for this one goes now.
+	if (done.next)
+		send(*done.next);
+	m_gate.givePlace(*done.action);
+	done.action->end(ok ? Outcome::Done : Outcome::ServiceFailed);
+	emit actionFinished(*done.action);
 }
 
 void StreamerSession::onUpdateAvailable(const QString &version, const QString &downloadUrl)
 {
 	obs_log(LOG_INFO, "Tiplark: Update available: %s", logText(version).constData());
-	m_updateVersion = version;
+	if (downloadUrl.isEmpty())
+		return;
+	// http download addresses to a loopback host are offered only against a local stand-in service.
+	const bool localService = m_addresses.apiBaseUrl != ServiceAddresses::production().apiBaseUrl;
+	const QString problem = downloadAddressProblem(downloadUrl, localService);
+	if (!problem.isEmpty()) {
+		obs_log(LOG_WARNING, "Tiplark: Update download address is not a safe web address, not offered: %s (%s)",
+			logText(downloadUrl).constData(), problem.toUtf8().constData());
+		return;
+	}
 	m_updateUrl = downloadUrl;
 	emit updateOffered(version, downloadUrl);
 }

@@ -1,12 +1,11 @@
 #include "tiplark-dock.h"
 
-#include "api/update-info.h"
 #include "dock-style.h"
+#include "dock-widgets.h"
 #include "donation-pane.h"
 #include "flow-layout.h"
-#include "log-text.h"
-#include "plugin-support.h"
 #include "new-message-chime.h"
+#include "remote/remote-control-setting.h"
 #include "row-list-accessibility.h"
 #include "tiplark-settings.h"
 #include "whole-characters.h"
@@ -20,7 +19,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -41,66 +39,15 @@ void addBelow(QWidget *pane, QWidget *widget)
 		layout->addWidget(widget);
 }
 
-// The text of a check box in the settings, wrapped in a narrow dock (a QCheckBox's own text is one line);
-// a click on it works the box, as on the box's own text.
-class CheckBoxText : public QLabel {
-public:
-	CheckBoxText(QCheckBox *box, const QString &text, QWidget *parent) : QLabel(text, parent), m_box(box)
-	{
-		setTextFormat(Qt::PlainText);
-		setWordWrap(true);
-		setBuddy(box);
-	}
-
-protected:
-	void mouseReleaseEvent(QMouseEvent *event) override
-	{
-		if (event->button() == Qt::LeftButton && rect().contains(event->pos()))
-			m_box->click();
-		QLabel::mouseReleaseEvent(event);
-	}
-
-private:
-	QCheckBox *m_box;
-};
-
-// A check box of the settings, its text beside it.
-QCheckBox *addSetting(QBoxLayout *settings, const QString &text, const QString &toolTip = {})
-{
-	QWidget *parent = settings->parentWidget();
-	auto *box = new QCheckBox(parent);
-	// Screen readers and the end-to-end tests find the box by its text.
-	box->setAccessibleName(text);
-	auto *label = new CheckBoxText(box, text, parent);
-	box->setToolTip(toolTip);
-	label->setToolTip(toolTip);
-	auto *row = new QHBoxLayout;
-	row->addWidget(box, 0, Qt::AlignTop);
-	row->addWidget(label, 1);
-	settings->addLayout(row);
-	return box;
-}
-
-// What the dock scrolls. A scroll area gives its widget at least the height the widget asks for at its
-// width: asked, this one asks for the least it fits in (its lists scroll by themselves), not for the
-// lists' preferred heights, so that the dock scrolls only when the lists are at their smallest.
-class ScrolledContent : public QWidget {
-public:
-	using QWidget::QWidget;
-	int heightForWidth(int width) const override
-	{
-		return layout() ? layout()->minimumHeightForWidth(width) : QWidget::heightForWidth(width);
-	}
-};
 } // namespace
 
-TiplarkDock::TiplarkDock(StreamerSession *session, QWidget *parent)
+TiplarkDock::TiplarkDock(StreamerSession *session, RemoteControlSetting *remoteControl, NewMessageChime *chime,
+			 QWidget *parent)
 	: QWidget(parent),
-	  m_session(session),
-	  m_localService(session->addresses().apiBaseUrl != ServiceAddresses::production().apiBaseUrl)
+	  m_session(session)
 {
 	installRowListAccessibility();
-	setupUi();
+	setupUi(remoteControl, chime);
 
 	connect(session, &StreamerSession::stateChanged, this, &TiplarkDock::showState);
 	connect(session, &StreamerSession::healthChanged, this, &TiplarkDock::showConnectionState);
@@ -143,7 +90,7 @@ void TiplarkDock::changeEvent(QEvent *event)
 	QWidget::changeEvent(event);
 }
 
-void TiplarkDock::setupUi()
+void TiplarkDock::setupUi(RemoteControlSetting *remoteControl, NewMessageChime *chime)
 {
 	DockStyle::install(this);
 	// Whatever room OBS gives the dock, everything stays inside it: what does not fit scrolls.
@@ -208,29 +155,23 @@ void TiplarkDock::setupUi()
 	settingsButton->setCheckable(true);
 	loginRow->addWidget(settingsButton, 0);
 	mainLayout->addLayout(loginRow);
-	QWidget *settings = makeSettings(content);
+	QWidget *settings = makeSettings(content, remoteControl, chime);
 	settings->setVisible(false);
 	connect(settingsButton, &QToolButton::toggled, settings, &QWidget::setVisible);
 	mainLayout->addWidget(settings);
 
 	auto *moderationRow = new FlowLayout(4);
 	m_enableModerationButton = new QPushButton(tr("Włącz moderację"), content);
-	connect(m_enableModerationButton, &QPushButton::clicked, this, [this] {
-		if (m_session)
-			m_session->setModeration(true);
-	});
+	connect(m_enableModerationButton, &QPushButton::clicked, this,
+		[this] { act(SessionAction::moderation(true, SessionAction::Origin::Dock)); });
 	moderationRow->addWidget(m_enableModerationButton);
 	m_skipButton = new QPushButton(tr("Pomiń"), content);
-	connect(m_skipButton, &QPushButton::clicked, this, [this] {
-		if (m_session)
-			m_session->skipAlert();
-	});
+	connect(m_skipButton, &QPushButton::clicked, this,
+		[this] { act(SessionAction::skip(SessionAction::Origin::Dock)); });
 	moderationRow->addWidget(m_skipButton);
 	m_disableModerationButton = new QPushButton(tr("Wyłącz moderację"), content);
-	connect(m_disableModerationButton, &QPushButton::clicked, this, [this] {
-		if (m_session)
-			m_session->setModeration(false);
-	});
+	connect(m_disableModerationButton, &QPushButton::clicked, this,
+		[this] { act(SessionAction::moderation(false, SessionAction::Origin::Dock)); });
 	moderationRow->addWidget(m_disableModerationButton);
 	mainLayout->addLayout(moderationRow);
 
@@ -248,8 +189,7 @@ void TiplarkDock::setupUi()
 	m_pendingPane = new DonationPane(tr("Oczekujące na moderację"), tr("Brak wiadomości czekających na moderację"),
 					 true, content);
 	connect(m_pendingPane, &DonationPane::decisionRequested, this, [this](const QString &id, bool accept) {
-		if (m_session)
-			m_session->decide(id, accept);
+		act(SessionAction::decision(id, accept, SessionAction::Origin::Dock));
 	});
 	m_donationsPane = new DonationPane(tr("Ostatnie wpłaty"), tr("Brak wpłat"), false, content);
 	// Text from the service (a currency) goes into this line too: plain text only.
@@ -271,25 +211,27 @@ void TiplarkDock::setupUi()
 	m_scrollArea->viewport()->installEventFilter(this);
 }
 
-QWidget *TiplarkDock::makeSettings(QWidget *parent)
+QWidget *TiplarkDock::makeSettings(QWidget *parent, RemoteControlSetting *remoteControl, NewMessageChime *chime)
 {
 	auto *settings = new QWidget(parent);
 	auto *layout = new QVBoxLayout(settings);
 	layout->setContentsMargins(0, 0, 0, 0);
-	if (NewMessageChime *chime = m_session->chime()) {
-		QCheckBox *chimeBox = addSetting(layout, tr("Dźwięk przy nowej wiadomości"));
+	if (chime) {
+		QCheckBox *chimeBox = addCheckBox(layout, tr("Dźwięk przy nowej wiadomości"));
 		chimeBox->setChecked(chime->isEnabled());
 		connect(chimeBox, &QCheckBox::toggled, chime, &NewMessageChime::setEnabled);
 	}
+	if (!remoteControl)
+		return settings;
 	QCheckBox *remoteBox =
-		addSetting(layout, tr("Zdalne sterowanie przez obs-websocket"),
-			   tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
-			      "czekające na moderację, i mogą pomijać alerty oraz moderować. Nie wyłącza skrótów "
-			      "klawiszowych Tiplark: klienci mogą je nadal naciskać (TriggerHotkeyByName, "
-			      "TriggerHotkeyByKeySequence). Aby odciąć klientów całkiem, wyłącz serwer obs-websocket "
-			      "lub zmień jego hasło."));
-	remoteBox->setChecked(m_session->remoteControlAllowed());
-	connect(remoteBox, &QCheckBox::toggled, m_session, &StreamerSession::setRemoteControlAllowed);
+		addCheckBox(layout, tr("Zdalne sterowanie przez obs-websocket"),
+			    tr("Klienci obs-websocket (np. Stream Deck, skrypty) widzą wiadomości, także te "
+			       "czekające na moderację, i mogą pomijać alerty oraz moderować. Nie wyłącza skrótów "
+			       "klawiszowych Tiplark: klienci mogą je nadal naciskać (TriggerHotkeyByName, "
+			       "TriggerHotkeyByKeySequence). Aby odciąć klientów całkiem, wyłącz serwer obs-websocket "
+			       "lub zmień jego hasło."));
+	remoteBox->setChecked(remoteControl->allowed());
+	connect(remoteBox, &QCheckBox::toggled, remoteControl, &RemoteControlSetting::setAllowed);
 	return settings;
 }
 
@@ -330,10 +272,8 @@ void TiplarkDock::showState()
 	if (!session)
 		return;
 	const bool signedIn = session->signedIn();
-	if (signedIn != m_countingSince.isValid()) {
-		m_countingSince = signedIn ? QTime::currentTime() : QTime();
-		showTotals();
-	}
+	// The totals begin anew with a sign-in.
+	showTotals();
 	if (signedIn)
 		// Signed in, the name follows once the service gives it.
 		m_statusLabel->setText(session->userName().isEmpty()
@@ -348,10 +288,10 @@ void TiplarkDock::showState()
 	m_logoutButton->setVisible(signedIn);
 
 	const std::optional<bool> moderation = session->moderationEnabled();
-	const bool switchable = signedIn && !session->ownPressUnderWay(ApiClient::Action::ModerationSwitch);
+	const bool switchable = signedIn && !session->ownPressUnderWay(SessionAction::Kind::ModerationSwitch);
 	m_enableModerationButton->setEnabled(switchable && moderation != true);
 	m_disableModerationButton->setEnabled(switchable && moderation != false);
-	m_skipButton->setEnabled(signedIn && !session->ownPressUnderWay(ApiClient::Action::Skip));
+	m_skipButton->setEnabled(signedIn && !session->ownPressUnderWay(SessionAction::Kind::Skip));
 	// The colour marks the button that changes the state in force; it stays while signed out.
 	if (moderation == true) {
 		DockStyle::apply(m_enableModerationButton, DockStyle::Role::None);
@@ -369,31 +309,37 @@ void TiplarkDock::showState()
 void TiplarkDock::showTotals()
 {
 	if (m_session)
-		m_totalsLabel->setText(m_session->totals().summary(m_countingSince));
+		m_totalsLabel->setText(m_session->totals().summary(m_session->totalsSince()));
 }
 
-void TiplarkDock::onActionStarted(const StreamerSession::Action &action)
+void TiplarkDock::act(const SessionAction &action)
+{
+	if (m_session)
+		m_session->perform(action);
+}
+
+void TiplarkDock::onActionStarted(const SessionAction &action)
 {
 	// The row's buttons wait for the answer: one press, one request.
-	if (action.kind == ApiClient::Action::Decision)
+	if (action.kind == SessionAction::Kind::Decision)
 		m_pendingPane->setBusy(action.messageId, true);
 	showState();
 }
 
-void TiplarkDock::onActionFinished(const StreamerSession::Action &action)
+void TiplarkDock::onActionFinished(const SessionAction &action)
 {
 	QString failure;
 	switch (action.kind) {
-	case ApiClient::Action::Decision:
+	case SessionAction::Kind::Decision:
 		// A decided row stays disabled until the next list no longer holds it.
 		if (!action.ok)
 			m_pendingPane->setBusy(action.messageId, false);
 		failure = tr("Nie udało się przekazać decyzji o wiadomości. Spróbuj ponownie.");
 		break;
-	case ApiClient::Action::Skip:
+	case SessionAction::Kind::Skip:
 		failure = tr("Nie udało się pominąć alertu. Spróbuj ponownie.");
 		break;
-	case ApiClient::Action::ModerationSwitch:
+	case SessionAction::Kind::ModerationSwitch:
 		failure = action.enabled ? tr("Nie udało się włączyć moderacji. Spróbuj ponownie.")
 					 : tr("Nie udało się wyłączyć moderacji. Spróbuj ponownie.");
 		break;
@@ -424,7 +370,7 @@ void TiplarkDock::showConnectionState()
 	const StreamerSession *session = m_session;
 	if (!session)
 		return;
-	const ServicePoller *poller = session->poller();
+	const StreamerSession::Health health = session->health();
 	if (!StreamerSession::networkAvailable()) {
 		text = tr("Wtyczka nie może połączyć się z Tiplark w tym systemie: brakuje biblioteki libcurl. "
 			  "Zainstaluj ją (Debian i Ubuntu: pakiet libcurl3-gnutls, Fedora: libcurl, Arch: curl) "
@@ -432,8 +378,8 @@ void TiplarkDock::showConnectionState()
 	} else if (session->sessionLost() && !session->signedIn()) {
 		text = tr("Sesja wygasła lub została cofnięta. Zaloguj się ponownie.");
 	} else if (session->signedIn()) {
-		const QDateTime last = poller->lastGoodAnswer();
-		switch (poller->health()) {
+		const QDateTime last = health.lastGoodAnswer;
+		switch (health.state) {
 		case ServicePoller::Health::Answering:
 			break;
 		case ServicePoller::Health::Failing:
@@ -443,7 +389,7 @@ void TiplarkDock::showConnectionState()
 					      : tr("Tiplark nie odpowiada, ponawiam próby.");
 			break;
 		case ServicePoller::Health::Refused:
-			switch (poller->refusedStatus()) {
+			switch (health.refusedStatus) {
 			case 401:
 				text = tr(
 					"Tiplark nie przyjmuje logowania, ponawiam próby. Jeśli to potrwa, wyloguj się "
@@ -460,7 +406,7 @@ void TiplarkDock::showConnectionState()
 				break;
 			default:
 				text = tr("Tiplark odrzuca zapytania (kod %1), ponawiam próby.")
-					       .arg(poller->refusedStatus());
+					       .arg(health.refusedStatus);
 				break;
 			}
 			text += QLatin1Char(' ') + tr("Listy mogą być nieaktualne.");
@@ -487,25 +433,14 @@ void TiplarkDock::onTokenFileFailed(const QString &text)
 
 void TiplarkDock::showUpdateOffer()
 {
-	if (!m_session || m_session->updateUrl().isEmpty())
-		return;
-	const QString url = m_session->updateUrl();
-	const QString problem = downloadAddressProblem(url, m_localService);
-	if (!problem.isEmpty()) {
-		obs_log(LOG_WARNING, "Tiplark: Update download address is not a safe web address, not offered: %s (%s)",
-			logText(url).constData(), problem.toUtf8().constData());
-		return;
-	}
 	// Once shown, the banner stays for the rest of the run; its text never changes.
-	m_updateBanner->setVisible(true);
+	if (m_session && !m_session->updateUrl().isEmpty())
+		m_updateBanner->setVisible(true);
 }
 
 void TiplarkDock::onUpdateClicked()
 {
-	if (!m_session)
-		return;
-	const QString address = m_session->updateUrl();
-	if (!downloadAddressProblem(address, m_localService).isEmpty())
-		return;
-	QDesktopServices::openUrl(QUrl(address, QUrl::StrictMode));
+	// The session offers only an address that is safe to open.
+	if (m_session && !m_session->updateUrl().isEmpty())
+		QDesktopServices::openUrl(QUrl(m_session->updateUrl(), QUrl::StrictMode));
 }

@@ -3,27 +3,30 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTime>
 #include <QWidget>
 
 #include "streamer-session.h"
 
 class DonationPane;
+class NewMessageChime;
 class QLabel;
 class QPushButton;
 class QScrollArea;
 class QSplitter;
-class QUrl;
+class RemoteControlSetting;
 
 // The panel shown inside OBS: a view of the streamer's session. It shows the sign-in row, the moderation
 // controls, the update banner, the line about the service, the two lists, the session totals and the
-// settings behind "⚙", and its buttons call the session's actions. The session may go before the panel
-// (OBS destroys its main window after the module unloaded): the panel then shows what it last showed.
+// settings behind "⚙" (the chime, remote control), and its buttons hand the session their actions. The
+// session, the chime and the setting may go before the panel (OBS destroys its main window after the
+// module unloaded): the panel then shows what it last showed.
 class TiplarkDock : public QWidget {
 	Q_OBJECT
 
 public:
-	explicit TiplarkDock(StreamerSession *session, QWidget *parent = nullptr);
+	// remoteControl and chime: the choices behind "⚙", each left out when null.
+	TiplarkDock(StreamerSession *session, RemoteControlSetting *remoteControl = nullptr,
+		    NewMessageChime *chime = nullptr, QWidget *parent = nullptr);
 	~TiplarkDock() override;
 
 	// Remembers the splitter position; safe to call more than once.
@@ -43,16 +46,17 @@ protected:
 	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-	void setupUi();
+	void setupUi(RemoteControlSetting *remoteControl, NewMessageChime *chime);
 	// The chime's and the remote control's check boxes, shown while "⚙" is pressed.
-	QWidget *makeSettings(QWidget *parent);
+	QWidget *makeSettings(QWidget *parent, RemoteControlSetting *remoteControl, NewMessageChime *chime);
 	// Brings the sign-in row and the controls in line with the session.
 	void showState();
 	// The line below the controls: what fails, or that the session ended; hidden when all is well.
 	void showConnectionState();
 	void showTotals();
-	void onActionStarted(const StreamerSession::Action &action);
-	void onActionFinished(const StreamerSession::Action &action);
+	void act(const SessionAction &action);
+	void onActionStarted(const SessionAction &action);
+	void onActionFinished(const SessionAction &action);
 	void onSignInFailed();
 	void showUpdateOffer();
 	void onUpdateClicked();
@@ -74,8 +78,6 @@ private:
 	QLabel *m_totalsLabel = nullptr;
 	QSplitter *m_splitter = nullptr;
 	QScrollArea *m_scrollArea = nullptr;
-	// When the session's totals began: at the start signed in, or at the sign-in.
-	QTime m_countingSince;
 	QWidget *m_updateBanner = nullptr;
 	QPushButton *m_updateButton = nullptr;
 	// Shown while a read fails, or once the session ended by itself.
@@ -83,8 +85,6 @@ private:
 	// Shown after an action failed, until it succeeds.
 	QLabel *m_feedbackLabel = nullptr;
 	QString m_failedAction;
-	// http download addresses to a loopback host are offered only against a local stand-in service.
-	bool m_localService = false;
 	// Texts of token-file failures already shown: each is told once per run.
 	QStringList m_toldFailures;
 };

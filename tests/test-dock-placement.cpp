@@ -56,7 +56,7 @@ private slots:
 		QMainWindow window;
 		window.setCentralWidget(new QWidget);
 		auto *host = new QDockWidget("Tiplark", &window);
-		auto *panel = new TiplarkDock(&session, &window);
+		auto *panel = new TiplarkDock(&session, nullptr, nullptr, &window);
 		host->setWidget(panel);
 		window.addDockWidget(Qt::LeftDockWidgetArea, host);
 		window.show();
@@ -79,7 +79,7 @@ private slots:
 		QMainWindow window;
 		window.setCentralWidget(new QWidget);
 		auto *host = new QDockWidget("Tiplark", &window);
-		host->setWidget(new TiplarkDock(&session, &window));
+		host->setWidget(new TiplarkDock(&session, nullptr, nullptr, &window));
 		window.addDockWidget(Qt::RightDockWidgetArea, host);
 		window.show();
 		host->setFloating(true);
@@ -102,7 +102,7 @@ private slots:
 		StreamerSession session(sandboxAddresses(m_sandbox));
 		session.start();
 		QMainWindow window;
-		auto *panel = new TiplarkDock(&session, &window);
+		auto *panel = new TiplarkDock(&session, nullptr, nullptr, &window);
 		QVERIFY(settleBackgroundRequests());
 		LogCapture log;
 		QCOMPARE(restoreDockPlacement(&window, panel), nullptr);

@@ -13,6 +13,7 @@
 #include "token-file.h"
 #include "dock-style.h"
 #include "donation-pane.h"
+#include "remote/remote-control-setting.h"
 #include "streamer-session.h"
 #include "tiplark-dock.h"
 
@@ -39,6 +40,8 @@
 #include <ctime>
 
 namespace {
+constexpr SessionAction::Origin DOCK = SessionAction::Origin::Dock;
+
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
 
 QPushButton *button(QWidget *root, const QString &text)
@@ -111,8 +114,12 @@ QList<DonationMessage> records(const QString &names)
 
 // A session and its dock, as the module makes them; the session starts once the dock shows it.
 struct Panel {
-	explicit Panel(const ServiceAddresses &addresses) : session(addresses), dock(&session) { session.start(); }
+	explicit Panel(const ServiceAddresses &addresses) : session(addresses), dock(&session, &remoteControl, nullptr)
+	{
+		session.start();
+	}
 	StreamerSession session;
+	RemoteControlSetting remoteControl;
 	TiplarkDock dock;
 };
 
@@ -202,7 +209,7 @@ private slots:
 		QVERIFY(button(&dock, "Wyloguj")->isHidden());
 		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
-		QVERIFY(!dockPanel.session.poller()->isActive());
+		QVERIFY(!dockPanel.session.polling());
 
 		// Waiting for the browser, the dock says so and the sign-in can be given up.
 		UrlCatcher browser;
@@ -252,15 +259,15 @@ private slots:
 		QVERIFY(remote && !remote->isVisible());
 		dockPanel.dock.findChild<QToolButton *>()->click();
 		QVERIFY(remote->isVisible());
-		const bool before = dockPanel.session.remoteControlAllowed();
+		const bool before = dockPanel.remoteControl.allowed();
 		QCOMPARE(remote->isChecked(), before);
 		remote->click();
-		QCOMPARE(dockPanel.session.remoteControlAllowed(), !before);
+		QCOMPARE(dockPanel.remoteControl.allowed(), !before);
 		// Its text, wrapped beside it, works it too.
 		for (auto *label : dockPanel.dock.findChildren<QLabel *>())
 			if (label->text() == name)
 				QTest::mouseClick(label, Qt::LeftButton);
-		QCOMPARE(dockPanel.session.remoteControlAllowed(), before);
+		QCOMPARE(dockPanel.remoteControl.allowed(), before);
 	}
 
 	void withStoredTokensTheDockSignsInAtOnce()
@@ -274,7 +281,7 @@ private slots:
 		QVERIFY(!button(&dock, "Wyloguj")->isHidden());
 		for (const char *text : {"Włącz moderację", "Pomiń", "Wyłącz moderację"})
 			QVERIFY2(button(&dock, text)->isEnabled(), text);
-		QVERIFY(dockPanel.session.poller()->isActive());
+		QVERIFY(dockPanel.session.polling());
 
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"GET /extensions/details/obs", "GET /v1/me", "GET /v1/moderation"}));
@@ -336,8 +343,10 @@ private slots:
 		button(&dock, "Pomiń")->click();
 		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
 		button(&dock, "Pomiń")->click();
-		QCOMPARE(dockPanel.session.setModeration(false), StreamerSession::Refusal::None);
-		QCOMPARE(dockPanel.session.setModeration(false), StreamerSession::Refusal::Busy);
+		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)),
+			 SessionAction::Outcome::Done);
+		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)),
+			 SessionAction::Outcome::Busy);
 		QVERIFY(!button(&dock, "Włącz moderację")->isEnabled());
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"PATCH /v1/moderation", "POST /v1/donations/queue/skip"}));
@@ -384,7 +393,7 @@ private slots:
 		QVERIFY(!button(&dock, "Zaloguj")->isHidden());
 		for (const char *text : {"Włącz moderację", "Pomiń", "Wyłącz moderację"})
 			QVERIFY2(!button(&dock, text)->isEnabled(), text);
-		QVERIFY(!dockPanel.session.poller()->isActive());
+		QVERIFY(!dockPanel.session.polling());
 		QVERIFY(!QFile::exists(tokenPath()));
 	}
 
@@ -409,7 +418,7 @@ private slots:
 		QCOMPARE(statusText(&dock), QStringLiteral("Nie zalogowano"));
 		QCOMPARE(connectionLine(&dock),
 			 QStringLiteral("Sesja wygasła lub została cofnięta. Zaloguj się ponownie."));
-		QVERIFY(!dockPanel.session.poller()->isActive());
+		QVERIFY(!dockPanel.session.polling());
 	}
 
 	void failedLoginShowsOneWarning()
@@ -943,7 +952,8 @@ private slots:
 							     .forMethod("GET")
 							     .once());
 		dockPanel.session.pollNow();
-		QCOMPARE(dockPanel.session.setModeration(false), StreamerSession::Refusal::None);
+		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)),
+			 SessionAction::Outcome::Done);
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(dockPanel.session.moderationEnabled(), std::optional<bool>(false));
 		QVERIFY(button(&dock, "Włącz moderację")->isEnabled());

@@ -659,7 +659,7 @@ private slots:
 		QCOMPARE(pendingShown(dock.get()), QStringList{"Ola"});
 		QCOMPARE(donationsShown(dock.get()), QStringList{"Tomek"});
 		QVERIFY2(connectionLine(dock.get()).startsWith(line), qPrintable(connectionLine(dock.get())));
-		QVERIFY(sessionOf(*dock)->poller()->isActive());
+		QVERIFY(sessionOf(*dock)->polling());
 		QCOMPARE(readFile(tokenPath()), tokensBefore);
 
 		m_sandbox.clearFaults();

@@ -1,5 +1,9 @@
+#include "session-action.h"
 #include "session-totals.h"
 #include "test-main.h"
+
+#include <QFile>
+#include <QRegularExpression>
 
 namespace {
 DonationMessage record(const QString &id, const QString &amount = QStringLiteral("10.00"),
@@ -17,6 +21,30 @@ class TestRemoteControl : public QObject {
 	Q_OBJECT
 
 private slots:
+	// What controllers are told is what the documentation's list of codes says, row for row.
+	void codesAsDocumented()
+	{
+		QFile doc(QStringLiteral(TIPLARK_REMOTE_CONTROL_DOC));
+		QVERIFY(doc.open(QIODevice::ReadOnly));
+		const QString text = QString::fromUtf8(doc.readAll());
+		const QString section = text.mid(text.indexOf(QStringLiteral("## Codes")));
+		// The table: from its first line to the blank line after it.
+		const QString table =
+			section.left(section.indexOf(QStringLiteral("\n\n"), section.indexOf(QLatin1Char('|'))));
+		QStringList documented;
+		// Rows below the heading row, whose second column is a code too.
+		const QRegularExpression row(QStringLiteral("^\\| `(\\w+)` \\| ([^|`][^|]*) \\|"),
+					     QRegularExpression::MultilineOption);
+		for (auto it = row.globalMatch(table); it.hasNext();) {
+			const QRegularExpressionMatch match = it.next();
+			documented << match.captured(1) + QStringLiteral(": ") + match.captured(2);
+		}
+		QStringList told;
+		for (const OutcomeRow &outcome : OUTCOME_ROWS)
+			told << outcomeCode(outcome.outcome) + QStringLiteral(": ") + outcomeText(outcome.outcome);
+		QCOMPARE(documented, told);
+	}
+
 	void summary_data()
 	{
 		QTest::addColumn<QList<DonationMessage>>("donations");

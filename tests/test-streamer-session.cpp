@@ -4,6 +4,7 @@
 #include "plugin-support.h"
 #include "record-arrivals.h"
 #include "remote/frontend-hotkeys.h"
+#include "remote/remote-control-setting.h"
 #include "remote/session-snapshot.h"
 #include "remote/websocket-vendor.h"
 #include "sandbox-server.h"
@@ -21,6 +22,7 @@
 namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
 const QString BUSY = QStringLiteral("busy: busy: the same action is already under way");
+constexpr SessionAction::Origin DOCK = SessionAction::Origin::Dock;
 const QDateTime EPOCH = QDateTime::fromString(QStringLiteral("2024-05-01T12:00:00Z"), Qt::ISODate);
 
 QJsonObject donation(const QString &id, int second)
@@ -51,8 +53,6 @@ QStringList ids(const QList<DonationMessage> &records)
 	return result;
 }
 } // namespace
-
-Q_DECLARE_METATYPE(WebsocketVendor::Request)
 
 class TestStreamerSession : public QObject {
 	Q_OBJECT
@@ -94,6 +94,7 @@ class TestStreamerSession : public QObject {
 	struct Remote {
 		std::unique_ptr<StreamerSession> session;
 		SessionSnapshot snapshot;
+		RemoteControlSetting remoteControl;
 		WebsocketVendor vendor;
 		FrontendHotkeys hotkeys;
 		QSignalSpy ended;
@@ -101,13 +102,13 @@ class TestStreamerSession : public QObject {
 		Remote(TestStreamerSession *test, int pending)
 			: session(test->startSession(pending)),
 			  snapshot(session.get()),
-			  vendor(session.get(), &snapshot),
+			  vendor(session.get(), &snapshot, &remoteControl),
 			  hotkeys(session.get()),
 			  ended(session.get(), &StreamerSession::actionFinished)
 		{
 		}
 
-		QString call(WebsocketVendor::Request request, const QByteArray &data)
+		QString call(const char *request, const QByteArray &data)
 		{
 			return vendorCall(vendor, request, data);
 		}
@@ -138,7 +139,7 @@ private slots:
 	void initTestCase()
 	{
 		qRegisterMetaType<DonationMessage>();
-		qRegisterMetaType<StreamerSession::Action>();
+		qRegisterMetaType<SessionAction>();
 		QVERIFY(m_sandbox.start());
 	}
 
@@ -193,8 +194,8 @@ private slots:
 		QCOMPARE(ids(session.pending()).contains("p-" + QString::number(waiting - 1)),
 			 waiting <= StreamerSession::MAX_SHOWN);
 		QSignalSpy started(&session, &StreamerSession::actionStarted);
-		QCOMPARE(session.decideFirst(true), StreamerSession::Refusal::None);
-		QCOMPARE(started.value(0).value(0).value<StreamerSession::Action>().messageId, QStringLiteral("p-0"));
+		QCOMPARE(session.perform(SessionAction::decisionOnFirst(true, DOCK)), SessionAction::Outcome::Done);
+		QCOMPARE(started.value(0).value(0).value<SessionAction>().messageId, QStringLiteral("p-0"));
 		QVERIFY(settleBackgroundRequests());
 		QVERIFY(!ids(session.pending()).contains("p-0"));
 
@@ -288,20 +289,20 @@ private slots:
 						 .delayed(signOut ? 500 : 0)
 						 .forMethod(path.endsWith("skip") ? "POST" : "PATCH"));
 		QSignalSpy ended(&session, &StreamerSession::actionFinished);
-		StreamerSession::Refusal refusal = StreamerSession::Refusal::Busy;
+		SessionAction::Outcome refusal = SessionAction::Outcome::Busy;
 		if (action == "skip")
-			refusal = session.skipAlert();
+			refusal = session.perform(SessionAction::skip(DOCK));
 		else if (action == "on" || action == "off")
-			refusal = session.setModeration(action == "on");
+			refusal = session.perform(SessionAction::moderation(action == "on", DOCK));
 		else
-			refusal = session.decide("p-1", action == "accept");
-		QCOMPARE(refusal, StreamerSession::Refusal::None);
+			refusal = session.perform(SessionAction::decision("p-1", action == "accept", DOCK));
+		QCOMPARE(refusal, SessionAction::Outcome::Done);
 		if (signOut)
 			session.signOut();
 		QTRY_COMPARE(ended.count(), 1);
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(ended.count(), 1);
-		const auto end = ended.first().first().value<StreamerSession::Action>();
+		const auto end = ended.first().first().value<SessionAction>();
 		QCOMPARE(end.ok, ok);
 		QCOMPARE(end.error, error);
 		QCOMPARE(end.messageId, action == "accept" || action == "reject" ? QStringLiteral("p-1") : QString());
@@ -320,12 +321,13 @@ private slots:
 		QCOMPARE(session.pending().size(), 2);
 		m_sandbox.setFault("/v1/moderation/moderate/pending-messages", Sandbox::Fault::hold());
 		QSignalSpy ended(&session, &StreamerSession::actionFinished);
-		QCOMPARE(session.decide("p-1", true), StreamerSession::Refusal::None);
+		QCOMPARE(session.perform(SessionAction::decision("p-1", true, DOCK)), SessionAction::Outcome::Done);
 		QTRY_COMPARE(ended.count(), 1);
 		QCOMPARE(ids(session.pending()), QStringList{"p-0"});
 		QCOMPARE(session.pendingTotal(), 1);
-		QCOMPARE(session.decide("p-1", false), StreamerSession::Refusal::NoSuchMessage);
-		QCOMPARE(session.decideFirst(false), StreamerSession::Refusal::None);
+		QCOMPARE(session.perform(SessionAction::decision("p-1", false, DOCK)),
+			 SessionAction::Outcome::UnknownMessage);
+		QCOMPARE(session.perform(SessionAction::decisionOnFirst(false, DOCK)), SessionAction::Outcome::Done);
 		m_sandbox.clearFaults();
 		m_sandbox.releaseHeld();
 		QVERIFY(settleBackgroundRequests());
@@ -337,34 +339,34 @@ private slots:
 	// answered, and the choice holds for the next start.
 	void vendorActions_data()
 	{
-		QTest::addColumn<WebsocketVendor::Request>("request");
+		QTest::addColumn<QByteArray>("request");
 		QTest::addColumn<QByteArray>("data");
 		QTest::addColumn<QByteArray>("path");
 		QTest::addColumn<bool>("switchedOn");
 		QTest::addColumn<QString>("refusal");      // of the second request
 		QTest::addColumn<bool>("offBeforeItRuns"); // switched off once the first is answered
 
-		QTest::newRow("SkipAlert") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
-					   << QByteArray("/v1/donations/queue/skip") << true
-					   << "busy: busy: the same action is already under way" << false;
-		QTest::newRow("ModerateMessage") << WebsocketVendor::Request::ModerateMessage
-						 << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
-						 << QByteArray("/v1/moderation/moderate/p-1") << true
-						 << "busy: busy: the same action is already under way" << false;
-		QTest::newRow("SetModeration") << WebsocketVendor::Request::SetModeration
-					       << QByteArray("{\"enabled\":false}") << QByteArray("/v1/moderation")
-					       << true << "busy: busy: the same action is already under way" << false;
-		QTest::newRow("switched off") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
-					      << QByteArray("/v1/donations/queue/skip") << false
-					      << "switchedOff: switched off in the Tiplark dock" << false;
-		QTest::newRow("switched off before it runs") << WebsocketVendor::Request::SkipAlert << QByteArray("{}")
-							     << QByteArray("/v1/donations/queue/skip") << true
-							     << "switchedOff: switched off in the Tiplark dock" << true;
+		QTest::newRow("SkipAlert")
+			<< QByteArray("SkipAlert") << QByteArray("{}") << QByteArray("/v1/donations/queue/skip") << true
+			<< "busy: busy: the same action is already under way" << false;
+		QTest::newRow("ModerateMessage")
+			<< QByteArray("ModerateMessage") << QByteArray("{\"messageId\":\"p-1\",\"accept\":true}")
+			<< QByteArray("/v1/moderation/moderate/p-1") << true
+			<< "busy: busy: the same action is already under way" << false;
+		QTest::newRow("SetModeration") << QByteArray("SetModeration") << QByteArray("{\"enabled\":false}")
+					       << QByteArray("/v1/moderation") << true
+					       << "busy: busy: the same action is already under way" << false;
+		QTest::newRow("switched off")
+			<< QByteArray("SkipAlert") << QByteArray("{}") << QByteArray("/v1/donations/queue/skip")
+			<< false << "switchedOff: switched off in the Tiplark dock" << false;
+		QTest::newRow("switched off before it runs")
+			<< QByteArray("SkipAlert") << QByteArray("{}") << QByteArray("/v1/donations/queue/skip") << true
+			<< "switchedOff: switched off in the Tiplark dock" << true;
 	}
 
 	void vendorActions()
 	{
-		QFETCH(WebsocketVendor::Request, request);
+		QFETCH(QByteArray, request);
 		QFETCH(QByteArray, data);
 		QFETCH(QByteArray, path);
 		QFETCH(bool, switchedOn);
@@ -375,11 +377,12 @@ private slots:
 		StreamerSession session(sandboxAddresses(m_sandbox));
 		startSignedIn(session);
 		SessionSnapshot snapshot(&session);
-		WebsocketVendor vendor(&session, &snapshot);
-		session.setRemoteControlAllowed(switchedOn);
+		RemoteControlSetting remoteControl;
+		WebsocketVendor vendor(&session, &snapshot, &remoteControl);
+		remoteControl.setAllowed(switchedOn);
 		QSignalSpy ended(&session, &StreamerSession::actionFinished);
 		auto call = [&] {
-			return vendorCall(vendor, request, data);
+			return vendorCall(vendor, request.constData(), data);
 		};
 		auto sent = [&] {
 			return int(writes(path).size());
@@ -389,13 +392,13 @@ private slots:
 
 		QCOMPARE(call(), switchedOn ? QStringLiteral("ok") : refusal);
 		if (offBeforeItRuns) {
-			session.setRemoteControlAllowed(false);
+			remoteControl.setAllowed(false);
 			QCoreApplication::processEvents();
 		}
 		QCOMPARE(call(), refusal);
 		const int first = switchedOn && !offBeforeItRuns ? 1 : 0;
-		QCOMPARE(StreamerSession(sandboxAddresses(m_sandbox)).remoteControlAllowed(), first == 1);
-		session.setRemoteControlAllowed(true);
+		QCOMPARE(RemoteControlSetting().allowed(), first == 1);
+		remoteControl.setAllowed(true);
 		QTRY_COMPARE(sent(), first);
 		m_sandbox.releaseHeld();
 		QVERIFY(settleBackgroundRequests());
@@ -425,7 +428,7 @@ private slots:
 		QFETCH(bool, byHotkey);
 		Remote remote(this, 3);
 		const auto decide = [&](const QString &id) {
-			return remote.call(WebsocketVendor::Request::ModerateMessage,
+			return remote.call("ModerateMessage",
 					   QStringLiteral(R"({"messageId":"%1","accept":true})").arg(id).toUtf8());
 		};
 		m_sandbox.setFault("/v1/moderation/moderate/p-1", Sandbox::Fault::hold().once());
@@ -437,7 +440,8 @@ private slots:
 		if (byHotkey)
 			remote.hotkeys.press(FrontendHotkeys::Action::AcceptFirst);
 		else
-			QCOMPARE(remote.session->decide(top, true), StreamerSession::Refusal::None);
+			QCOMPARE(remote.session->perform(SessionAction::decision(top, true, DOCK)),
+				 SessionAction::Outcome::Done);
 		QTRY_COMPARE(remote.ended.count(), 1);
 		QCOMPARE(decide(last), BUSY);
 		m_sandbox.releaseHeld();
@@ -470,8 +474,7 @@ private slots:
 		Remote remote(this, 1);
 		StreamerSession &session = *remote.session;
 		const QByteArray path = switchKind ? "/v1/moderation" : "/v1/donations/queue/skip";
-		const auto request = switchKind ? WebsocketVendor::Request::SetModeration
-						: WebsocketVendor::Request::SkipAlert;
+		const auto request = switchKind ? "SetModeration" : "SkipAlert";
 		const QByteArray off = switchKind ? R"({"enabled":false})" : "{}";
 		const auto hotkey = switchKind ? FrontendHotkeys::Action::ModerationOff
 					       : FrontendHotkeys::Action::SkipAlert;
@@ -479,7 +482,8 @@ private slots:
 			if (ownKey)
 				return remote.hotkeys.keyPressed(switchKind ? FrontendHotkeys::Action::ModerationOn
 									    : FrontendHotkeys::Action::SkipAlert);
-			return switchKind ? session.setModeration(true) : session.skipAlert();
+			return switchKind ? session.perform(SessionAction::moderation(true, DOCK))
+					  : session.perform(SessionAction::skip(DOCK));
 		};
 		m_sandbox.setFault(path, Sandbox::Fault::hold().once().forMethod(switchKind ? "PATCH" : "POST"));
 		if (byHotkey)
@@ -488,8 +492,8 @@ private slots:
 			QCOMPARE(remote.call(request, off), QStringLiteral("ok"));
 		QTRY_COMPARE(writes(path).size(), 1);
 
-		QCOMPARE(press(), StreamerSession::Refusal::None);
-		QCOMPARE(press(), StreamerSession::Refusal::Busy);
+		QCOMPARE(press(), SessionAction::Outcome::Done);
+		QCOMPARE(press(), SessionAction::Outcome::Busy);
 		remote.hotkeys.press(hotkey);
 		// While a hotkey holds the kind, the controller's own is free: the session turns it away later.
 		QCOMPARE(remote.call(request, off), byHotkey ? QStringLiteral("ok") : BUSY);
@@ -500,11 +504,10 @@ private slots:
 		QCOMPARE(sent.size(), 2);
 		if (switchKind)
 			QCOMPARE(QJsonDocument::fromJson(sent.last()).object().value("enabled"), QJsonValue(true));
-		const auto own = remote.ended.last().first().value<StreamerSession::Action>();
-		QCOMPARE(remote.ended.first().first().value<StreamerSession::Action>().origin,
-			 byHotkey ? StreamerSession::Origin::Hotkey : StreamerSession::Origin::Controller);
-		QVERIFY(own.origin == (ownKey ? StreamerSession::Origin::Key : StreamerSession::Origin::Dock) &&
-			own.ok);
+		const auto own = remote.ended.last().first().value<SessionAction>();
+		QCOMPARE(remote.ended.first().first().value<SessionAction>().origin,
+			 byHotkey ? SessionAction::Origin::Hotkey : SessionAction::Origin::Controller);
+		QVERIFY(own.origin == (ownKey ? SessionAction::Origin::Key : DOCK) && own.ok);
 	}
 
 	// Presses that find their action under way, or that are refused alike, write one line for the run of

@@ -12,73 +12,60 @@
 
 namespace {
 const char *const HOTKEY_SECTION = "Hotkeys";
-const char *const SKIP_ALERT = "TiplarkSkipAlert";
-const char *const ACCEPT_FIRST = "TiplarkAcceptFirst";
-const char *const REJECT_FIRST = "TiplarkRejectFirst";
-const char *const MODERATION_ON = "TiplarkModerationOn";
-const char *const MODERATION_OFF = "TiplarkModerationOff";
 
-const char *actionName(FrontendHotkeys::Action action)
+// Each hotkey: its name in OBS and in the profile, its description in Settings → Hotkeys, and its action.
+struct Hotkey {
+	const char *name;
+	const char *description;
+	SessionAction (*action)(SessionAction::Origin origin);
+};
+// In the order of FrontendHotkeys::Action; the last two are registered as OBS's pair of keys.
+const std::array<Hotkey, 5> HOTKEYS{{
+	{"TiplarkSkipAlert", "Tiplark: Pomiń alert",
+	 [](SessionAction::Origin o) {
+		 return SessionAction::skip(o);
+	 }},
+	{"TiplarkAcceptFirst", "Tiplark: Zaakceptuj pierwszą oczekującą wiadomość",
+	 [](SessionAction::Origin o) {
+		 return SessionAction::decisionOnFirst(true, o);
+	 }},
+	{"TiplarkRejectFirst", "Tiplark: Odrzuć pierwszą oczekującą wiadomość",
+	 [](SessionAction::Origin o) {
+		 return SessionAction::decisionOnFirst(false, o);
+	 }},
+	{"TiplarkModerationOn", "Tiplark: Włącz moderację",
+	 [](SessionAction::Origin o) {
+		 return SessionAction::moderation(true, o);
+	 }},
+	{"TiplarkModerationOff", "Tiplark: Wyłącz moderację",
+	 [](SessionAction::Origin o) {
+		 return SessionAction::moderation(false, o);
+	 }},
+}};
+constexpr std::size_t PAIR_ON = 3, PAIR_OFF = 4;
+
+const Hotkey &hotkeyOf(FrontendHotkeys::Action action)
 {
-	switch (action) {
-	case FrontendHotkeys::Action::SkipAlert:
-		return SKIP_ALERT;
-	case FrontendHotkeys::Action::AcceptFirst:
-		return ACCEPT_FIRST;
-	case FrontendHotkeys::Action::RejectFirst:
-		return REJECT_FIRST;
-	case FrontendHotkeys::Action::ModerationOn:
-		return MODERATION_ON;
-	case FrontendHotkeys::Action::ModerationOff:
-		return MODERATION_OFF;
-	}
-	return "";
+	return HOTKEYS.at(std::size_t(action));
 }
 
-// The kind an action takes: the skip, a decision, the switch.
-std::size_t kindOf(FrontendHotkeys::Action action)
+// The hotkey whose press makes this action.
+FrontendHotkeys::Action actionOf(const SessionAction &action)
 {
-	switch (action) {
-	case FrontendHotkeys::Action::SkipAlert:
-		return 0;
-	case FrontendHotkeys::Action::AcceptFirst:
-	case FrontendHotkeys::Action::RejectFirst:
-		return 1;
-	case FrontendHotkeys::Action::ModerationOn:
-	case FrontendHotkeys::Action::ModerationOff:
-		break;
+	for (std::size_t i = 0; i < HOTKEYS.size(); ++i) {
+		const SessionAction made = HOTKEYS[i].action(action.origin);
+		if (made.kind == action.kind && made.accept == action.accept && made.enabled == action.enabled)
+			return FrontendHotkeys::Action(i);
 	}
-	return 2;
+	return FrontendHotkeys::Action::SkipAlert;
 }
 
-std::size_t kindOf(ApiClient::Action action)
+std::size_t kindIndex(SessionAction::Kind kind)
 {
-	switch (action) {
-	case ApiClient::Action::Skip:
-		return 0;
-	case ApiClient::Action::Decision:
-		return 1;
-	case ApiClient::Action::ModerationSwitch:
-		break;
-	}
-	return 2;
-}
-
-StreamerSession::Refusal act(StreamerSession *session, FrontendHotkeys::Action action, StreamerSession::Origin origin)
-{
-	switch (action) {
-	case FrontendHotkeys::Action::SkipAlert:
-		return session->skipAlert(origin);
-	case FrontendHotkeys::Action::AcceptFirst:
-		return session->decideFirst(true, origin);
-	case FrontendHotkeys::Action::RejectFirst:
-		return session->decideFirst(false, origin);
-	case FrontendHotkeys::Action::ModerationOn:
-		return session->setModeration(true, origin);
-	case FrontendHotkeys::Action::ModerationOff:
-		break;
-	}
-	return session->setModeration(false, origin);
+	for (std::size_t i = 0; i < ActionGate::ROWS.size(); ++i)
+		if (ActionGate::ROWS[i].kind == kind)
+			return i;
+	return 0;
 }
 
 // One hotkey's bindings as OBS stores them: {"bindings": [...]}; an empty list when there are none.
@@ -103,28 +90,33 @@ void storeBindings(config_t *config, const char *name, obs_data_array_t *binding
 
 FrontendHotkeys::FrontendHotkeys(StreamerSession *session)
 	: m_session(session),
-	  m_gate(std::make_shared<Gate>()),
 	  m_bindings{{{this, Action::SkipAlert},
 		      {this, Action::AcceptFirst},
 		      {this, Action::RejectFirst},
 		      {this, Action::ModerationOn},
 		      {this, Action::ModerationOff}}}
 {
-	m_ids[0] = obs_hotkey_register_frontend(SKIP_ALERT, "Tiplark: Pomiń alert", &onHotkey, &m_bindings[0]);
-	m_ids[1] = obs_hotkey_register_frontend(ACCEPT_FIRST, "Tiplark: Zaakceptuj pierwszą oczekującą wiadomość",
-						&onHotkey, &m_bindings[1]);
-	m_ids[2] = obs_hotkey_register_frontend(REJECT_FIRST, "Tiplark: Odrzuć pierwszą oczekującą wiadomość",
-						&onHotkey, &m_bindings[2]);
-	m_moderationPair = obs_hotkey_pair_register_frontend(MODERATION_ON, "Tiplark: Włącz moderację", MODERATION_OFF,
-							     "Tiplark: Wyłącz moderację", &onPairHotkey, &onPairHotkey,
-							     &m_bindings[3], &m_bindings[4]);
-	// A hotkey's action that ends frees its kind for the next press.
-	m_ends = QObject::connect(session, &StreamerSession::actionFinished, session,
-				  [gate = m_gate](const StreamerSession::Action &action) {
-					  if (action.origin != StreamerSession::Origin::Hotkey)
-						  return;
-					  gate->busy.release(kindOf(action.kind));
-				  });
+	for (std::size_t i = 0; i < m_ids.size(); ++i)
+		m_ids[i] = obs_hotkey_register_frontend(HOTKEYS[i].name, HOTKEYS[i].description, &onHotkey,
+							&m_bindings[i]);
+	m_moderationPair = obs_hotkey_pair_register_frontend(HOTKEYS[PAIR_ON].name, HOTKEYS[PAIR_ON].description,
+							     HOTKEYS[PAIR_OFF].name, HOTKEYS[PAIR_OFF].description,
+							     &onPairHotkey, &onPairHotkey, &m_bindings[PAIR_ON],
+							     &m_bindings[PAIR_OFF]);
+	// A hotkey's action that started lets the next press turned away say so; one refused as it came to
+	// run says why.
+	m_started = QObject::connect(session, &StreamerSession::actionStarted, session,
+				     [this](const SessionAction &action) {
+					     if (action.origin != SessionAction::Origin::Hotkey)
+						     return;
+					     m_quiet.at(kindIndex(action.kind)).store(false);
+					     note(actionOf(action), SessionAction::Outcome::Done);
+				     });
+	m_refusedWhenRun = QObject::connect(session, &StreamerSession::actionRefused, session,
+					    [this](const SessionAction &action) {
+						    if (action.origin == SessionAction::Origin::Hotkey)
+							    note(actionOf(action), action.outcome);
+					    });
 }
 
 FrontendHotkeys::~FrontendHotkeys()
@@ -133,20 +125,20 @@ FrontendHotkeys::~FrontendHotkeys()
 	for (obs_hotkey_id id : m_ids)
 		obs_hotkey_unregister(id);
 	obs_hotkey_pair_unregister(m_moderationPair);
-	QObject::disconnect(m_ends);
+	QObject::disconnect(m_started);
+	QObject::disconnect(m_refusedWhenRun);
 }
 
 void FrontendHotkeys::load()
 {
 	config_t *config = obs_frontend_get_profile_config();
-	const char *names[] = {SKIP_ALERT, ACCEPT_FIRST, REJECT_FIRST};
 	for (size_t i = 0; i < m_ids.size(); ++i) {
-		obs_data_array_t *bindings = storedBindings(config, names[i]);
+		obs_data_array_t *bindings = storedBindings(config, HOTKEYS[i].name);
 		obs_hotkey_load(m_ids[i], bindings);
 		obs_data_array_release(bindings);
 	}
-	obs_data_array_t *on = storedBindings(config, MODERATION_ON);
-	obs_data_array_t *off = storedBindings(config, MODERATION_OFF);
+	obs_data_array_t *on = storedBindings(config, HOTKEYS[PAIR_ON].name);
+	obs_data_array_t *off = storedBindings(config, HOTKEYS[PAIR_OFF].name);
 	obs_hotkey_pair_load(m_moderationPair, on, off);
 	obs_data_array_release(on);
 	obs_data_array_release(off);
@@ -157,14 +149,13 @@ void FrontendHotkeys::save()
 	config_t *config = obs_frontend_get_profile_config();
 	if (!config)
 		return;
-	const char *names[] = {SKIP_ALERT, ACCEPT_FIRST, REJECT_FIRST};
 	for (size_t i = 0; i < m_ids.size(); ++i)
-		storeBindings(config, names[i], obs_hotkey_save(m_ids[i]));
+		storeBindings(config, HOTKEYS[i].name, obs_hotkey_save(m_ids[i]));
 	obs_data_array_t *on = nullptr;
 	obs_data_array_t *off = nullptr;
 	obs_hotkey_pair_save(m_moderationPair, &on, &off);
-	storeBindings(config, MODERATION_ON, on);
-	storeBindings(config, MODERATION_OFF, off);
+	storeBindings(config, HOTKEYS[PAIR_ON].name, on);
+	storeBindings(config, HOTKEYS[PAIR_OFF].name, off);
 	if (config_save_safe(config, "tmp", nullptr) != CONFIG_SUCCESS)
 		obs_log(LOG_WARNING, "Tiplark: Could not save the hotkey bindings into the profile");
 }
@@ -190,41 +181,28 @@ bool FrontendHotkeys::onPairHotkey(void *binding, obs_hotkey_pair_id, obs_hotkey
 
 void FrontendHotkeys::press(Action action)
 {
-	const std::size_t kind = kindOf(action);
-	Gate &gate = *m_gate;
-	if (!gate.busy.tryTake(kind)) {
-		if (!gate.quiet.at(kind).exchange(true))
-			obs_log(LOG_INFO, "Tiplark: Hotkey %s pressed while the same action is under way; dropped",
-				actionName(action));
+	const SessionAction made = hotkeyOf(action).action(SessionAction::Origin::Hotkey);
+	// Quiet before it is queued: the action may start, and lift it, before submit returns.
+	const bool wasQuiet = m_quiet.at(kindIndex(made.kind)).exchange(true);
+	if (m_session->submit(made) == SessionAction::Outcome::Done)
 		return;
-	}
-	gate.quiet.at(kind).store(true);
-	// The session lives until after the hotkeys are unregistered; a queued call to it goes with it.
-	QMetaObject::invokeMethod(
-		m_session,
-		[session = m_session, gate = m_gate, action, kind] {
-			const StreamerSession::Refusal refused = act(session, action, StreamerSession::Origin::Hotkey);
-			if (refused == StreamerSession::Refusal::None)
-				gate->quiet.at(kind).store(false);
-			else
-				gate->busy.release(kind);
-			gate->note(action, refused);
-		},
-		Qt::QueuedConnection);
+	if (!wasQuiet)
+		obs_log(LOG_INFO, "Tiplark: Hotkey %s pressed while the same action is under way; dropped",
+			hotkeyOf(action).name);
 }
 
-StreamerSession::Refusal FrontendHotkeys::keyPressed(Action action)
+SessionAction::Outcome FrontendHotkeys::keyPressed(Action action)
 {
-	const StreamerSession::Refusal refused = act(m_session, action, StreamerSession::Origin::Key);
-	m_gate->note(action, refused);
-	return refused;
+	const SessionAction::Outcome outcome = m_session->perform(hotkeyOf(action).action(SessionAction::Origin::Key));
+	note(action, outcome);
+	return outcome;
 }
 
-void FrontendHotkeys::Gate::note(Action action, StreamerSession::Refusal refusal)
+void FrontendHotkeys::note(Action action, SessionAction::Outcome outcome)
 {
-	int &logged = refused.at(kindOf(action));
-	if (refusal != StreamerSession::Refusal::None && logged != int(refusal))
-		obs_log(LOG_INFO, "Tiplark: Hotkey %s does nothing: %s", actionName(action),
-			StreamerSession::refusalText(refusal).toUtf8().constData());
-	logged = int(refusal);
+	SessionAction::Outcome &logged = m_refused.at(std::size_t(action));
+	if (outcome != SessionAction::Outcome::Done && logged != outcome)
+		obs_log(LOG_INFO, "Tiplark: Hotkey %s does nothing: %s", hotkeyOf(action).name,
+			outcomeText(outcome).toUtf8().constData());
+	logged = outcome;
 }

@@ -4,10 +4,10 @@
 #include "remote/session-snapshot.h"
 #include "remote/websocket-vendor.h"
 
-RemoteAccess::RemoteAccess(StreamerSession *session, QObject *parent)
+RemoteAccess::RemoteAccess(StreamerSession *session, const RemoteControlSetting *remoteControl, QObject *parent)
 	: QObject(parent),
 	  m_snapshot(new SessionSnapshot(session, this)),
-	  m_vendor(new WebsocketVendor(session, m_snapshot, this)),
+	  m_vendor(new WebsocketVendor(session, m_snapshot, remoteControl, this)),
 	  m_hotkeys(std::make_unique<FrontendHotkeys>(session))
 {
 }

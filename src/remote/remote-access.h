@@ -7,6 +7,7 @@
 #include <memory>
 
 class FrontendHotkeys;
+class RemoteControlSetting;
 class SessionSnapshot;
 class StreamerSession;
 class WebsocketVendor;
@@ -18,8 +19,8 @@ class RemoteAccess : public QObject {
 	Q_OBJECT
 
 public:
-	// session must outlive this object.
-	explicit RemoteAccess(StreamerSession *session, QObject *parent = nullptr);
+	// session and remoteControl must outlive this object.
+	RemoteAccess(StreamerSession *session, const RemoteControlSetting *remoteControl, QObject *parent = nullptr);
 	~RemoteAccess() override;
 
 	// Once every module is loaded.

@@ -1,6 +1,7 @@
 #include "websocket-vendor.h"
 
 #include "plugin-support.h"
+#include "remote/remote-control-setting.h"
 #include "remote/session-snapshot.h"
 #include "streamer-session.h"
 
@@ -8,11 +9,12 @@
 #include <callback/proc.h>
 #include <obs.h>
 
-#include <QMetaObject>
 #include <QReadLocker>
+#include <QStringList>
 #include <QWriteLocker>
 
 #include <functional>
+#include <optional>
 
 namespace {
 // obs-websocket's plug-in interface, as its documentation describes it: a proc handler of its own,
@@ -24,21 +26,6 @@ struct RequestCallback {
 	void (*callback)(obs_data_t *requestData, obs_data_t *responseData, void *privData);
 	void *privData;
 };
-
-const char *requestName(WebsocketVendor::Request request)
-{
-	switch (request) {
-	case WebsocketVendor::Request::GetState:
-		return "GetState";
-	case WebsocketVendor::Request::SkipAlert:
-		return "SkipAlert";
-	case WebsocketVendor::Request::ModerateMessage:
-		return "ModerateMessage";
-	case WebsocketVendor::Request::SetModeration:
-		return "SetModeration";
-	}
-	return "";
-}
 
 // calldata that frees itself.
 struct CallData {
@@ -103,70 +90,112 @@ bool hasItem(obs_data_t *data, const char *name, enum obs_data_type type)
 	return found;
 }
 
-WebsocketVendor::Request requestOf(ApiClient::Action kind)
+void answer(obs_data_t *response, SessionAction::Outcome outcome, const QString &comment = QString())
 {
-	switch (kind) {
-	case ApiClient::Action::Decision:
-		return WebsocketVendor::Request::ModerateMessage;
-	case ApiClient::Action::Skip:
-		return WebsocketVendor::Request::SkipAlert;
-	case ApiClient::Action::ModerationSwitch:
-		break;
-	}
-	return WebsocketVendor::Request::SetModeration;
-}
-
-// Why a request is refused: a stable code for the controller, English text for a person.
-struct Refused {
-	QString code;
-	QString error;
-};
-
-const Refused SWITCHED_OFF{QStringLiteral("switchedOff"), QStringLiteral("switched off in the Tiplark dock")};
-
-Refused refusedBy(StreamerSession::Refusal refusal)
-{
-	return {StreamerSession::refusalCode(refusal), StreamerSession::refusalText(refusal)};
-}
-
-void answer(obs_data_t *response, const Refused &refused)
-{
-	obs_data_set_bool(response, "ok", refused.code.isEmpty());
-	if (refused.code.isEmpty())
+	obs_data_set_bool(response, "ok", outcome == SessionAction::Outcome::Done);
+	if (outcome == SessionAction::Outcome::Done)
 		return;
-	setString(response, "code", refused.code);
-	setString(response, "error", refused.error);
+	setString(response, "code", outcomeCode(outcome));
+	setString(response, "error", comment.isEmpty() ? outcomeText(outcome) : comment);
 }
 
-const char *originName(StreamerSession::Origin origin)
+const char *originName(SessionAction::Origin origin)
 {
 	switch (origin) {
-	case StreamerSession::Origin::Dock:
+	case SessionAction::Origin::Dock:
 		return "dock";
-	case StreamerSession::Origin::Key:
-	case StreamerSession::Origin::Hotkey:
+	case SessionAction::Origin::Key:
+	case SessionAction::Origin::Hotkey:
 		return "hotkey";
-	case StreamerSession::Origin::Controller:
+	case SessionAction::Origin::Controller:
 		return "controller";
 	}
 	return "";
 }
+
+// A field a request needs, of one type.
+struct Field {
+	const char *name;
+	obs_data_type type;
+	const char *typeName;
+};
+
+// What "missingField" says of a request's fields: "enabled (boolean) is required".
+QString fieldsRequired(const std::vector<Field> &fields)
+{
+	QStringList named;
+	for (const Field &field : fields)
+		named << QStringLiteral("%1 (%2)").arg(QLatin1String(field.name), QLatin1String(field.typeName));
+	return named.join(QStringLiteral(" and ")) +
+	       (fields.size() > 1 ? QStringLiteral(" are required") : QStringLiteral(" is required"));
+}
+
+constexpr SessionAction::Origin CONTROLLER = SessionAction::Origin::Controller;
 } // namespace
 
-WebsocketVendor::WebsocketVendor(StreamerSession *session, const SessionSnapshot *snapshot, QObject *parent)
+// One request of the vendor: its name, the fields it needs, and the action it asks the session for (read
+// from the fields); a request without one only reads the state.
+struct WebsocketVendor::Request {
+	const char *name;
+	std::vector<Field> fields;
+	std::optional<SessionAction::Kind> kind;
+	SessionAction (*action)(obs_data_t *requestData);
+};
+
+namespace {
+const std::vector<WebsocketVendor::Request> &requests()
+{
+	static const std::vector<WebsocketVendor::Request> table{
+		{"GetState", {}, std::nullopt, nullptr},
+		{"SkipAlert",
+		 {},
+		 SessionAction::Kind::Skip,
+		 [](obs_data_t *) {
+			 return SessionAction::skip(CONTROLLER);
+		 }},
+		{"ModerateMessage",
+		 {{"messageId", OBS_DATA_STRING, "string"}, {"accept", OBS_DATA_BOOLEAN, "boolean"}},
+		 SessionAction::Kind::Decision,
+		 [](obs_data_t *data) {
+			 return SessionAction::decision(QString::fromUtf8(obs_data_get_string(data, "messageId")),
+							obs_data_get_bool(data, "accept"), CONTROLLER);
+		 }},
+		{"SetModeration",
+		 {{"enabled", OBS_DATA_BOOLEAN, "boolean"}},
+		 SessionAction::Kind::ModerationSwitch,
+		 [](obs_data_t *data) {
+			 return SessionAction::moderation(obs_data_get_bool(data, "enabled"), CONTROLLER);
+		 }},
+	};
+	return table;
+}
+
+// The request that asks for actions of this kind.
+const char *requestNameOf(SessionAction::Kind kind)
+{
+	for (const WebsocketVendor::Request &request : requests())
+		if (request.kind == kind)
+			return request.name;
+	return "";
+}
+} // namespace
+
+WebsocketVendor::WebsocketVendor(StreamerSession *session, const SessionSnapshot *snapshot,
+				 const RemoteControlSetting *remoteControl, QObject *parent)
 	: QObject(parent),
 	  m_session(session),
 	  m_snapshot(snapshot),
-	  m_handlers{{{this, Request::GetState},
-		      {this, Request::SkipAlert},
-		      {this, Request::ModerateMessage},
-		      {this, Request::SetModeration}}},
-	  m_enabled(session->remoteControlAllowed())
+	  m_remoteControl(remoteControl)
 {
+	for (const Request &request : requests())
+		m_handlers.push_back({this, &request});
 	// Every action's end, whoever started it (a request, a hotkey, the dock), with its subject.
 	connect(m_session, &StreamerSession::actionFinished, this, &WebsocketVendor::finished);
-	connect(m_session, &StreamerSession::remoteControlAllowedChanged, this, [this](bool allowed) {
-		m_enabled.store(allowed);
+	connect(m_session, &StreamerSession::actionRefused, this, [this](const SessionAction &action) {
+		if (action.origin == SessionAction::Origin::Controller)
+			finished(action);
+	});
+	connect(m_remoteControl, &RemoteControlSetting::allowedChanged, this, [](bool allowed) {
 		obs_log(LOG_INFO, "Tiplark: obs-websocket vendor requests and events switched %s",
 			allowed ? "on" : "off");
 	});
@@ -205,12 +234,11 @@ void WebsocketVendor::start()
 		RequestCallback callback{&WebsocketVendor::onRequest, &handler};
 		CallData call;
 		calldata_set_ptr(&call.data, "vendor", m_vendor);
-		calldata_set_string(&call.data, "type", requestName(handler.request));
+		calldata_set_string(&call.data, "type", handler.request->name);
 		calldata_set_ptr(&call.data, "callback", &callback);
 		proc_handler_call(m_procHandler, "vendor_request_register", &call.data);
 		if (!calldata_bool(&call.data, "success"))
-			obs_log(LOG_WARNING, "Tiplark: obs-websocket refused the request %s",
-				requestName(handler.request));
+			obs_log(LOG_WARNING, "Tiplark: obs-websocket refused the request %s", handler.request->name);
 	}
 
 	connect(m_session, &StreamerSession::pendingMessageAdded, this, [this](const DonationMessage &message) {
@@ -240,7 +268,7 @@ void WebsocketVendor::stop()
 	for (const Handler &handler : m_handlers) {
 		CallData call;
 		calldata_set_ptr(&call.data, "vendor", m_vendor);
-		calldata_set_string(&call.data, "type", requestName(handler.request));
+		calldata_set_string(&call.data, "type", handler.request->name);
 		proc_handler_call(m_procHandler, "vendor_request_unregister", &call.data);
 	}
 	// obs-websocket lets go of its own lock before it calls a request: one may still be running, or
@@ -256,114 +284,58 @@ void WebsocketVendor::onRequest(obs_data_t *requestData, obs_data_t *responseDat
 	const auto *h = static_cast<const Handler *>(handler);
 	QReadLocker lock(&h->vendor->m_requestsLock);
 	if (!h->vendor->m_open) {
-		answer(responseData, {QStringLiteral("shuttingDown"), QStringLiteral("shutting down")});
+		answer(responseData, SessionAction::Outcome::ShuttingDown);
 		return;
 	}
-	h->vendor->handle(h->request, requestData, responseData);
+	h->vendor->handle(*h->request, requestData, responseData);
 }
 
-void WebsocketVendor::handle(Request request, obs_data_t *requestData, obs_data_t *responseData)
+void WebsocketVendor::handle(const char *requestType, obs_data_t *requestData, obs_data_t *responseData)
 {
-	if (!m_enabled.load()) {
-		answer(responseData, SWITCHED_OFF);
+	for (const Request &request : requests())
+		if (qstrcmp(request.name, requestType) == 0)
+			handle(request, requestData, responseData);
+}
+
+void WebsocketVendor::handle(const Request &request, obs_data_t *requestData, obs_data_t *responseData)
+{
+	if (!m_remoteControl->allowed()) {
+		answer(responseData, SessionAction::Outcome::SwitchedOff);
 		return;
+	}
+	for (const Field &field : request.fields) {
+		if (!hasItem(requestData, field.name, field.type)) {
+			answer(responseData, SessionAction::Outcome::MissingField, fieldsRequired(request.fields));
+			return;
+		}
 	}
 	const RemoteState state = m_snapshot->state();
-	// Runs the action on the GUI thread; a refusal found there (the state changed meanwhile) follows as
-	// ActionFinished, which frees the kind again. While one is queued or running, a further one of its
-	// kind is answered at once. The session outlives the vendor, and a queued call goes with the vendor.
-	auto queue = [this, request](std::function<StreamerSession::Refusal(StreamerSession *)> action,
-				     StreamerSession::Action subject) {
-		if (!m_busy.tryTake(std::size_t(request)))
-			return refusedBy(StreamerSession::Refusal::Busy);
-		QMetaObject::invokeMethod(
-			this,
-			[this, action, subject]() mutable {
-				// The streamer may have switched the vendor off since the request was answered.
-				if (!m_session->remoteControlAllowed()) {
-					subject.error = SWITCHED_OFF.error;
-					subject.code = SWITCHED_OFF.code;
-					finished(subject);
-					return;
-				}
-				const StreamerSession::Refusal refused = action(m_session);
-				if (refused == StreamerSession::Refusal::None)
-					return;
-				subject.error = StreamerSession::refusalText(refused);
-				subject.code = StreamerSession::refusalCode(refused);
-				finished(subject);
-			},
-			Qt::QueuedConnection);
-		return Refused();
-	};
-	const auto controller = StreamerSession::Origin::Controller;
-	const StreamerSession::Refusal signedOut = state.signedIn ? StreamerSession::Refusal::None
-								  : StreamerSession::Refusal::SignedOut;
-
-	switch (request) {
-	case Request::GetState:
+	if (!request.action) {
 		fillState(responseData, state);
-		answer(responseData, Refused());
-		return;
-	case Request::SkipAlert:
-		answer(responseData,
-		       signedOut != StreamerSession::Refusal::None
-			       ? refusedBy(signedOut)
-			       : queue([controller](StreamerSession *session) { return session->skipAlert(controller); },
-				       {ApiClient::Action::Skip, QString(), false, false, QString(), QString(),
-					controller}));
-		return;
-	case Request::ModerateMessage: {
-		if (!hasItem(requestData, "messageId", OBS_DATA_STRING) ||
-		    !hasItem(requestData, "accept", OBS_DATA_BOOLEAN)) {
-			answer(responseData, {QStringLiteral("missingField"),
-					      QStringLiteral("messageId (string) and accept (boolean) are required")});
-			return;
-		}
-		const QString id = QString::fromUtf8(obs_data_get_string(requestData, "messageId"));
-		const bool accept = obs_data_get_bool(requestData, "accept");
-		const StreamerSession::Refusal refused =
-			StreamerSession::decisionRefusal(state.signedIn, state.pending, id);
-		answer(responseData, refused != StreamerSession::Refusal::None
-					     ? refusedBy(refused)
-					     : queue(
-						       [id, accept, controller](StreamerSession *session) {
-							       return session->decide(id, accept, controller);
-						       },
-						       {ApiClient::Action::Decision, id, false, false, QString(),
-							QString(), controller}));
+		answer(responseData, SessionAction::Outcome::Done);
 		return;
 	}
-	case Request::SetModeration: {
-		if (!hasItem(requestData, "enabled", OBS_DATA_BOOLEAN)) {
-			answer(responseData,
-			       {QStringLiteral("missingField"), QStringLiteral("enabled (boolean) is required")});
-			return;
-		}
-		const bool enabled = obs_data_get_bool(requestData, "enabled");
-		answer(responseData, signedOut != StreamerSession::Refusal::None
-					     ? refusedBy(signedOut)
-					     : queue(
-						       [enabled, controller](StreamerSession *session) {
-							       return session->setModeration(enabled, controller);
-						       },
-						       {ApiClient::Action::ModerationSwitch, QString(), enabled, false,
-							QString(), QString(), controller}));
+	const SessionAction action = request.action(requestData);
+	const SessionAction::Outcome refusal = StreamerSession::refusalOf(action, state.signedIn, state.pending);
+	if (refusal != SessionAction::Outcome::Done) {
+		answer(responseData, refusal);
 		return;
 	}
-	}
+	// A refusal found when it runs (the state changed meanwhile, or the streamer switched the vendor off
+	// since this answer) follows as ActionFinished. The setting outlives the session's queued calls.
+	const RemoteControlSetting *remoteControl = m_remoteControl;
+	answer(responseData, m_session->submit(action, [remoteControl] {
+		return remoteControl->allowed() ? SessionAction::Outcome::Done : SessionAction::Outcome::SwitchedOff;
+	}));
 }
 
-void WebsocketVendor::finished(const StreamerSession::Action &action)
+void WebsocketVendor::finished(const SessionAction &action)
 {
-	// Only the end of the action a controller's request took its kind for frees that kind.
-	if (action.origin == StreamerSession::Origin::Controller)
-		m_busy.release(std::size_t(requestOf(action.kind)));
 	obs_data_t *data = obs_data_create();
-	obs_data_set_string(data, "action", requestName(requestOf(action.kind)));
-	if (action.kind == ApiClient::Action::Decision)
+	obs_data_set_string(data, "action", requestNameOf(action.kind));
+	if (action.kind == SessionAction::Kind::Decision)
 		setString(data, "messageId", action.messageId);
-	else if (action.kind == ApiClient::Action::ModerationSwitch)
+	else if (action.kind == SessionAction::Kind::ModerationSwitch)
 		obs_data_set_bool(data, "enabled", action.enabled);
 	obs_data_set_string(data, "origin", originName(action.origin));
 	obs_data_set_bool(data, "ok", action.ok);
@@ -375,7 +347,7 @@ void WebsocketVendor::finished(const StreamerSession::Action &action)
 
 void WebsocketVendor::emitEvent(const char *type, obs_data_t *data)
 {
-	if (!m_vendor || !m_enabled.load())
+	if (!m_vendor || !m_remoteControl->allowed())
 		return;
 	CallData call;
 	calldata_set_ptr(&call.data, "vendor", m_vendor);

@@ -275,10 +275,16 @@ def run(session, sandbox, sink):
         sandbox.set_fault({"path": "/v1/moderation", "kind": "hold", "method": "PATCH", "times": 1})
         client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOff"})
         sandbox.wait_for_request("/v1/moderation", count=switches + 3, method="PATCH")
+        pressed = len(obs.log())
         for _ in range(30):
             client.call("TriggerHotkeyByKeySequence", {"keyId": ON_KEY})
             client.call("TriggerHotkeyByName", {"hotkeyName": "TiplarkModerationOff"})
-        obs.wait_for(PREFIX + "Tiplark: Hotkey TiplarkModerationOn does nothing: busy: the same action is already")
+        try:
+            obs.wait_for(PREFIX + "Tiplark: Hotkey TiplarkModerationOn does nothing: busy: the same action is already")
+        except obshost.HostError:
+            print("the plug-in's lines since the presses:")
+            print("\n".join(line for line in obs.log()[pressed:].splitlines() if "Tiplark HTTP" not in line))
+            raise
         sandbox.clear_faults()
         sandbox.release()
         done = expect_writes(sandbox, done, [switch(False), switch(True)])

@@ -2,7 +2,7 @@
 
 #include <obs-data.h>
 
-QString vendorCall(WebsocketVendor &vendor, WebsocketVendor::Request request, const QByteArray &data)
+QString vendorCall(WebsocketVendor &vendor, const char *request, const QByteArray &data)
 {
 	obs_data_t *requestData = obs_data_create_from_json(data.constData());
 	obs_data_t *responseData = obs_data_create();
