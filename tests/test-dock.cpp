@@ -41,6 +41,7 @@
 
 namespace {
 constexpr SessionAction::Origin DOCK = SessionAction::Origin::Dock;
+using Outcome = SessionAction::Outcome;
 
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
 
@@ -114,7 +115,7 @@ QList<DonationMessage> records(const QString &names)
 
 // A session and its dock, as the module makes them; the session starts once the dock shows it.
 struct Panel {
-	explicit Panel(const ServiceAddresses &addresses) : session(addresses), dock(&session, &remoteControl, nullptr)
+	explicit Panel(const ServiceAddresses &addresses) : session(addresses), dock(&session, &remoteControl)
 	{
 		session.start();
 	}
@@ -343,10 +344,8 @@ private slots:
 		button(&dock, "Pomiń")->click();
 		QVERIFY(!button(&dock, "Pomiń")->isEnabled());
 		button(&dock, "Pomiń")->click();
-		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)),
-			 SessionAction::Outcome::Done);
-		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)),
-			 SessionAction::Outcome::Busy);
+		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)), Outcome::Done);
+		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)), Outcome::Busy);
 		QVERIFY(!button(&dock, "Włącz moderację")->isEnabled());
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(paths(), (QStringList{"PATCH /v1/moderation", "POST /v1/donations/queue/skip"}));
@@ -952,8 +951,7 @@ private slots:
 							     .forMethod("GET")
 							     .once());
 		dockPanel.session.pollNow();
-		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)),
-			 SessionAction::Outcome::Done);
+		QCOMPARE(dockPanel.session.perform(SessionAction::moderation(false, DOCK)), Outcome::Done);
 		QVERIFY(settleBackgroundRequests());
 		QCOMPARE(dockPanel.session.moderationEnabled(), std::optional<bool>(false));
 		QVERIFY(button(&dock, "Włącz moderację")->isEnabled());

@@ -23,6 +23,7 @@ namespace {
 const QString P = QStringLiteral("[tiplark-obs-plugin] ");
 const QString BUSY = QStringLiteral("busy: busy: the same action is already under way");
 constexpr SessionAction::Origin DOCK = SessionAction::Origin::Dock;
+using Outcome = SessionAction::Outcome;
 const QDateTime EPOCH = QDateTime::fromString(QStringLiteral("2024-05-01T12:00:00Z"), Qt::ISODate);
 
 QJsonObject donation(const QString &id, int second)
@@ -108,10 +109,7 @@ class TestStreamerSession : public QObject {
 		{
 		}
 
-		QString call(const char *request, const QByteArray &data)
-		{
-			return vendorCall(vendor, request, data);
-		}
+		QString call(const char *request, const QByteArray &data) { return vendorCall(vendor, request, data); }
 	};
 
 	std::unique_ptr<StreamerSession> startSession(int pending)
@@ -194,7 +192,7 @@ private slots:
 		QCOMPARE(ids(session.pending()).contains("p-" + QString::number(waiting - 1)),
 			 waiting <= StreamerSession::MAX_SHOWN);
 		QSignalSpy started(&session, &StreamerSession::actionStarted);
-		QCOMPARE(session.perform(SessionAction::decisionOnFirst(true, DOCK)), SessionAction::Outcome::Done);
+		QCOMPARE(session.perform(SessionAction::decisionOnFirst(true, DOCK)), Outcome::Done);
 		QCOMPARE(started.value(0).value(0).value<SessionAction>().messageId, QStringLiteral("p-0"));
 		QVERIFY(settleBackgroundRequests());
 		QVERIFY(!ids(session.pending()).contains("p-0"));
@@ -289,14 +287,14 @@ private slots:
 						 .delayed(signOut ? 500 : 0)
 						 .forMethod(path.endsWith("skip") ? "POST" : "PATCH"));
 		QSignalSpy ended(&session, &StreamerSession::actionFinished);
-		SessionAction::Outcome refusal = SessionAction::Outcome::Busy;
+		Outcome refusal = Outcome::Busy;
 		if (action == "skip")
 			refusal = session.perform(SessionAction::skip(DOCK));
 		else if (action == "on" || action == "off")
 			refusal = session.perform(SessionAction::moderation(action == "on", DOCK));
 		else
 			refusal = session.perform(SessionAction::decision("p-1", action == "accept", DOCK));
-		QCOMPARE(refusal, SessionAction::Outcome::Done);
+		QCOMPARE(refusal, Outcome::Done);
 		if (signOut)
 			session.signOut();
 		QTRY_COMPARE(ended.count(), 1);
@@ -321,13 +319,12 @@ private slots:
 		QCOMPARE(session.pending().size(), 2);
 		m_sandbox.setFault("/v1/moderation/moderate/pending-messages", Sandbox::Fault::hold());
 		QSignalSpy ended(&session, &StreamerSession::actionFinished);
-		QCOMPARE(session.perform(SessionAction::decision("p-1", true, DOCK)), SessionAction::Outcome::Done);
+		QCOMPARE(session.perform(SessionAction::decision("p-1", true, DOCK)), Outcome::Done);
 		QTRY_COMPARE(ended.count(), 1);
 		QCOMPARE(ids(session.pending()), QStringList{"p-0"});
 		QCOMPARE(session.pendingTotal(), 1);
-		QCOMPARE(session.perform(SessionAction::decision("p-1", false, DOCK)),
-			 SessionAction::Outcome::UnknownMessage);
-		QCOMPARE(session.perform(SessionAction::decisionOnFirst(false, DOCK)), SessionAction::Outcome::Done);
+		QCOMPARE(session.perform(SessionAction::decision("p-1", false, DOCK)), Outcome::UnknownMessage);
+		QCOMPARE(session.perform(SessionAction::decisionOnFirst(false, DOCK)), Outcome::Done);
 		m_sandbox.clearFaults();
 		m_sandbox.releaseHeld();
 		QVERIFY(settleBackgroundRequests());
@@ -440,8 +437,7 @@ private slots:
 		if (byHotkey)
 			remote.hotkeys.press(FrontendHotkeys::Action::AcceptFirst);
 		else
-			QCOMPARE(remote.session->perform(SessionAction::decision(top, true, DOCK)),
-				 SessionAction::Outcome::Done);
+			QCOMPARE(remote.session->perform(SessionAction::decision(top, true, DOCK)), Outcome::Done);
 		QTRY_COMPARE(remote.ended.count(), 1);
 		QCOMPARE(decide(last), BUSY);
 		m_sandbox.releaseHeld();
@@ -492,8 +488,8 @@ private slots:
 			QCOMPARE(remote.call(request, off), QStringLiteral("ok"));
 		QTRY_COMPARE(writes(path).size(), 1);
 
-		QCOMPARE(press(), SessionAction::Outcome::Done);
-		QCOMPARE(press(), SessionAction::Outcome::Busy);
+		QCOMPARE(press(), Outcome::Done);
+		QCOMPARE(press(), Outcome::Busy);
 		remote.hotkeys.press(hotkey);
 		// While a hotkey holds the kind, the controller's own is free: the session turns it away later.
 		QCOMPARE(remote.call(request, off), byHotkey ? QStringLiteral("ok") : BUSY);
