@@ -10,8 +10,9 @@
 
 #include <functional>
 
-// What the sandbox's endpoints see and answer, apart from the server that serves them, so that the
-// files of endpoints need not include it.
+// What the sandbox's endpoints see and answer, the rows of the server's table they make and what the
+// control endpoints may do to the server: apart from the server itself, so that the files of endpoints
+// need not include it.
 namespace Sandbox {
 
 // One request as it arrived on the wire.
@@ -89,5 +90,43 @@ struct State {
 
 using Handler = std::function<Reply(const Request &request, State &state)>;
 using ResetHook = std::function<void(State &state)>;
+
+// One row of the server's table: a method ("GET", "POST", ...) and a regular expression for the whole
+// path, whose groups go to Request::captures.
+struct Endpoint {
+	QByteArray method;
+	QString pathPattern;
+	Handler handler;
+};
+
+// What a file of endpoints contributes to the table: its rows, and the hooks that put its initial values
+// into the state (run when the server is made and after every reset).
+struct EndpointGroup {
+	QList<Endpoint> endpoints;
+	QList<ResetHook> resetHooks;
+};
+
+// What the control endpoints under /_sandbox/ do to the server that serves them; the server implements it.
+class Control {
+public:
+	// Connections accepted and TLS handshakes made, full or resumed, since the server was made or last
+	// reset.
+	struct Traffic {
+		int connections = 0;
+		int fullHandshakes = 0;
+		int resumedHandshakes = 0;
+	};
+
+	virtual QList<Request> requests() const = 0;
+	virtual void clearRequests() = 0;
+	virtual Traffic traffic() const = 0;
+	virtual void setFault(const QByteArray &path, const Fault &fault) = 0;
+	virtual void clearFaults() = 0;
+	virtual void releaseHeld() = 0;
+	virtual void reset() = 0;
+
+protected:
+	~Control() = default;
+};
 
 } // namespace Sandbox

@@ -316,7 +316,8 @@ private:
 } // namespace
 
 struct Server::Private {
-	struct Endpoint {
+	// A row of the table, with its pattern compiled once.
+	struct Route {
 		QByteArray method;
 		QRegularExpression pattern;
 		Handler handler;
@@ -331,7 +332,7 @@ struct Server::Private {
 	mutable std::condition_variable changed;
 	QList<Request> records;
 	QHash<QByteArray, Fault> faults;
-	QList<Endpoint> endpoints;
+	QList<Route> endpoints;
 	QList<ResetHook> resetHooks;
 	quint64 releases = 0;
 	bool stopping = false;
@@ -453,7 +454,7 @@ struct Server::Private {
 		const bool control = request.path.startsWith("/_sandbox/");
 		Fault fault;
 		bool faulty = false;
-		QList<Endpoint> candidates;
+		QList<Route> candidates;
 		{
 			std::lock_guard<std::mutex> lock(mutex);
 			if (!control) {
@@ -469,7 +470,7 @@ struct Server::Private {
 		}
 
 		bool pathKnown = false;
-		for (const Endpoint &endpoint : candidates) {
+		for (const Route &endpoint : candidates) {
 			const auto match = endpoint.pattern.match(QString::fromUtf8(request.path));
 			if (!match.hasMatch())
 				continue;
@@ -505,7 +506,14 @@ struct Server::Private {
 
 Server::Server() : d(std::make_unique<Private>())
 {
-	registerEndpoints(*this);
+	// The one list of the table's groups: the control endpoints, by which tests in other processes drive
+	// this server, then the service's own.
+	for (const EndpointGroup &group : {controlEndpoints(*this), oauthEndpoints(), apiEndpoints()}) {
+		for (const Endpoint &endpoint : group.endpoints)
+			addEndpoint(endpoint.method, endpoint.pathPattern, endpoint.handler);
+		for (const ResetHook &hook : group.resetHooks)
+			addResetHook(hook);
+	}
 }
 
 Server::~Server()

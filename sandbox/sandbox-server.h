@@ -10,11 +10,12 @@
 
 // A local stand-in for the Tiplark service, for tests and the demo. It listens on 127.0.0.1 only and
 // serves every connection on its own threads, so a blocking client call on the caller's thread gets
-// its answer. It records each request exactly as received, and answers either from the endpoints
-// registered in endpoints.cpp or, where a test set one, from a fault.
+// its answer. It records each request exactly as received, and answers either from its table of
+// endpoints (the groups declared in endpoints.h, then any a test adds) or, where a test set one, from a
+// fault.
 namespace Sandbox {
 
-class Server {
+class Server final : public Control {
 public:
 	Server();
 	~Server();
@@ -32,38 +33,32 @@ public:
 	quint16 port() const;
 	QString baseUrl() const; // http://127.0.0.1:PORT, or https:// when serving TLS
 
-	// Endpoints: method ("GET", "POST", ...) and a regular expression for the whole path; groups go to
-	// Request::captures. Register before start().
+	// A row of the table after the service's own, for a test's endpoints (see Endpoint). Add before
+	// start().
 	void addEndpoint(const QByteArray &method, const QString &pathPattern, Handler handler);
 	// Runs now and after every reset(), to put the endpoints' initial values into the state.
 	void addResetHook(ResetHook hook);
 	State &state();
 
 	// Requests received (the control endpoints under /_sandbox/ excepted), oldest first.
-	QList<Request> requests() const;
+	QList<Request> requests() const override;
 	QList<Request> requests(const QByteArray &path) const;
 	int requestCount() const;
 	// Blocks until at least count requests were recorded; false after timeoutMs.
 	bool waitForRequests(int count, int timeoutMs = 5000) const;
-	void clearRequests();
+	void clearRequests() override;
 
-	// Connections accepted and TLS handshakes made, full or resumed, since the server was made or last
-	// reset.
-	struct Traffic {
-		int connections = 0;
-		int fullHandshakes = 0;
-		int resumedHandshakes = 0;
-	};
-	Traffic traffic() const;
+	// Connections and TLS handshakes since the server was made or last reset.
+	Traffic traffic() const override;
 
-	void setFault(const QByteArray &path, const Fault &fault);
+	void setFault(const QByteArray &path, const Fault &fault) override;
 	void clearFault(const QByteArray &path);
-	void clearFaults();
+	void clearFaults() override;
 	// Lets held requests go (they are then answered 503).
-	void releaseHeld();
+	void releaseHeld() override;
 
 	// Forgets records and faults, releases held requests and starts the state afresh.
-	void reset();
+	void reset() override;
 
 	struct Private;
 
