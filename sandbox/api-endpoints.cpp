@@ -1,7 +1,6 @@
 #include "api-state.h"
 #include "endpoints.h"
 #include "oauth-endpoints.h"
-#include "sandbox-server.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -165,10 +164,8 @@ QJsonObject ApiState::receiveDonation(State &state, const QJsonObject &donation)
 	return receiveLocked(state, donation);
 }
 
-void registerApiEndpoints(Server &server)
+EndpointGroup apiEndpoints()
 {
-	server.addResetHook(initialState);
-
 	// Every /v1 handler: 401 without a live token, else the answer made under the state's lock.
 	auto authorized = [](std::function<Reply(const Request &, State &)> handler) {
 		return [handler](const Request &request, State &state) {
@@ -179,70 +176,70 @@ void registerApiEndpoints(Server &server)
 		};
 	};
 
-	server.addEndpoint("GET", "/v1/me", authorized([](const Request &, State &state) {
-				   return payload(
-					   state,
-					   QJsonObject{{"id", "u-0001"},
-						       {"name", state.values.value(ApiState::USER_NAME).toString()}});
-			   }));
-	server.addEndpoint(
-		"GET", "/v1/moderation", authorized([](const Request &, State &state) {
-			return payload(state, QJsonObject{{"enabled",
-							   state.values.value(ApiState::MODERATION_ENABLED).toBool()}});
-		}));
-	server.addEndpoint("PATCH", "/v1/moderation", authorized([](const Request &request, State &state) {
-				   const QJsonValue enabled =
-					   QJsonDocument::fromJson(request.body).object().value("enabled");
-				   if (!enabled.isBool())
-					   return error(422, QStringLiteral("enabled must be a boolean"));
-				   state.values.insert(ApiState::MODERATION_ENABLED, enabled.toBool());
-				   return payload(state, QJsonObject{{"enabled", enabled}});
-			   }));
-	server.addEndpoint("GET", "/v1/moderation/moderate/pending-messages",
-			   authorized([](const Request &, State &state) {
-				   return payload(state, list(state, ApiState::PENDING));
-			   }));
-	server.addEndpoint(
-		"PATCH", "/v1/moderation/moderate/([^/]*)", authorized([](const Request &request, State &state) {
-			const QString id = QUrl::fromPercentEncoding(request.captures.value(0).toUtf8());
-			const QString action =
-				QJsonDocument::fromJson(request.body).object().value("action").toString();
-			if (action != QLatin1String("accept") && action != QLatin1String("reject"))
-				return error(422, QStringLiteral("action must be accept or reject"));
-			QVariantList pending = state.values.value(ApiState::PENDING).toList();
-			for (int i = 0; i < pending.size(); ++i) {
-				const QVariantMap message = pending.at(i).toMap();
-				if (message.value("id").toString() != id)
-					continue;
-				pending.removeAt(i);
-				state.values.insert(ApiState::PENDING, pending);
-				// An accepted message goes on air like any other donation.
-				if (action == QLatin1String("accept")) {
-					QVariantList donations = state.values.value(ApiState::DONATIONS).toList();
-					donations.prepend(message);
-					state.values.insert(ApiState::DONATIONS, donations);
-				}
-				return payload(state, QJsonObject{{"id", id}, {"action", action}});
-			}
-			return error(404, QStringLiteral("no such pending message"));
-		}));
-	server.addEndpoint("GET", "/v1/donations", authorized([](const Request &, State &state) {
-				   return payload(state, list(state, ApiState::DONATIONS));
-			   }));
-	server.addEndpoint("POST", "/v1/donations/queue/skip", authorized([](const Request &, State &state) {
-				   state.values.insert(ApiState::SKIPS,
-						       state.values.value(ApiState::SKIPS).toInt() + 1);
-				   return payload(state, QJsonObject{{"skipped", true}});
-			   }));
-	server.addEndpoint("GET", "/extensions/details/obs", [](const Request &request, State &state) {
-		QMutexLocker lock(&state.mutex);
-		return Reply::json(200, compact(updateAnswer(state, request)));
-	});
+	const QList<Endpoint> endpoints = {
+		{"GET", "/v1/me", authorized([](const Request &, State &state) {
+			 return payload(state,
+					QJsonObject{{"id", "u-0001"},
+						    {"name", state.values.value(ApiState::USER_NAME).toString()}});
+		 })},
+		{"GET", "/v1/moderation", authorized([](const Request &, State &state) {
+			 return payload(
+				 state,
+				 QJsonObject{{"enabled", state.values.value(ApiState::MODERATION_ENABLED).toBool()}});
+		 })},
+		{"PATCH", "/v1/moderation", authorized([](const Request &request, State &state) {
+			 const QJsonValue enabled = QJsonDocument::fromJson(request.body).object().value("enabled");
+			 if (!enabled.isBool())
+				 return error(422, QStringLiteral("enabled must be a boolean"));
+			 state.values.insert(ApiState::MODERATION_ENABLED, enabled.toBool());
+			 return payload(state, QJsonObject{{"enabled", enabled}});
+		 })},
+		{"GET", "/v1/moderation/moderate/pending-messages", authorized([](const Request &, State &state) {
+			 return payload(state, list(state, ApiState::PENDING));
+		 })},
+		{"PATCH", "/v1/moderation/moderate/([^/]*)", authorized([](const Request &request, State &state) {
+			 const QString id = QUrl::fromPercentEncoding(request.captures.value(0).toUtf8());
+			 const QString action =
+				 QJsonDocument::fromJson(request.body).object().value("action").toString();
+			 if (action != QLatin1String("accept") && action != QLatin1String("reject"))
+				 return error(422, QStringLiteral("action must be accept or reject"));
+			 QVariantList pending = state.values.value(ApiState::PENDING).toList();
+			 for (int i = 0; i < pending.size(); ++i) {
+				 const QVariantMap message = pending.at(i).toMap();
+				 if (message.value("id").toString() != id)
+					 continue;
+				 pending.removeAt(i);
+				 state.values.insert(ApiState::PENDING, pending);
+				 // An accepted message goes on air like any other donation.
+				 if (action == QLatin1String("accept")) {
+					 QVariantList donations = state.values.value(ApiState::DONATIONS).toList();
+					 donations.prepend(message);
+					 state.values.insert(ApiState::DONATIONS, donations);
+				 }
+				 return payload(state, QJsonObject{{"id", id}, {"action", action}});
+			 }
+			 return error(404, QStringLiteral("no such pending message"));
+		 })},
+		{"GET", "/v1/donations", authorized([](const Request &, State &state) {
+			 return payload(state, list(state, ApiState::DONATIONS));
+		 })},
+		{"POST", "/v1/donations/queue/skip", authorized([](const Request &, State &state) {
+			 state.values.insert(ApiState::SKIPS, state.values.value(ApiState::SKIPS).toInt() + 1);
+			 return payload(state, QJsonObject{{"skipped", true}});
+		 })},
+		{"GET", "/extensions/details/obs",
+		 [](const Request &request, State &state) {
+			 QMutexLocker lock(&state.mutex);
+			 return Reply::json(200, compact(updateAnswer(state, request)));
+		 }},
 
-	server.addEndpoint("POST", "/_sandbox/donations", [](const Request &request, State &state) {
-		const QJsonObject donation = QJsonDocument::fromJson(request.body).object();
-		return Reply::json(200, compact(ApiState::receiveDonation(state, donation)));
-	});
+		{"POST", "/_sandbox/donations",
+		 [](const Request &request, State &state) {
+			 const QJsonObject donation = QJsonDocument::fromJson(request.body).object();
+			 return Reply::json(200, compact(ApiState::receiveDonation(state, donation)));
+		 }},
+	};
+	return {endpoints, {initialState}};
 }
 
 } // namespace Sandbox

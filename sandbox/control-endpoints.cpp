@@ -1,5 +1,4 @@
 #include "endpoints.h"
-#include "sandbox-server.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -86,68 +85,79 @@ QJsonObject requestToJson(const Request &request)
 
 } // namespace
 
-void Sandbox::registerControlEndpoints(Server &server)
+EndpointGroup Sandbox::controlEndpoints(Control &control)
 {
-	Server *sandbox = &server;
-
-	server.addEndpoint("POST", "/_sandbox/faults", [sandbox](const Request &request, State &) {
-		const QJsonDocument document = QJsonDocument::fromJson(request.body);
-		QJsonArray list = document.isArray() ? document.array() : QJsonArray{document.object()};
-		QList<QPair<QByteArray, Fault>> parsed;
-		for (const QJsonValue &value : list) {
-			QByteArray path;
-			Fault fault;
-			QString why;
-			if (!faultFromJson(value.toObject(), path, fault, why))
-				return badRequest(why);
-			parsed.append({path, fault});
-		}
-		for (const auto &entry : parsed)
-			sandbox->setFault(entry.first, entry.second);
-		return ok();
-	});
-	server.addEndpoint("DELETE", "/_sandbox/faults", [sandbox](const Request &, State &) {
-		sandbox->clearFaults();
-		return ok();
-	});
-	server.addEndpoint("GET", "/_sandbox/requests", [sandbox](const Request &, State &) {
-		QJsonArray list;
-		for (const Request &request : sandbox->requests())
-			list.append(requestToJson(request));
-		return Reply::json(200, QJsonDocument(list).toJson(QJsonDocument::Compact));
-	});
-	server.addEndpoint("DELETE", "/_sandbox/requests", [sandbox](const Request &, State &) {
-		sandbox->clearRequests();
-		return ok();
-	});
-	server.addEndpoint("GET", "/_sandbox/traffic", [sandbox](const Request &, State &) {
-		const Server::Traffic traffic = sandbox->traffic();
-		const QJsonObject object{{"connections", traffic.connections},
-					 {"fullHandshakes", traffic.fullHandshakes},
-					 {"resumedHandshakes", traffic.resumedHandshakes}};
-		return Reply::json(200, QJsonDocument(object).toJson(QJsonDocument::Compact));
-	});
-	server.addEndpoint("POST", "/_sandbox/release", [sandbox](const Request &, State &) {
-		sandbox->releaseHeld();
-		return ok();
-	});
-	server.addEndpoint("POST", "/_sandbox/reset", [sandbox](const Request &, State &) {
-		sandbox->reset();
-		return ok();
-	});
-	server.addEndpoint("GET", "/_sandbox/state", [](const Request &, State &state) {
-		QMutexLocker lock(&state.mutex);
-		const QJsonObject object = QJsonObject::fromVariantHash(state.values);
-		return Reply::json(200, QJsonDocument(object).toJson(QJsonDocument::Compact));
-	});
-	server.addEndpoint("POST", "/_sandbox/state", [](const Request &request, State &state) {
-		const QJsonDocument document = QJsonDocument::fromJson(request.body);
-		if (!document.isObject())
-			return badRequest(QStringLiteral("a JSON object is expected"));
-		QMutexLocker lock(&state.mutex);
-		const QVariantHash values = document.object().toVariantHash();
-		for (auto it = values.constBegin(); it != values.constEnd(); ++it)
-			state.values.insert(it.key(), it.value());
-		return ok();
-	});
+	Control *sandbox = &control;
+	const QList<Endpoint> endpoints = {
+		{"POST", "/_sandbox/faults",
+		 [sandbox](const Request &request, State &) {
+			 const QJsonDocument document = QJsonDocument::fromJson(request.body);
+			 QJsonArray list = document.isArray() ? document.array() : QJsonArray{document.object()};
+			 QList<QPair<QByteArray, Fault>> parsed;
+			 for (const QJsonValue &value : list) {
+				 QByteArray path;
+				 Fault fault;
+				 QString why;
+				 if (!faultFromJson(value.toObject(), path, fault, why))
+					 return badRequest(why);
+				 parsed.append({path, fault});
+			 }
+			 for (const auto &entry : parsed)
+				 sandbox->setFault(entry.first, entry.second);
+			 return ok();
+		 }},
+		{"DELETE", "/_sandbox/faults",
+		 [sandbox](const Request &, State &) {
+			 sandbox->clearFaults();
+			 return ok();
+		 }},
+		{"GET", "/_sandbox/requests",
+		 [sandbox](const Request &, State &) {
+			 QJsonArray list;
+			 for (const Request &request : sandbox->requests())
+				 list.append(requestToJson(request));
+			 return Reply::json(200, QJsonDocument(list).toJson(QJsonDocument::Compact));
+		 }},
+		{"DELETE", "/_sandbox/requests",
+		 [sandbox](const Request &, State &) {
+			 sandbox->clearRequests();
+			 return ok();
+		 }},
+		{"GET", "/_sandbox/traffic",
+		 [sandbox](const Request &, State &) {
+			 const Control::Traffic traffic = sandbox->traffic();
+			 const QJsonObject object{{"connections", traffic.connections},
+						  {"fullHandshakes", traffic.fullHandshakes},
+						  {"resumedHandshakes", traffic.resumedHandshakes}};
+			 return Reply::json(200, QJsonDocument(object).toJson(QJsonDocument::Compact));
+		 }},
+		{"POST", "/_sandbox/release",
+		 [sandbox](const Request &, State &) {
+			 sandbox->releaseHeld();
+			 return ok();
+		 }},
+		{"POST", "/_sandbox/reset",
+		 [sandbox](const Request &, State &) {
+			 sandbox->reset();
+			 return ok();
+		 }},
+		{"GET", "/_sandbox/state",
+		 [](const Request &, State &state) {
+			 QMutexLocker lock(&state.mutex);
+			 const QJsonObject object = QJsonObject::fromVariantHash(state.values);
+			 return Reply::json(200, QJsonDocument(object).toJson(QJsonDocument::Compact));
+		 }},
+		{"POST", "/_sandbox/state",
+		 [](const Request &request, State &state) {
+			 const QJsonDocument document = QJsonDocument::fromJson(request.body);
+			 if (!document.isObject())
+				 return badRequest(QStringLiteral("a JSON object is expected"));
+			 QMutexLocker lock(&state.mutex);
+			 const QVariantHash values = document.object().toVariantHash();
+			 for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+				 state.values.insert(it.key(), it.value());
+			 return ok();
+		 }},
+	};
+	return {endpoints, {}};
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-namespace Sandbox {
-class Server;
+#include "endpoint-table.h"
 
-// Every file of endpoints has one registration function; registerEndpoints calls them all.
-void registerControlEndpoints(Server &server); // /_sandbox/..., for tests in other processes
-void registerOAuthEndpoints(Server &server);   // /oauth/authorize, /oauth/token (oauth-endpoints.cpp)
-void registerApiEndpoints(Server &server);     // /v1/..., /extensions/... (api-endpoints.cpp)
-void registerEndpoints(Server &server);
+namespace Sandbox {
+
+// Every file of endpoints returns its group; the server's table holds them in the order its constructor
+// lists them.
+EndpointGroup controlEndpoints(Control &control); // /_sandbox/..., for tests in other processes
+EndpointGroup oauthEndpoints();                   // /oauth/authorize, /oauth/token (oauth-endpoints.cpp)
+EndpointGroup apiEndpoints();                     // /v1/..., /extensions/... (api-endpoints.cpp)
 } // namespace Sandbox

@@ -1,7 +1,6 @@
 #include "oauth-endpoints.h"
 
 #include "endpoints.h"
-#include "sandbox-server.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -276,10 +275,13 @@ void setSwitch(State &state, const char *key, const QVariant &value)
 
 } // namespace OAuth
 
-void registerOAuthEndpoints(Server &server)
+EndpointGroup oauthEndpoints()
 {
-	server.addEndpoint("GET", QStringLiteral("/oauth/authorize"), authorize);
-	server.addEndpoint("POST", QStringLiteral("/oauth/token"), token);
+	const QList<Endpoint> endpoints = {
+		{"GET", QStringLiteral("/oauth/authorize"), authorize},
+		{"POST", QStringLiteral("/oauth/token"), token},
+	};
+	return {endpoints, {}};
 }
 
 } // namespace Sandbox

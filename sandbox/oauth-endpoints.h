@@ -4,7 +4,6 @@
 #include <QVariant>
 
 namespace Sandbox {
-class Server;
 struct State;
 
 // The authorization server's side of the sign-in, under /oauth:

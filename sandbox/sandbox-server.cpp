@@ -315,117 +315,9 @@ private:
 
 } // namespace
 
-QByteArray Request::header(const QByteArray &name) const
-{
-	for (const QByteArray &line : headerLines) {
-		const int colon = line.indexOf(':');
-		if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-			return line.mid(colon + 1).trimmed();
-	}
-	return QByteArray();
-}
-
-QList<QByteArray> Request::headerNames() const
-{
-	QList<QByteArray> names;
-	for (const QByteArray &line : headerLines)
-		names.append(line.left(line.indexOf(':')));
-	return names;
-}
-
-Reply Reply::json(int status, const QByteArray &body)
-{
-	Reply reply;
-	reply.status = status;
-	reply.body = body;
-	return reply;
-}
-
-Fault Fault::respond(int status, const QByteArray &body, const QByteArray &contentType)
-{
-	Fault fault;
-	fault.status = status;
-	fault.body = body;
-	fault.contentType = contentType;
-	return fault;
-}
-
-Fault Fault::close()
-{
-	Fault fault;
-	fault.kind = Kind::Close;
-	return fault;
-}
-
-Fault Fault::hold()
-{
-	Fault fault;
-	fault.kind = Kind::Hold;
-	return fault;
-}
-
-Fault Fault::redirect(const QByteArray &location, int status)
-{
-	Fault fault;
-	fault.kind = Kind::Redirect;
-	fault.status = status;
-	fault.location = location;
-	return fault;
-}
-
-Fault Fault::malformed()
-{
-	Fault fault;
-	fault.kind = Kind::Malformed;
-	return fault;
-}
-
-Fault Fault::large(qint64 size)
-{
-	Fault fault;
-	fault.kind = Kind::Large;
-	fault.size = size;
-	return fault;
-}
-
-Fault Fault::raw(const QByteArray &bytes)
-{
-	Fault fault;
-	fault.kind = Kind::Raw;
-	fault.body = bytes;
-	return fault;
-}
-
-Fault Fault::drip(const QByteArray &body, qint64 pieceBytes, int intervalMs)
-{
-	Fault fault;
-	fault.kind = Kind::Drip;
-	fault.body = body;
-	fault.size = qMax<qint64>(pieceBytes, 1);
-	fault.intervalMs = intervalMs;
-	return fault;
-}
-
-Fault &Fault::delayed(int ms)
-{
-	delayMs = ms;
-	return *this;
-}
-
-Fault &Fault::once(int count)
-{
-	times = count;
-	return *this;
-}
-
-Fault &Fault::forMethod(const QByteArray &name)
-{
-	method = name;
-	return *this;
-}
-
 struct Server::Private {
-	struct Endpoint {
+	// A row of the table, with its pattern compiled once.
+	struct Route {
 		QByteArray method;
 		QRegularExpression pattern;
 		Handler handler;
@@ -440,7 +332,7 @@ struct Server::Private {
 	mutable std::condition_variable changed;
 	QList<Request> records;
 	QHash<QByteArray, Fault> faults;
-	QList<Endpoint> endpoints;
+	QList<Route> endpoints;
 	QList<ResetHook> resetHooks;
 	quint64 releases = 0;
 	bool stopping = false;
@@ -562,7 +454,7 @@ struct Server::Private {
 		const bool control = request.path.startsWith("/_sandbox/");
 		Fault fault;
 		bool faulty = false;
-		QList<Endpoint> candidates;
+		QList<Route> candidates;
 		{
 			std::lock_guard<std::mutex> lock(mutex);
 			if (!control) {
@@ -578,7 +470,7 @@ struct Server::Private {
 		}
 
 		bool pathKnown = false;
-		for (const Endpoint &endpoint : candidates) {
+		for (const Route &endpoint : candidates) {
 			const auto match = endpoint.pattern.match(QString::fromUtf8(request.path));
 			if (!match.hasMatch())
 				continue;
@@ -614,7 +506,14 @@ struct Server::Private {
 
 Server::Server() : d(std::make_unique<Private>())
 {
-	registerEndpoints(*this);
+	// The one list of the table's groups: the control endpoints, by which tests in other processes drive
+	// this server, then the service's own.
+	for (const EndpointGroup &group : {controlEndpoints(*this), oauthEndpoints(), apiEndpoints()}) {
+		for (const Endpoint &endpoint : group.endpoints)
+			addEndpoint(endpoint.method, endpoint.pathPattern, endpoint.handler);
+		for (const ResetHook &hook : group.resetHooks)
+			addResetHook(hook);
+	}
 }
 
 Server::~Server()
@@ -703,18 +602,6 @@ void Server::addResetHook(ResetHook hook)
 	}
 	QMutexLocker lock(&d->state.mutex);
 	hook(d->state);
-}
-
-void State::set(const QString &key, const QVariant &value)
-{
-	QMutexLocker lock(&mutex);
-	values.insert(key, value);
-}
-
-QVariant State::value(const QString &key)
-{
-	QMutexLocker lock(&mutex);
-	return values.value(key);
 }
 
 State &Server::state()
