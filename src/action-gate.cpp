@@ -28,6 +28,11 @@ const ActionGate::Row &ActionGate::rowOf(SessionAction::Kind kind)
 	return *std::find_if(ROWS.cbegin(), ROWS.cend(), [kind](const Row &row) { return row.kind == kind; });
 }
 
+std::size_t ActionGate::rowIndex(SessionAction::Kind kind)
+{
+	return std::size_t(&rowOf(kind) - ROWS.data());
+}
+
 QString ActionGate::laneKey(SessionAction::Kind kind, const QString &messageId)
 {
 	const QString key = QString::number(int(kind));
@@ -87,7 +92,7 @@ bool ActionGate::ownPressUnderWay(SessionAction::Kind kind, const QString &messa
 
 std::atomic<qint64> &ActionGate::place(const SessionAction &action)
 {
-	const std::size_t kind = std::size_t(&rowOf(action.kind) - ROWS.data());
+	const std::size_t kind = rowIndex(action.kind);
 	return m_places.at(action.origin == SessionAction::Origin::Controller ? ROWS.size() + kind : kind);
 }
 

@@ -41,6 +41,9 @@ public:
 
 	ActionGate();
 
+	// The kind's place in ROWS: per-kind state of the gate's users is kept in that order.
+	static std::size_t rowIndex(SessionAction::Kind kind);
+
 	// The session's thread. Whether the action starts now, waits for the one of its kind under way, or
 	// is turned away.
 	enum class Entry { Starts, Waits, Refused };

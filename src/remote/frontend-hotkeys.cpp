@@ -60,14 +60,6 @@ FrontendHotkeys::Action actionOf(const SessionAction &action)
 	return FrontendHotkeys::Action::SkipAlert;
 }
 
-std::size_t kindIndex(SessionAction::Kind kind)
-{
-	for (std::size_t i = 0; i < ActionGate::ROWS.size(); ++i)
-		if (ActionGate::ROWS[i].kind == kind)
-			return i;
-	return 0;
-}
-
 // One hotkey's bindings as OBS stores them: {"bindings": [...]}; an empty list when there are none.
 obs_data_array_t *storedBindings(config_t *config, const char *name)
 {
@@ -109,7 +101,7 @@ FrontendHotkeys::FrontendHotkeys(StreamerSession *session)
 				     [this](const SessionAction &action) {
 					     if (action.origin != SessionAction::Origin::Hotkey)
 						     return;
-					     m_quiet.at(kindIndex(action.kind)).store(false);
+					     m_quiet.at(ActionGate::rowIndex(action.kind)).store(false);
 					     note(actionOf(action), SessionAction::Outcome::Done);
 				     });
 	m_refusedWhenRun = QObject::connect(session, &StreamerSession::actionRefused, session,
@@ -183,7 +175,7 @@ void FrontendHotkeys::press(Action action)
 {
 	const SessionAction made = hotkeyOf(action).action(SessionAction::Origin::Hotkey);
 	// Quiet before it is queued: the action may start, and lift it, before submit returns.
-	const bool wasQuiet = m_quiet.at(kindIndex(made.kind)).exchange(true);
+	const bool wasQuiet = m_quiet.at(ActionGate::rowIndex(made.kind)).exchange(true);
 	if (m_session->submit(made) == SessionAction::Outcome::Done)
 		return;
 	if (!wasQuiet)
